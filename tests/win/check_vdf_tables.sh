@@ -1,0 +1,56 @@
+#!/bin/sh
+# The built Windows module's export and import tables, read with the MinGW
+# objdump:
+#   - the file is a DLL for the expected machine ("pei-i386" or "pei-x86-64");
+#   - the export directory names the DLL "noname.vdf" and exports exactly
+#     VirtualdubFilterModuleInit2 and VirtualdubFilterModuleDeinit,
+#     undecorated;
+#   - the only DLLs imported are KERNEL32.dll and USER32.dll (USER32 for the
+#     dialog): no C runtime, libgcc or libstdc++ DLL.
+#
+#   check_vdf_tables.sh <objdump> <noname.vdf> <pei-i386|pei-x86-64>
+set -eu
+objdump=$1
+vdf=$2
+format=$3
+
+dump=$("$objdump" -p "$vdf")
+failed=0
+fail() {
+  echo "FAIL: $*"
+  failed=1
+}
+
+file_format=$(printf '%s\n' "$dump" | sed -n 's/.*file format \(.*\)$/\1/p' | head -n 1)
+[ "$file_format" = "$format" ] || fail "file format is '$file_format', expected '$format'"
+printf '%s\n' "$dump" | grep -q '^[[:space:]]*DLL$' || fail "not marked as a DLL in its characteristics"
+
+# Export directory: its name, then the names in the name pointer table.
+dll_name=$(printf '%s\n' "$dump" | sed -n '/^The Export Tables/,/^Export Address Table/ s/^Name[[:space:]]*[0-9a-fA-F]* \(.*\)$/\1/p' | head -n 1)
+exports=$(printf '%s\n' "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/ s/^[[:space:]]*\[[[:space:]]*[0-9]*\] \(.*\)$/\1/p' | sort | tr '\n' ' ')
+imports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: \(.*\)$/\1/p' | sort -u | tr '\n' ' ')
+
+echo "$vdf: $file_format"
+echo "  export directory name: $dll_name"
+echo "  exports: $exports"
+echo "  imports: $imports"
+
+[ "$dll_name" = "noname.vdf" ] || fail "export directory names the DLL '$dll_name', expected 'noname.vdf'"
+[ "$exports" = "VirtualdubFilterModuleDeinit VirtualdubFilterModuleInit2 " ] ||
+  fail "exports are '$exports', expected exactly VirtualdubFilterModuleDeinit and VirtualdubFilterModuleInit2"
+for dll in $imports; do
+  case "$dll" in
+    KERNEL32.dll | USER32.dll) ;;
+    *) fail "imports $dll; only KERNEL32.dll and USER32.dll are allowed" ;;
+  esac
+done
+case " $imports" in
+  *" USER32.dll "*) ;;
+  *) fail "does not import USER32.dll, which the dialog needs" ;;
+esac
+
+if [ "$failed" -ne 0 ]; then
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+echo "1 passed, 0 failed"

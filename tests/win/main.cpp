@@ -1,0 +1,40 @@
+// The Windows test host: one program, run under Wine, that loads the built
+// noname.vdf and plays the host. One process runs many cases, because
+// starting a Windows program under Wine is slow.
+//
+//   velbrin_win_host module <vdf>       registration, instances, script, run, text
+//   velbrin_win_host dialog <vdf>       the settings dialog (needs a display)
+//   velbrin_win_host no-template <vdf> host-program|null-handle
+//                                       the dialog without its template; the
+//                                       exit code is what ConfigProc returned
+//   velbrin_win_host show <vdf> <ms>    open the dialog for a screenshot
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tests/win/dialog_cases.h"
+#include "tests/win/harness.h"
+#include "tests/win/module_cases.h"
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (argc < 3) {
+    std::printf("usage: %s module|dialog|no-template|show <noname.vdf> [ms]\n", argv[0]);
+    return 2;
+  }
+  const std::string vdf = argv[2];
+  if (mode == "module") {
+    wintest::module_cases(vdf);
+    return harness::summary();
+  }
+  if (mode == "dialog") {
+    wintest::dialog_cases(vdf, argv[0]);
+    return harness::summary();
+  }
+  if (mode == "no-template") return wintest::config_without_template(vdf, argc > 3 ? argv[3] : "");
+  if (mode == "show") return wintest::show_dialog(vdf, argc > 3 ? std::atoi(argv[3]) : 5000);
+  std::printf("unknown mode %s\n", mode.c_str());
+  return 2;
+}

@@ -1,0 +1,124 @@
+// Loading the module and playing the host's side of registration.
+#include "tests/win/module_under_test.h"
+
+#include <cstring>
+
+namespace wintest {
+
+FakeHost g_host;
+
+namespace {
+
+int g_unexpected_calls = 0;
+
+FilterDefinition* VDCALL fake_add_filter(FilterModule* fm, FilterDefinition* def, int size) {
+  g_host.modules.push_back(fm);
+  g_host.added.push_back(def);
+  g_host.added_sizes.push_back(size);
+  def->module = fm;  // the host fills the module link
+  switch (g_host.answer) {
+    case FakeHost::Answer::kNull:
+      return nullptr;
+    case FakeHost::Answer::kModuleRecord:
+      return def;
+    case FakeHost::Answer::kHostCopy:
+      std::memcpy(&g_host.host_copy, def, sizeof g_host.host_copy);
+      return &g_host.host_copy;
+  }
+  return nullptr;
+}
+
+void VDCALL fake_remove_filter(FilterDefinition* handle) { g_host.removed.push_back(handle); }
+
+bool VDCALL unexpected_bool() { return ++g_unexpected_calls, false; }
+void VDCALL unexpected_vtables(void*) { ++g_unexpected_calls; }
+void VDCALL unexpected_void() { ++g_unexpected_calls; }
+void VDCALL unexpected_except(const char*, ...) { ++g_unexpected_calls; }
+long VDCALL unexpected_flags() { return ++g_unexpected_calls, 0; }
+long VDCALL unexpected_version(char*, int) { return ++g_unexpected_calls, 0; }
+
+}  // namespace
+
+FilterFunctions host_functions() {
+  FilterFunctions ff{};
+  ff.addFilter = fake_add_filter;
+  ff.removeFilter = fake_remove_filter;
+  ff.isFPUEnabled = unexpected_bool;
+  ff.isMMXEnabled = unexpected_bool;
+  ff.InitVTables = unexpected_vtables;
+  ff.ExceptOutOfMemory = unexpected_void;
+  ff.Except = unexpected_except;
+  ff.getCPUFlags = unexpected_flags;
+  ff.getHostVersionInfo = unexpected_version;
+  return ff;
+}
+
+int unexpected_host_calls() { return g_unexpected_calls; }
+
+std::string windows_path(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string out = "Z:" + path;
+  for (char& c : out)
+    if (c == '/') c = '\\';
+  return out;
+}
+
+LoadedModule::LoadedModule(const std::string& path) {
+  handle = LoadLibraryA(windows_path(path).c_str());
+  if (handle == nullptr) {
+    error = "LoadLibrary(" + path + ") failed, error " + std::to_string(GetLastError());
+    return;
+  }
+  init = reinterpret_cast<FilterModuleInitProc>(
+      reinterpret_cast<void*>(GetProcAddress(handle, "VirtualdubFilterModuleInit2")));
+  deinit = reinterpret_cast<FilterModuleDeinitProc>(
+      reinterpret_cast<void*>(GetProcAddress(handle, "VirtualdubFilterModuleDeinit")));
+  if (!init || !deinit) error = "entries not found in " + path;
+}
+
+LoadedModule::~LoadedModule() {
+  if (handle) FreeLibrary(handle);
+}
+
+RegisteredFilter::RegisteredFilter(const std::string& path) : module(path), ff(host_functions()) {
+  if (!module.ok()) return;
+  fm.hInstModule = module.handle;
+  fm.initProc = module.init;
+  fm.deinitProc = module.deinit;
+  g_host = FakeHost{};
+  int version = 0, compatible = 0;
+  if (module.init(&fm, &ff, version, compatible) == 0 && g_host.added.size() == 1) def = g_host.added[0];
+}
+
+RegisteredFilter::~RegisteredFilter() {
+  if (def) module.deinit(&fm, &ff);
+}
+
+Instance::Instance(FilterDefinition* def, unsigned char garbage)
+    : storage_(size_t(def->inst_data_size) + kGuardBytes, kGuard), size_(def->inst_data_size) {
+  std::memset(storage_.data(), garbage, size_t(size_));
+  fa.filter = def;
+  fa.filter_data = storage_.data();
+}
+
+bool Instance::guard_intact() const {
+  for (size_t k = size_t(size_); k < storage_.size(); ++k)
+    if (storage_[k] != kGuard) return false;
+  return true;
+}
+
+void Instance::replay_config(int level, int dynamic, int value_type) {
+  CScriptValue argv[2];
+  std::memset(argv, 0xC5, sizeof argv);  // an interpreter's array is not zeroed either
+  for (CScriptValue& v : argv) v.type = value_type;
+  if (value_type == kScriptLong) {
+    argv[0].value.l = level;  // sign-extended, low 32 bits at the union's start
+    argv[1].value.l = dynamic;
+  } else {
+    argv[0].value.i = level;
+    argv[1].value.i = dynamic;
+  }
+  fa.filter->script_obj->functions[0].func(nullptr, &fa, argv, 2);
+}
+
+}  // namespace wintest
