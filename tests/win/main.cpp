@@ -2,7 +2,8 @@
 // noname.vdf and plays the host. One process runs many cases, because
 // starting a Windows program under Wine is slow.
 //
-//   velbrin_win_host module <vdf>       registration, instances, script, run, text
+//   velbrin_win_host module <vdf> [stack-probe.dll]
+//                                       registration, instances, script, run, text
 //   velbrin_win_host dialog <vdf>       the settings dialog (needs a display)
 //   velbrin_win_host no-template <vdf> host-program|null-handle
 //                                       the dialog without its template; the
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
   const std::string vdf = argv[2];
   if (mode == "module") {
     wintest::module_cases(vdf);
+    if (argc > 3) wintest::stack_probe_case(argv[3]);
     return harness::summary();
   }
   if (mode == "dialog") {
