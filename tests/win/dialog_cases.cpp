@@ -542,6 +542,9 @@ int show_dialog(const std::string& vdf, int ms) {
         Sleep(10);
       }
     };
+    for (int k = 0; k < 100 && !IsWindowVisible(d.hwnd); ++k) pump(50);
+    RedrawWindow(d.hwnd, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     pump(500);
     RECT r{};
     GetWindowRect(d.hwnd, &r);
