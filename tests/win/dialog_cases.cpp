@@ -1,7 +1,8 @@
 // The settings dialog under Wine's real USER32 and common controls: the
-// template in the module's resources, the dialog as it opens, and scripted
-// user actions (trackbar keys and thumb drags, button clicks) with a
-// recording preview whose frames are checked against the reference kernel.
+// dialog as it opens, and scripted user actions (trackbar keys and thumb
+// drags, button clicks) with a recording preview whose frames are checked
+// against the reference kernel; the template's own cases and the failure
+// case in a separate process are started from here too.
 #include "tests/win/dialog_cases.h"
 
 #include <windows.h>
@@ -13,80 +14,11 @@
 #include "dialog/dialog_ids.h"
 #include "tests/win/dialog_driver.h"
 #include "tests/win/dialog_layout.h"
+#include "tests/win/dialog_template_cases.h"
 #include "tests/win/harness.h"
 
 namespace wintest {
 namespace {
-
-void register_common_controls() {
-  // The host's part: the module registers no window class of its own.
-  INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&icc);
-}
-
-// ---- The template in the module's resources --------------------------------
-
-BOOL CALLBACK collect_language(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR out) {
-  reinterpret_cast<std::vector<WORD>*>(out)->push_back(language);
-  return TRUE;
-}
-
-void template_languages(HMODULE module) {
-  std::vector<WORD> languages;
-  EnumResourceLanguagesA(module, MAKEINTRESOURCEA(5) /* RT_DIALOG */, MAKEINTRESOURCEA(IDD_SETTINGS),
-                         collect_language, reinterpret_cast<LONG_PTR>(&languages));
-  CHECK_EQ(languages.size(), size_t{1});
-  if (!languages.empty()) CHECK_EQ(int(languages[0]), 1049);
-  CHECK(FindResourceExA(module, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_SETTINGS), kRussian) != nullptr);
-}
-
-bool load_template(HMODULE module, DialogLayout& layout) {
-  HRSRC res = FindResourceExA(module, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_SETTINGS), kRussian);
-  if (!res) return false;
-  HGLOBAL loaded = LoadResource(module, res);
-  const void* data = loaded ? LockResource(loaded) : nullptr;
-  return data && parse_dialog_template(data, SizeofResource(module, res), layout);
-}
-
-void template_dialog(HMODULE module) {
-  DialogLayout t;
-  CHECK(load_template(module, t));
-  CHECK_EQ(t.version, uint16_t{1});  // an extended template
-  CHECK_EQ(t.signature, uint16_t{0xFFFF});
-  CHECK_EQ(t.caption, std::string("Setting"));
-  CHECK_EQ(t.style, kExpectedDialogStyle);
-  CHECK_EQ(t.ex_style, uint32_t{0});
-  CHECK_EQ(t.x, 0);
-  CHECK_EQ(t.y, 0);
-  CHECK_EQ(t.cx, 198);
-  CHECK_EQ(t.cy, 119);
-  CHECK(!t.has_menu);
-  CHECK(!t.has_class);
-  CHECK_EQ(t.point_size, 8);
-  CHECK_EQ(t.typeface, std::string("MS Sans Serif"));
-  CHECK_EQ(t.controls.size(), expected_controls().size());
-}
-
-void template_controls(HMODULE module) {
-  DialogLayout t;
-  CHECK(load_template(module, t));
-  const std::vector<ControlLayout>& want = expected_controls();
-  for (size_t k = 0; k < want.size() && k < t.controls.size(); ++k) {
-    const ControlLayout& e = want[k];
-    const ControlLayout& c = t.controls[k];
-    harness::Row row("control " + std::to_string(k + 1) + " (" + (e.text.empty() ? e.window_class : e.text) + ")");
-    CHECK_EQ(c.id, e.id);
-    CHECK_EQ(lower(c.window_class), lower(e.window_class));
-    CHECK_EQ(c.style, e.style);
-    CHECK_EQ(c.text, e.text);
-    CHECK_EQ(c.x, e.x);
-    CHECK_EQ(c.y, e.y);
-    CHECK_EQ(c.cx, e.cx);
-    CHECK_EQ(c.cy, e.cy);
-  }
-}
-
-// ---- The dialog, opened and driven -----------------------------------------
 
 // One dialog session: a new instance of the registered filter (its record
 // filled with garbage before InitProc), a test frame for the preview and the
@@ -436,7 +368,7 @@ void script_values_beyond_range(RegisteredFilter& filter) {
   }
 }
 
-// Runs this program again in "no-template" mode and returns its exit code.
+
 DWORD run_child(const std::string& self, const std::string& vdf, const std::string& variant) {
   std::string command = "\"" + self + "\" no-template \"" + vdf + "\" " + variant;
   STARTUPINFOA si{};
@@ -469,10 +401,7 @@ void dialog_cases(const std::string& vdf, const std::string& self) {
   if (!filter.ok()) return;
   HMODULE module = filter.module.handle;
 
-  harness::run_case("template: dialog 101 stored under language 1049 only", [&] { template_languages(module); });
-  harness::run_case("template: caption, style, position, size and font", [&] { template_dialog(module); });
-  harness::run_case("template: class, id, style, text and position of each control",
-                    [&] { template_controls(module); });
+  dialog_template_cases(module);
   harness::run_case("dialog: opens with the caption and controls where the template puts them",
                     [&] { open_dialog_matches_template(filter); });
   harness::run_case("dialog: a new instance shows Level 100, Dynamic 5, switches off; Cancel returns 1",
@@ -496,64 +425,6 @@ void dialog_cases(const std::string& vdf, const std::string& self) {
       CHECK_EQ(run_child(self, vdf, variant), DWORD(-1));
     }
   });
-}
-
-int config_without_template(const std::string& vdf, const std::string& variant) {
-  register_common_controls();
-  RegisteredFilter filter(vdf);
-  if (!filter.ok()) {
-    std::printf("module not registered: %s\n", filter.module.error.c_str());
-    return 2;
-  }
-  // The module record names an instance that holds no template 101: this
-  // program's own, or none at all.
-  filter.fm.hInstModule = variant == "null-handle" ? nullptr : GetModuleHandleA(nullptr);
-  Instance instance(filter.def, 0);
-  filter.def->initProc(&instance.fa, &filter.ff);
-  GuardedFrame source(8, 8, 0, false);
-  RecordingPreview preview(instance, filter.ff, source);
-  const DialogRun run = run_dialog(instance, filter.ff, preview, [](OpenDialog& d) { d.cancel(); });
-  std::printf("ConfigProc returned %d; the dialog %s; %u preview calls\n", run.result,
-              run.script_ran ? "opened" : "did not open", unsigned(preview.events.size()));
-  return run.result;
-}
-
-int show_dialog(const std::string& vdf, int ms) {
-  register_common_controls();
-  RegisteredFilter filter(vdf);
-  if (!filter.ok()) {
-    std::printf("module not registered: %s\n", filter.module.error.c_str());
-    return 2;
-  }
-  Instance instance(filter.def, 0);
-  filter.def->initProc(&instance.fa, &filter.ff);
-  GuardedFrame source(8, 8, 0, false);
-  RecordingPreview preview(instance, filter.ff, source);
-  const DialogRun run = run_dialog(instance, filter.ff, preview, [&](OpenDialog& d) {
-    // Let the dialog paint, report where it is, then keep it open.
-    auto pump = [](DWORD duration) {
-      const DWORD start = GetTickCount();
-      MSG msg;
-      while (GetTickCount() - start < duration) {
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-          TranslateMessage(&msg);
-          DispatchMessageA(&msg);
-        }
-        Sleep(10);
-      }
-    };
-    for (int k = 0; k < 100 && !IsWindowVisible(d.hwnd); ++k) pump(50);
-    RedrawWindow(d.hwnd, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    pump(500);
-    RECT r{};
-    GetWindowRect(d.hwnd, &r);
-    std::printf("dialog at %ld %ld size %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
-    std::fflush(stdout);
-    pump(DWORD(ms));
-    d.cancel();
-  });
-  return run.result == 1 ? 0 : 1;
 }
 
 }  // namespace wintest

@@ -181,4 +181,10 @@ HWND host_window() {
   return window;
 }
 
+void register_common_controls() {
+  // The host's part: the module registers no window class of its own.
+  INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&icc);
+}
+
 }  // namespace wintest

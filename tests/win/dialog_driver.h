@@ -96,4 +96,8 @@ DialogRun run_dialog(Instance& instance, const FilterFunctions& ff, RecordingPre
 // A hidden top-level window that stands in for the host's main window.
 HWND host_window();
 
+// Registers the common controls' window classes (the trackbar among them),
+// as a host does before it opens a filter's dialog.
+void register_common_controls();
+
 }  // namespace wintest
