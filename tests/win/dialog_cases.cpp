@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <cstdio>
 #include <random>
 
 #include "dialog/dialog_ids.h"
