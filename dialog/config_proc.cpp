@@ -43,13 +43,19 @@ int slider_position(HWND dlg, int id) {
 
 int switch_state(HWND dlg, int id) { return IsDlgButtonChecked(dlg, id) != 0 ? 1 : 0; }
 
+// Hosts hand a preview with every call of ConfigProc. One that hands none
+// still gets a working dialog, only without preview, rather than a crash.
+void redo_frame(const FilterSettings* s) {
+  if (s->preview) s->preview->RedoFrame();
+}
+
 INT_PTR init_dialog(HWND dlg, FilterSettings* s) {
   SetWindowLongPtrA(dlg, DWLP_USER, reinterpret_cast<LONG_PTR>(s));
   set_up_slider(dlg, kLevelSlider, s->level);
   set_up_slider(dlg, kDynamicSlider, s->dynamic);
   if (s->showNoise != 0) CheckDlgButton(dlg, IDC_SHOWNOISE, BST_CHECKED);
   if (s->disable != 0) CheckDlgButton(dlg, IDC_DISABLE, BST_CHECKED);
-  s->preview->InitButton(GetDlgItem(dlg, IDC_PREVIEW));
+  if (s->preview) s->preview->InitButton(GetDlgItem(dlg, IDC_PREVIEW));
   return TRUE;
 }
 
@@ -66,16 +72,16 @@ INT_PTR command(HWND dlg, FilterSettings* s, int id) {
       EndDialog(dlg, 1);
       return FALSE;
     case IDC_PREVIEW:
-      s->preview->Toggle(dlg);
-      s->preview->RedoFrame();
+      if (s->preview) s->preview->Toggle(dlg);
+      redo_frame(s);
       return FALSE;
     case IDC_SHOWNOISE:
       s->showNoise = switch_state(dlg, IDC_SHOWNOISE);
-      s->preview->RedoFrame();
+      redo_frame(s);
       return TRUE;
     case IDC_DISABLE:
       s->disable = switch_state(dlg, IDC_DISABLE);
-      s->preview->RedoFrame();
+      redo_frame(s);
       return TRUE;
     default:
       return FALSE;
@@ -87,10 +93,10 @@ INT_PTR command(HWND dlg, FilterSettings* s, int id) {
 INT_PTR scroll(HWND dlg, FilterSettings* s, HWND slider) {
   if (slider == GetDlgItem(dlg, IDC_LEVEL)) {
     s->level = slider_position(dlg, IDC_LEVEL);
-    s->preview->RedoFrame();
+    redo_frame(s);
   } else if (slider == GetDlgItem(dlg, IDC_DYNAMIC)) {
     s->dynamic = slider_position(dlg, IDC_DYNAMIC);
-    s->preview->RedoFrame();
+    redo_frame(s);
   }
   return FALSE;
 }

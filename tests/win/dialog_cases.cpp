@@ -368,6 +368,30 @@ void script_values_beyond_range(RegisteredFilter& filter) {
 }
 
 
+void no_preview_handed(RegisteredFilter& filter) {
+  Session s(filter);
+  const DialogRun run = run_dialog(
+      s.instance, filter.ff, s.preview,
+      [&](OpenDialog& d) {
+        d.press_key(IDC_LEVEL, VK_END);
+        d.press_key(IDC_DYNAMIC, VK_LEFT);
+        d.click(IDC_PREVIEW);
+        d.click(IDC_SHOWNOISE);
+        d.click(IDC_DISABLE);
+        d.ok();
+      },
+      false);
+  CHECK(run.script_ran);
+  CHECK_EQ(run.result, 0);
+  CHECK(s.record().preview == nullptr);
+  CHECK_EQ(s.record().level, 400);
+  CHECK_EQ(s.record().dynamic, 4);
+  CHECK_EQ(s.record().showNoise, 1);
+  CHECK_EQ(s.record().disable, 1);
+  CHECK_EQ(s.preview.events.size(), size_t{0});
+}
+
+// Runs this program again in "no-template" mode and returns its exit code.
 DWORD run_child(const std::string& self, const std::string& vdf, const std::string& variant) {
   std::string command = "\"" + self + "\" no-template \"" + vdf + "\" " + variant;
   STARTUPINFOA si{};
@@ -418,6 +442,8 @@ void dialog_cases(const std::string& vdf, const std::string& self) {
   harness::run_case("dialog: OK returns 0 and stores the sliders and Show noise",
                     [&] { ok_stores_positions(filter); });
   harness::run_case("dialog: script values beyond the sliders' ranges", [&] { script_values_beyond_range(filter); });
+  harness::run_case("dialog: a host that hands no preview still gets a working dialog",
+                    [&] { no_preview_handed(filter); });
   harness::run_case("dialog: ConfigProc passes on -1 when the template cannot be found (separate process)", [&] {
     for (const char* variant : {"host-program", "null-handle"}) {
       harness::Row row(std::string("instance handle: ") + variant);

@@ -122,6 +122,26 @@ HWND find_dialog() {
   return found;
 }
 
+// A fault inside a dialog procedure does not end the program: the system
+// catches it around the window procedure and the dialog carries on. A
+// vectored handler sees it first, so such a fault still fails the case.
+LONG CALLBACK count_faults(EXCEPTION_POINTERS* info) {
+  switch (info->ExceptionRecord->ExceptionCode) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_INT_OVERFLOW:
+    case EXCEPTION_STACK_OVERFLOW:
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+      if (g_active.run) ++g_active.run->faults;
+      break;
+    default:
+      break;
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
 LRESULT CALLBACK record_scrolls(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HC_ACTION && g_active.preview) {
     const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(lparam);
@@ -157,21 +177,25 @@ void CALLBACK watchdog(HWND, UINT, UINT_PTR id, DWORD) {
 }  // namespace
 
 DialogRun run_dialog(Instance& instance, const FilterFunctions& ff, RecordingPreview& preview,
-                     const DialogScript& script) {
+                     const DialogScript& script, bool hand_preview) {
   DialogRun run;
   g_active.preview = &preview;
   g_active.script = &script;
   g_active.run = &run;
   g_active.hook = SetWindowsHookExA(WH_CALLWNDPROC, record_scrolls, nullptr, GetCurrentThreadId());
+  void* fault_handler = AddVectoredExceptionHandler(1, count_faults);
   g_active.script_timer = SetTimer(nullptr, 0, 50, play_script);
   g_active.watchdog_timer = SetTimer(nullptr, 0, kWatchdogMs, watchdog);
-  instance.fa.ifp = &preview;
+  instance.fa.ifp = hand_preview ? &preview : nullptr;
   run.result = instance.fa.filter->configProc(&instance.fa, &ff, host_window());
   KillTimer(nullptr, g_active.script_timer);
   KillTimer(nullptr, g_active.watchdog_timer);
+  RemoveVectoredExceptionHandler(fault_handler);
   UnhookWindowsHookEx(g_active.hook);
   g_active = ActiveRun{};
   if (run.timed_out) harness::fail(__FILE__, __LINE__, "the dialog did not close; the watchdog ended it");
+  if (run.faults != 0)
+    harness::fail(__FILE__, __LINE__, std::to_string(run.faults) + " faults while the dialog was open");
   return run;
 }
 

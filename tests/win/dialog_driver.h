@@ -85,13 +85,15 @@ struct DialogRun {
   int result = 0;          // what ConfigProc returned
   bool script_ran = false;
   bool timed_out = false;  // the dialog had to be ended by the watchdog
+  int faults = 0;          // access violations and the like while it was open
 };
 
 // Calls the definition's configuration procedure for `instance` with
-// `preview` as the host's preview interface, and runs `script` inside the
-// dialog's modal loop once the dialog is up.
+// `preview` as the host's preview interface (or with none, if
+// `hand_preview` is false), and runs `script` inside the dialog's modal loop
+// once the dialog is up.
 DialogRun run_dialog(Instance& instance, const FilterFunctions& ff, RecordingPreview& preview,
-                     const DialogScript& script);
+                     const DialogScript& script, bool hand_preview = true);
 
 // A hidden top-level window that stands in for the host's main window.
 HWND host_window();
