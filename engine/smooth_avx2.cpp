@@ -48,11 +48,13 @@ struct Avx2 {
     return {table(kByteTables.lo_a), table(kByteTables.lo_b), table(kByteTables.hi_a), table(kByteTables.hi_b)};
   }
 
+  static VELBRIN_INLINE void pin(V& v) { __asm__("" : "+x"(v)); }
   static VELBRIN_INLINE V add(V a, V b) { return _mm256_add_epi16(a, b); }
   static VELBRIN_INLINE V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
   // |a - b| for a, b in 0..10200: the difference fits a signed lane.
   static VELBRIN_INLINE V absdiff(V a, V b) { return _mm256_abs_epi16(_mm256_sub_epi16(a, b)); }
-  static VELBRIN_INLINE V quotient(V d, V m, Count s) { return _mm256_srl_epi16(_mm256_mulhi_epu16(d, m), s); }
+  static VELBRIN_INLINE V mulhi(V d, V m) { return _mm256_mulhi_epu16(d, m); }
+  static VELBRIN_INLINE V shift_right(V v, Count s) { return _mm256_srl_epi16(v, s); }
   static VELBRIN_INLINE V keep_if_zero(V d, V base) {
     return _mm256_and_si256(_mm256_cmpeq_epi16(d, _mm256_setzero_si256()), base);
   }

@@ -49,6 +49,7 @@ constexpr int kRingRows = 5;
 constexpr int kPlanes = 4;                 // B, G, R, 4Y
 constexpr int kPlanePitch = 372;           // 16-bit entries per plane row
 constexpr int kMaxTile = kPlanePitch - 4;  // output columns per tile
+constexpr int kBandRows = 64;              // output rows per band
 constexpr int kPlaneB = 0, kPlaneG = 1, kPlaneR = 2, kPlaneY = 3;
 static_assert(kRingRows * kPlanes * kPlanePitch * sizeof(uint16_t) <= 15 * 1024, "row ring stays within the stack budget");
 
@@ -118,15 +119,23 @@ VELBRIN_INLINE typename Ops::V neighbour(const BlockState<Ops>& st) {
   else return Ops::load(p + O);
 }
 
-template <class Ops, PairRule kRule, bool kEdge, int RA, int OA, int RZ, int OZ>
+// The quotient Q of a key difference; most divisors need no final shift.
+template <class Ops, bool kShift>
+VELBRIN_INLINE typename Ops::V quotient(typename Ops::V d, const FrameConsts<Ops>& k) {
+  const typename Ops::V high = Ops::mulhi(d, k.multiplier);
+  if constexpr (kShift) return Ops::shift_right(high, k.shift);
+  else return high;
+}
+
+template <class Ops, PairRule kRule, bool kShift, bool kEdge, int RA, int OA, int RZ, int OZ>
 VELBRIN_INLINE void pair(BlockState<Ops>& st, const FrameConsts<Ops>& k) {
   using V = typename Ops::V;
   const V ya = neighbour<Ops, RA, OA, kPlaneY, kEdge>(st);
   const V yz = neighbour<Ops, RZ, OZ, kPlaneY, kEdge>(st);
   const V d = Ops::absdiff(ya, yz);
   V t;
-  if constexpr (kRule == PairRule::kMinusQuotient) t = Ops::sub(k.base, Ops::quotient(d, k.multiplier, k.shift));
-  else if constexpr (kRule == PairRule::kPlusQuotient) t = Ops::add(k.base, Ops::quotient(d, k.multiplier, k.shift));
+  if constexpr (kRule == PairRule::kMinusQuotient) t = Ops::sub(k.base, quotient<Ops, kShift>(d, k));
+  else if constexpr (kRule == PairRule::kPlusQuotient) t = Ops::add(k.base, quotient<Ops, kShift>(d, k));
   else t = Ops::keep_if_zero(d, k.base);
   const typename Ops::Mask ma = Ops::less(Ops::absdiff(st.y0, ya), t);
   const typename Ops::Mask mz = Ops::less(Ops::absdiff(st.y0, yz), t);
@@ -138,11 +147,18 @@ VELBRIN_INLINE void pair(BlockState<Ops>& st, const FrameConsts<Ops>& k) {
   st.sum_b = Ops::add_if(st.sum_b, mz, neighbour<Ops, RZ, OZ, kPlaneB, kEdge>(st));
   st.sum_g = Ops::add_if(st.sum_g, mz, neighbour<Ops, RZ, OZ, kPlaneG, kEdge>(st));
   st.sum_r = Ops::add_if(st.sum_r, mz, neighbour<Ops, RZ, OZ, kPlaneR, kEdge>(st));
+  // Keep the sums pair by pair: left alone, the compiler regroups the 48
+  // additions into trees, which keeps all 24 masks alive at once and spills
+  // them. (An empty statement; it only pins the value in a register here.)
+  Ops::pin(st.sum_b);
+  Ops::pin(st.sum_g);
+  Ops::pin(st.sum_r);
+  Ops::pin(st.passes);
 }
 
 // One vector of output pixels: Ops::kLanes columns starting at the plane
 // position the row pointers in `st` point at.
-template <class Ops, PairRule kRule, bool kEdge>
+template <class Ops, PairRule kRule, bool kShift, bool kEdge>
 VELBRIN_INLINE void smooth_block(BlockState<Ops>& st, const FrameConsts<Ops>& k, bool show_noise, uint32_t* out) {
   using V = typename Ops::V;
   const uint16_t* centre = st.rows[2];
@@ -155,18 +171,18 @@ VELBRIN_INLINE void smooth_block(BlockState<Ops>& st, const FrameConsts<Ops>& k,
   st.sum_r = own_r;
   st.passes = k.zero;
 
-  pair<Ops, kRule, kEdge, -2, -2, +2, +2>(st, k);
-  pair<Ops, kRule, kEdge, -1, -2, +1, +2>(st, k);
-  pair<Ops, kRule, kEdge, 0, -2, 0, +2>(st, k);
-  pair<Ops, kRule, kEdge, -2, -1, +2, +1>(st, k);
-  pair<Ops, kRule, kEdge, -1, -1, +1, +1>(st, k);
-  pair<Ops, kRule, kEdge, 0, -1, 0, +1>(st, k);
-  pair<Ops, kRule, kEdge, -2, 0, +2, 0>(st, k);
-  pair<Ops, kRule, kEdge, -1, 0, +1, 0>(st, k);
-  pair<Ops, kRule, kEdge, +1, -2, -1, +2>(st, k);
-  pair<Ops, kRule, kEdge, +2, -2, -2, +2>(st, k);
-  pair<Ops, kRule, kEdge, +1, -1, -1, +1>(st, k);
-  pair<Ops, kRule, kEdge, +2, -1, -2, +1>(st, k);
+  pair<Ops, kRule, kShift, kEdge, -2, -2, +2, +2>(st, k);
+  pair<Ops, kRule, kShift, kEdge, -1, -2, +1, +2>(st, k);
+  pair<Ops, kRule, kShift, kEdge, 0, -2, 0, +2>(st, k);
+  pair<Ops, kRule, kShift, kEdge, -2, -1, +2, +1>(st, k);
+  pair<Ops, kRule, kShift, kEdge, -1, -1, +1, +1>(st, k);
+  pair<Ops, kRule, kShift, kEdge, 0, -1, 0, +1>(st, k);
+  pair<Ops, kRule, kShift, kEdge, -2, 0, +2, 0>(st, k);
+  pair<Ops, kRule, kShift, kEdge, -1, 0, +1, 0>(st, k);
+  pair<Ops, kRule, kShift, kEdge, +1, -2, -1, +2>(st, k);
+  pair<Ops, kRule, kShift, kEdge, +2, -2, -2, +2>(st, k);
+  pair<Ops, kRule, kShift, kEdge, +1, -1, -1, +1>(st, k);
+  pair<Ops, kRule, kShift, kEdge, +2, -1, -2, +1>(st, k);
 
   const V recip = Ops::recip(st.passes, k.tables);
   V b = Ops::divide(st.sum_b, st.passes, recip);
@@ -203,9 +219,9 @@ VELBRIN_INLINE void convert_span(const uint32_t* src, uint16_t* planes, int n) {
   if (j < n) Ops::convert(src + n - C, planes + n - C);
 }
 
-template <class Ops, PairRule kRule>
+template <class Ops, PairRule kRule, bool kShift>
 void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts<Ops>& k,
-                 uint16_t (*ring)[kPlanes * kPlanePitch], int xs, int x1) {
+                 uint16_t (*ring)[kPlanes * kPlanePitch], int xs, int x1, int row_begin, int row_end) {
   using V = typename Ops::V;
   constexpr int L = Ops::kLanes;
   const int w = f.width, h = f.height;
@@ -226,14 +242,26 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
   auto convert_row = [&](int row) {
     convert_span<Ops>(f.src + row * stride + c0, ring[row % kRingRows] + e0, c1 - c0);
   };
+  // A tile reads a short piece of each source row, one row after another:
+  // fetch the pieces a few rows ahead, which the hardware's own prefetch
+  // does not foresee across such strides. (A prefetch never faults.)
+  constexpr int kAhead = 4;
+  auto prefetch_row = [&](int row) {
+    if (row >= h) return;
+    const char* s = reinterpret_cast<const char*>(f.src + row * stride + c0);
+    for (int b = 0; b < (c1 - c0) * 4; b += 64) __builtin_prefetch(s + b, 0, 3);
+  };
+  for (int row = row_begin; row < row_begin + kAhead; ++row) prefetch_row(row);
 
-  convert_row(0);
-  if (h > 1) convert_row(1);
+  // Rows row_begin - 2 .. row_begin + 1 (those that exist) fill the ring;
+  // each output row then adds the row two below it.
+  for (int row = row_begin - 2 > 0 ? row_begin - 2 : 0; row < row_begin + 2 && row < h; ++row) convert_row(row);
   const volatile int* show_noise_flag = &plan.settings->showNoise;
   const volatile int* disable_flag = &plan.settings->disable;
 
   BlockState<Ops> st;
-  for (int i = 0; i < h; ++i) {
+  for (int i = row_begin; i < row_end; ++i) {
+    prefetch_row(i + kAhead);
     if (i + 2 < h) convert_row(i + 2);
     const int row_of[5] = {i > 2 ? i - 2 : i, i > 1 ? i - 1 : i, i, i < h - 1 ? i + 1 : i, i < h - 2 ? i + 2 : i};
     const bool show_noise = *show_noise_flag != 0;
@@ -268,9 +296,9 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
         st.edge[2] = Ops::less(left, k.zero);  // unused (offset 0 never clamps)
         st.edge[3] = Ops::less(right, Ops::set1(1));
         st.edge[4] = Ops::less(right, Ops::set1(2));
-        smooth_block<Ops, kRule, true>(st, k, show_noise, out);
+        smooth_block<Ops, kRule, kShift, true>(st, k, show_noise, out);
       } else {
-        smooth_block<Ops, kRule, false>(st, k, show_noise, out);
+        smooth_block<Ops, kRule, kShift, false>(st, k, show_noise, out);
       }
       if (partial)
         for (int c = 0; c < x1 - j; ++c) drow[j + c] = tail[c];
@@ -278,7 +306,7 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
   }
 }
 
-template <class Ops, PairRule kRule>
+template <class Ops, PairRule kRule, bool kShift>
 void smooth_frame_tiles(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts<Ops>& k) {
   constexpr int L = Ops::kLanes;
   constexpr int kTileMax = (kMaxTile / L) * L;
@@ -287,12 +315,19 @@ void smooth_frame_tiles(const SmoothFrame& f, const SmoothPlan& plan, const Fram
   const int tiles = (w + kTileMax - 1) / kTileMax;
   const int even = (w + tiles - 1) / tiles;
   const int tile = (even + L - 1) / L * L;  // at most kTileMax
-  for (int x0 = 0; x0 < w; x0 += tile) {
-    const int x1 = x0 + tile < w ? x0 + tile : w;
-    // A last tile narrower than one vector starts earlier instead; the
-    // columns it shares with the tile before come out the same.
-    const int xs = (x1 - x0 < L && w >= L) ? x1 - L : x0;
-    smooth_tile<Ops, kRule>(f, plan, k, ring, xs, x1);
+  // Bands of rows, and within a band the tiles from left to right: the rows
+  // of a band stay in cache and in the address translation buffers while
+  // its tiles pass over them. (Destination rows share no words here, so the
+  // order of stores does not matter.)
+  for (int band = 0; band < f.height; band += kBandRows) {
+    const int band_end = band + kBandRows < f.height ? band + kBandRows : f.height;
+    for (int x0 = 0; x0 < w; x0 += tile) {
+      const int x1 = x0 + tile < w ? x0 + tile : w;
+      // A last tile narrower than one vector starts earlier instead; the
+      // columns it shares with the tile before come out the same.
+      const int xs = (x1 - x0 < L && w >= L) ? x1 - L : x0;
+      smooth_tile<Ops, kRule, kShift>(f, plan, k, ring, xs, x1, band, band_end);
+    }
   }
 }
 
@@ -304,10 +339,17 @@ void smooth_fast_body(const SmoothFrame& f, const SmoothPlan& plan) {
   k.zero = Ops::set1(0);
   k.shift = Ops::shift_count(plan.shift);
   k.tables = Ops::make_tables();
+  const bool shift = plan.shift != 0;
   switch (plan.rule) {
-    case PairRule::kMinusQuotient: smooth_frame_tiles<Ops, PairRule::kMinusQuotient>(f, plan, k); break;
-    case PairRule::kPlusQuotient: smooth_frame_tiles<Ops, PairRule::kPlusQuotient>(f, plan, k); break;
-    case PairRule::kEqualKeysOnly: smooth_frame_tiles<Ops, PairRule::kEqualKeysOnly>(f, plan, k); break;
+    case PairRule::kMinusQuotient:
+      if (shift) smooth_frame_tiles<Ops, PairRule::kMinusQuotient, true>(f, plan, k);
+      else smooth_frame_tiles<Ops, PairRule::kMinusQuotient, false>(f, plan, k);
+      break;
+    case PairRule::kPlusQuotient:
+      if (shift) smooth_frame_tiles<Ops, PairRule::kPlusQuotient, true>(f, plan, k);
+      else smooth_frame_tiles<Ops, PairRule::kPlusQuotient, false>(f, plan, k);
+      break;
+    case PairRule::kEqualKeysOnly: smooth_frame_tiles<Ops, PairRule::kEqualKeysOnly, false>(f, plan, k); break;
   }
 }
 

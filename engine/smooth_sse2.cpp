@@ -23,11 +23,13 @@ struct Sse2 {
   static VELBRIN_INLINE Count shift_count(int s) { return _mm_cvtsi32_si128(s); }
   static VELBRIN_INLINE Tables make_tables() { return {}; }
 
+  static VELBRIN_INLINE void pin(V& v) { __asm__("" : "+x"(v)); }
   static VELBRIN_INLINE V add(V a, V b) { return _mm_add_epi16(a, b); }
   static VELBRIN_INLINE V sub(V a, V b) { return _mm_sub_epi16(a, b); }
   // |a - b| for a, b in 0..10200: both differences fit a signed lane.
   static VELBRIN_INLINE V absdiff(V a, V b) { return _mm_max_epi16(_mm_sub_epi16(a, b), _mm_sub_epi16(b, a)); }
-  static VELBRIN_INLINE V quotient(V d, V m, Count s) { return _mm_srl_epi16(_mm_mulhi_epu16(d, m), s); }
+  static VELBRIN_INLINE V mulhi(V d, V m) { return _mm_mulhi_epu16(d, m); }
+  static VELBRIN_INLINE V shift_right(V v, Count s) { return _mm_srl_epi16(v, s); }
   static VELBRIN_INLINE V keep_if_zero(V d, V base) { return _mm_and_si128(_mm_cmpeq_epi16(d, _mm_setzero_si128()), base); }
   static VELBRIN_INLINE Mask less(V a, V b) { return _mm_cmpgt_epi16(b, a); }
   static VELBRIN_INLINE V select(Mask m, V if_set, V if_clear) {

@@ -195,6 +195,10 @@ void group_geometry() {
       {3001, 4, 3003, Placement::kHighGuard, Content::kPhoto, 10},
       {4100, 2, -4100, Placement::kHighGuard, Content::kNoise, 11},
       {640, 40, 700, Placement::kLowGuard, Content::kPhoto, 12},
+      // Several tiles and several bands of rows.
+      {400, 150, 400, Placement::kHighGuard, Content::kPhoto, 13},
+      {1000, 70, -1003, Placement::kLowGuard, Content::kNearThreshold, 14},
+      {17, 200, 17, Placement::kHighGuard, Content::kNoise, 15},
   };
   for (const FrameCase& f : big) check_frame(f, {make(100, 5), make(400, 10, 1), make(3000, -3, 0, 0)});
   // Strides that make rows share memory: 0 (every row the same words) and
