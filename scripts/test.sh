@@ -13,3 +13,16 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+# Windows builds: the kernel checker (and the other Windows tests) under Wine.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+for preset in win32 win64; do
+  echo "=== $preset (Wine) ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
+
+# Kernel fuzzing: about a minute from the committed seed corpus.
+echo "=== fuzz ==="
+tests/fuzz/run.sh 60
