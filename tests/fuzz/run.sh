@@ -10,7 +10,7 @@ build=build/fuzz
 cmake -S tests/fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build"
 mkdir -p "$build/corpus"
-"$build/smooth_fuzz" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+"$build/smooth_fuzz" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 -artifact_prefix="$build/" \
   "$build/corpus" tests/fuzz/seeds 2>&1 | tee "$build/last-run.log" | grep -E "^#[0-9]+[[:space:]]+(INITED|DONE)|stat::|MISMATCH|ERROR|SUMMARY" || true
 # libFuzzer exits non-zero on a crash; the pipeline above hides it, so check.
 grep -qE "MISMATCH|ERROR: (AddressSanitizer|UndefinedBehaviorSanitizer|libFuzzer)|runtime error" "$build/last-run.log" && {
