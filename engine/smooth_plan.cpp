@@ -3,6 +3,8 @@
 // (see smooth_plan.h for the argument).
 #include "engine/smooth_plan.h"
 
+#include <climits>
+
 namespace {
 
 constexpr int kMaxKey = 2550;  // B + 6G + 3R of white
@@ -62,6 +64,9 @@ bool make_smooth_plan(const SmoothFrame& frame, const FilterSettings* settings, 
   const int w = frame.width;
   const int h = frame.height;
   if (w <= 0 || h <= 0) return false;
+  // The kernels step through columns and rows with int arithmetic a few
+  // hundred past the current position; absurd sizes go to the reference.
+  if (w > INT_MAX - 4096 || h > INT_MAX - 4096) return false;
   const ptrdiff_t stride = frame.stride;
   // Destination rows that share words: the last store wins, so stores must
   // come in the reference's order.

@@ -57,7 +57,8 @@ struct SmoothPlan {
 bool find_quotient_multiplier(int64_t k_abs, uint16_t* multiplier, int* shift, int* offset);
 
 // Fills `plan` for one call. Returns false when the frame must be left to the
-// reference kernel: nothing to do (width or height below 1), source and
+// reference kernel: nothing to do (width or height below 1), a width or
+// height within 4096 of INT_MAX (no real frame), source and
 // destination overlapping (the reference then reads already-filtered pixels,
 // which a row cache would not), destination rows overlapping each other (the
 // order of stores then decides the result), or no exact multiplier.
