@@ -43,9 +43,47 @@ bool g_quick = false;
 void via_dispatch(const SmoothFrame&, const SmoothPlan&) {}
 constexpr const char* kDispatchName = "smooth_frame";
 
+struct KernelCall {
+  const SmoothKernel* kernel;
+  const SmoothFrame* frame;
+  const FilterSettings* settings;
+};
+
+void run_call(void* p) {
+  const KernelCall& c = *static_cast<const KernelCall*>(p);
+  if (std::strcmp(c.kernel->name, kDispatchName) == 0) smooth_frame(*c.frame, c.settings);
+  else smooth_frame_with(*c.kernel, *c.frame, c.settings);
+}
+
+#if defined(_WIN32) && defined(__i386__)
+// 32-bit Windows hosts call the module with the stack only 4-byte aligned.
+// Every kernel call of the checker goes through this trampoline, which
+// calls with the stack 4 bytes off the 16-byte alignment the compiler
+// otherwise assumes, so a kernel that spills vectors without realigning
+// faults here.
+extern "C" void velbrin_call_misaligned(void (*fn)(void*), void* arg);
+__asm__(
+    ".text\n"
+    ".globl _velbrin_call_misaligned\n"
+    "_velbrin_call_misaligned:\n"
+    "  pushl %ebp\n"
+    "  movl %esp, %ebp\n"
+    "  andl $-16, %esp\n"
+    "  subl $8, %esp\n"
+    "  pushl 12(%ebp)\n"  // the argument: esp is now 4 mod 16
+    "  call *8(%ebp)\n"   // so the callee starts 4 bytes off its usual alignment
+    "  movl %ebp, %esp\n"
+    "  popl %ebp\n"
+    "  ret\n");
+constexpr bool kMisalignedCalls = true;
+#else
+void velbrin_call_misaligned(void (*fn)(void*), void* arg) { fn(arg); }
+constexpr bool kMisalignedCalls = false;
+#endif
+
 void run_kernel(const SmoothKernel& k, const SmoothFrame& frame, const FilterSettings* s) {
-  if (std::strcmp(k.name, kDispatchName) == 0) smooth_frame(frame, s);
-  else smooth_frame_with(k, frame, s);
+  KernelCall call{&k, &frame, s};
+  velbrin_call_misaligned(run_call, &call);
 }
 
 std::string settings_text(const FilterSettings& s) {
@@ -399,6 +437,7 @@ int main(int argc, char** argv) {
     }
   g_kernels.push_back(SmoothKernel{kDispatchName, via_dispatch, nullptr});
   std::printf(" %s\n", kDispatchName);
+  if (kMisalignedCalls) std::printf("kernels are called with the stack 4 bytes off 16-byte alignment\n");
   std::fflush(stdout);
 
   struct Group {
