@@ -237,6 +237,11 @@ void group_geometry() {
       {400, 150, 400, Placement::kHighGuard, Content::kPhoto, 13},
       {1000, 70, -1003, Placement::kLowGuard, Content::kNearThreshold, 14},
       {17, 200, 17, Placement::kHighGuard, Content::kNoise, 15},
+      // Widths whose last column tile would be narrower than one vector
+      // (AVX-512, AVX2 and SSE2 respectively), so it starts earlier.
+      {4938, 3, 4938, Placement::kHighGuard, Content::kPhoto, 16},
+      {8101, 2, -8101, Placement::kHighGuard, Content::kNoise, 17},
+      {16563, 2, 16570, Placement::kLowGuard, Content::kPhoto, 18},
   };
   for (const FrameCase& f : big) check_frame(f, {make(100, 5), make(400, 10, 1), make(3000, -3, 0, 0)});
   // Strides that make rows share memory: 0 (every row the same words) and
