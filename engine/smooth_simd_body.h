@@ -10,7 +10,10 @@
 //    (brightness key times four, see smooth_plan.h) in a ring of five rows on
 //    the stack (about 15 KiB, fixed: wide frames are cut into column tiles of
 //    at most kMaxTile columns, each converted with two extra columns on
-//    either side). Rows are converted in order, each once per tile.
+//    either side). The frame is worked in bands of kBandRows output rows,
+//    and each band tile by tile from left to right, so that a band's rows
+//    stay in cache and in the address translation buffers; a tile converts
+//    each source row once, plus the two rows above and below its band.
 //  * Each output row takes its five neighbour rows from the ring; the
 //    clamped rows at the top and bottom are only different row pointers.
 //  * Vectors of output columns load each neighbour at its column offset.
