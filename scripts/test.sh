@@ -15,12 +15,14 @@ for preset in "${presets[@]}"; do
 done
 
 # The Windows module, 32- and 64-bit: cross-built with MinGW-w64 and tested
-# under Wine (the dialog tests on an Xvfb display). A fresh machine has no
-# Wine prefix yet: make it once, quietly, before the first Windows test (the
-# overrides keep Wine from offering to install Mono and Gecko).
+# under Wine (kernel checker, test host, and the dialog on an Xvfb display).
+# A fresh machine has no Wine prefix yet: make it once, quietly, before the
+# first Windows test (the overrides keep Wine from offering to install Mono
+# and Gecko).
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
   echo "=== making the Wine prefix ==="
-  WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i
+  wineboot -i
   wineserver -w
 fi
 for preset in win32 win64; do
@@ -29,3 +31,7 @@ for preset in win32 win64; do
   cmake --build --preset "$preset" -j2
   ctest --preset "$preset"
 done
+
+# Kernel fuzzing: about a minute from the committed seed corpus.
+echo "=== fuzz ==="
+tests/fuzz/run.sh 60

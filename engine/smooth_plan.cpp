@@ -1,0 +1,103 @@
+// Per-frame set-up of the vector kernels: the frame checks that send a call
+// to the reference kernel, and the exact 16-bit form of the pair tolerance
+// (see smooth_plan.h for the argument).
+#include "engine/smooth_plan.h"
+
+#include <climits>
+
+namespace {
+
+constexpr int kMaxKey = 2550;  // B + 6G + 3R of white
+
+int64_t clamp64(int64_t v, int64_t lo, int64_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+// Address range [lo, hi) in bytes covered by the pixels of a frame.
+struct Extent {
+  uint64_t lo, hi;
+};
+
+Extent extent_of(const void* row0, int width, int height, ptrdiff_t stride) {
+  const int64_t last = int64_t{height - 1} * stride;  // words from row 0 to row h - 1
+  const int64_t first_word = last < 0 ? last : 0;
+  const int64_t end_word = (last > 0 ? last : 0) + width;
+  const uint64_t base = reinterpret_cast<uintptr_t>(row0);
+  return {base + static_cast<uint64_t>(first_word * 4), base + static_cast<uint64_t>(end_word * 4)};
+}
+
+}  // namespace
+
+bool find_quotient_multiplier(int64_t k_abs, uint16_t* multiplier, int* shift, int* offset) {
+  if (k_abs < 1) return false;
+  for (int s = 0; s < 16; ++s) {
+    const int64_t scale = int64_t{1} << (16 + s);
+    // 2^(16+s) / |K| rounded up and down, kept to 16 bits (|K| = 1 needs
+    // 65535, one below 2^16, and lands in the window with offset -1); for
+    // |K| > 2550 the quotient is always 0 and M = 0 is the candidate.
+    const int64_t candidates[3] = {k_abs > kMaxKey ? 0 : -1, (scale + k_abs - 1) / k_abs, scale / k_abs};
+    for (int64_t m : candidates) {
+      if (m < 0) continue;
+      if (m > 0xFFFF) m = 0xFFFF;
+      // Spread of Q(d) - 4q over every key difference; q grows by one at
+      // each multiple of k_abs.
+      int64_t lo = INT64_MAX, hi = INT64_MIN, q = 0, next = k_abs;
+      for (int64_t d = 0; d <= kMaxKey; ++d) {
+        if (d == next) {
+          ++q;
+          next += k_abs;
+        }
+        const int64_t diff = ((4 * d * m) >> (16 + s)) - 4 * q;
+        lo = diff < lo ? diff : lo;
+        hi = diff > hi ? diff : hi;
+      }
+      if (hi - lo <= 3 && lo >= -4 && lo <= 4) {
+        *multiplier = static_cast<uint16_t>(m);
+        *shift = s;
+        *offset = static_cast<int>(lo);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool make_smooth_plan(const SmoothFrame& frame, const FilterSettings* settings, SmoothPlan* plan) {
+  const int w = frame.width;
+  const int h = frame.height;
+  if (w <= 0 || h <= 0) return false;
+  // The kernels step through columns and rows with int arithmetic a few
+  // hundred past the current position; absurd sizes go to the reference.
+  if (w > INT_MAX - 4096 || h > INT_MAX - 4096) return false;
+  const ptrdiff_t stride = frame.stride;
+  // Destination rows that share words: the last store wins, so stores must
+  // come in the reference's order.
+  if (h > 1 && stride < w && stride > -ptrdiff_t{w}) return false;
+  const Extent src = extent_of(frame.src, w, h, stride);
+  const Extent dst = extent_of(frame.dst, w, h, stride);
+  if (src.lo < dst.hi && dst.lo < src.hi) return false;
+
+  // Level and Dynamic are read once, here.
+  const int64_t level = settings->level;
+  const int64_t divisor = int64_t{11} - settings->dynamic;
+  plan->settings = settings;
+  if (divisor == 0) {
+    plan->rule = PairRule::kEqualKeysOnly;
+    plan->multiplier = 0;
+    plan->shift = 0;
+    plan->base = static_cast<int>(4 * clamp64(level, 0, kMaxKey + 1));
+    return true;
+  }
+  const int64_t k_abs = divisor > 0 ? divisor : -divisor;
+  uint16_t m = 0;
+  int s = 0, a = 0;
+  if (!find_quotient_multiplier(k_abs, &m, &s, &a)) return false;
+  plan->multiplier = m;
+  plan->shift = s;
+  if (divisor > 0) {
+    plan->rule = PairRule::kMinusQuotient;
+    plan->base = static_cast<int>(4 * clamp64(level, 0, 2 * kMaxKey + 1) + a);
+  } else {
+    plan->rule = PairRule::kPlusQuotient;
+    plan->base = static_cast<int>(4 * clamp64(level, -(kMaxKey + 1), kMaxKey + 1) - 3 - a);
+  }
+  return true;
+}

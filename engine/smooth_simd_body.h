@@ -1,0 +1,370 @@
+// The vector smoothing kernel, written once for every instruction set. An
+// instruction-set file defines a struct of operations on its vector type
+// (loads, 16-bit arithmetic, the pass test, masked sums, the average, pixel
+// packing) and instantiates smooth_fast_body<Ops>. Everything here has
+// internal linkage, so code compiled with one set's flags can never stand in
+// for another's at link time.
+//
+// Design, per call:
+//  * Source rows are converted once into 16-bit planes B, G, R and 4Y
+//    (brightness key times four, see smooth_plan.h) in a ring of five rows on
+//    the stack (about 15 KiB, fixed: wide frames are cut into column tiles of
+//    at most kMaxTile columns, each converted with two extra columns on
+//    either side). The frame is worked in bands of kBandRows output rows,
+//    and each band tile by tile from left to right, so that a band's rows
+//    stay in cache and in the address translation buffers; a tile converts
+//    each source row once, plus the two rows above and below its band.
+//  * Each output row takes its five neighbour rows from the ring; the
+//    clamped rows at the top and bottom are only different row pointers.
+//  * Vectors of output columns load each neighbour at its column offset.
+//    Near the left and right edges the column clamp depends on the position
+//    (offset -2 uses the column itself for columns 0..2, +2 for the last two
+//    columns, and so on), so those blocks replace the lanes where the clamp
+//    applies by the same row's centre column, lane by lane.
+//  * Lanes that lie outside the frame (a frame narrower than one vector)
+//    compute from zero-filled plane entries and are not stored; nothing is
+//    read from the source outside its pixels, and only pixels are written.
+//  * Show noise and Disable are read once per row (of a tile) instead of
+//    once per pixel: the result differs only if another thread changes them
+//    during the call, and the host keeps such writes apart from a running
+//    frame.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/smooth.h"
+#include "engine/smooth_plan.h"
+
+#define VELBRIN_INLINE inline __attribute__((always_inline))
+
+// The 32-bit Windows ABI only keeps the stack 4-byte aligned at a call from
+// foreign code; the kernel entries realign it for the vector spills.
+#if defined(__i386__)
+#define VELBRIN_KERNEL_ENTRY __attribute__((force_align_arg_pointer))
+#else
+#define VELBRIN_KERNEL_ENTRY
+#endif
+
+namespace {
+
+constexpr int kRingRows = 5;
+constexpr int kPlanes = 4;                 // B, G, R, 4Y
+constexpr int kPlanePitch = 372;           // 16-bit entries per plane row
+constexpr int kMaxTile = kPlanePitch - 4;  // output columns per tile
+constexpr int kBandRows = 64;              // output rows per band
+constexpr int kPlaneB = 0, kPlaneG = 1, kPlaneR = 2, kPlaneY = 3;
+static_assert(kRingRows * kPlanes * kPlanePitch * sizeof(uint16_t) <= 15 * 1024, "row ring stays within the stack budget");
+
+// Averages: sum / count for count 1..25 and sum at most 255 * count. With
+// r = 65536 / count (65535 for count 1), q0 = (sum * r) >> 16 is q or q - 1
+// (r <= 65536 / count, and sum * (65536 / count - r) < 65536), so one
+// correction gives the exact quotient: q = q0 + (sum - q0 * count >= count).
+// kRecip is indexed by passes = count - 1; entries past 24 are never used.
+struct RecipTable {
+  uint16_t v[32];
+};
+
+constexpr RecipTable make_recip() {
+  RecipTable t{};
+  for (int p = 0; p < 32; ++p) {
+    const int c = p + 1;
+    t.v[p] = static_cast<uint16_t>(c == 1 ? 0xFFFF : (p < 25 ? 65536 / c : 0));
+  }
+  return t;
+}
+constexpr RecipTable kRecip = make_recip();
+
+constexpr int divide_model(int sum, int passes) {
+  const int c = passes + 1;
+  const int q0 = static_cast<int>((static_cast<uint32_t>(sum) * kRecip.v[passes]) >> 16);
+  const int rem = sum - q0 * c;
+  return q0 + (rem > passes ? 1 : 0);
+}
+
+// Exhaustive over every reachable (count, sum), at compile time.
+constexpr bool divide_model_exact() {
+  for (int c = 1; c <= 25; ++c)
+    for (int sum = 0; sum <= 255 * c; ++sum)
+      if (divide_model(sum, c - 1) != sum / c) return false;
+  return true;
+}
+static_assert(divide_model_exact(), "reciprocal with one correction step is exact for every count and sum");
+
+// The twelve pairs of opposite neighbours (row offset, column offset of the
+// first member, then of the second), in the reference's order.
+//   (-2,-2)/(+2,+2) (-1,-2)/(+1,+2) (0,-2)/(0,+2)   (-2,-1)/(+2,+1)
+//   (-1,-1)/(+1,+1) (0,-1)/(0,+1)   (-2,0)/(+2,0)   (-1,0)/(+1,0)
+//   (+1,-2)/(-1,+2) (+2,-2)/(-2,+2) (+1,-1)/(-1,+1) (+2,-1)/(-2,+1)
+
+template <class Ops>
+struct BlockState {
+  using V = typename Ops::V;
+  using Mask = typename Ops::Mask;
+  const uint16_t* rows[5];  // ring rows for row offsets -2..+2, at the block's first column
+  V y0, sum_b, sum_g, sum_r, passes;
+  Mask edge[5];  // per column offset -2..+2: lanes where the offset clamps to the column itself
+};
+
+template <class Ops>
+struct FrameConsts {
+  using V = typename Ops::V;
+  V base, multiplier, zero;
+  typename Ops::Count shift;
+  typename Ops::Tables tables;
+};
+
+// One neighbour plane vector at (row offset R, column offset O).
+template <class Ops, int R, int O, int kPlane, bool kEdge>
+VELBRIN_INLINE typename Ops::V neighbour(const BlockState<Ops>& st) {
+  const uint16_t* p = st.rows[R + 2] + kPlane * kPlanePitch;
+  if constexpr (kEdge && O != 0) return Ops::select(st.edge[O + 2], Ops::load(p), Ops::load(p + O));
+  else return Ops::load(p + O);
+}
+
+// The quotient Q of a key difference; most divisors need no final shift.
+template <class Ops, bool kShift>
+VELBRIN_INLINE typename Ops::V quotient(typename Ops::V d, const FrameConsts<Ops>& k) {
+  const typename Ops::V high = Ops::mulhi(d, k.multiplier);
+  if constexpr (kShift) return Ops::shift_right(high, k.shift);
+  else return high;
+}
+
+template <class Ops, PairRule kRule, bool kShift, bool kEdge, int RA, int OA, int RZ, int OZ>
+VELBRIN_INLINE void pair(BlockState<Ops>& st, const FrameConsts<Ops>& k) {
+  using V = typename Ops::V;
+  const V ya = neighbour<Ops, RA, OA, kPlaneY, kEdge>(st);
+  const V yz = neighbour<Ops, RZ, OZ, kPlaneY, kEdge>(st);
+  const V d = Ops::absdiff(ya, yz);
+  V t;
+  if constexpr (kRule == PairRule::kMinusQuotient) t = Ops::sub(k.base, quotient<Ops, kShift>(d, k));
+  else if constexpr (kRule == PairRule::kPlusQuotient) t = Ops::add(k.base, quotient<Ops, kShift>(d, k));
+  else t = Ops::keep_if_zero(d, k.base);
+  const typename Ops::Mask ma = Ops::less(Ops::absdiff(st.y0, ya), t);
+  const typename Ops::Mask mz = Ops::less(Ops::absdiff(st.y0, yz), t);
+  st.passes = Ops::count_if(st.passes, ma);
+  st.passes = Ops::count_if(st.passes, mz);
+  st.sum_b = Ops::add_if(st.sum_b, ma, neighbour<Ops, RA, OA, kPlaneB, kEdge>(st));
+  st.sum_g = Ops::add_if(st.sum_g, ma, neighbour<Ops, RA, OA, kPlaneG, kEdge>(st));
+  st.sum_r = Ops::add_if(st.sum_r, ma, neighbour<Ops, RA, OA, kPlaneR, kEdge>(st));
+  st.sum_b = Ops::add_if(st.sum_b, mz, neighbour<Ops, RZ, OZ, kPlaneB, kEdge>(st));
+  st.sum_g = Ops::add_if(st.sum_g, mz, neighbour<Ops, RZ, OZ, kPlaneG, kEdge>(st));
+  st.sum_r = Ops::add_if(st.sum_r, mz, neighbour<Ops, RZ, OZ, kPlaneR, kEdge>(st));
+  // Keep the sums pair by pair: left alone, the compiler regroups the 48
+  // additions into trees, which keeps all 24 masks alive at once and spills
+  // them. (An empty statement; it only pins the value in a register here.)
+  Ops::pin(st.sum_b);
+  Ops::pin(st.sum_g);
+  Ops::pin(st.sum_r);
+  Ops::pin(st.passes);
+}
+
+// One vector of output pixels: Ops::kLanes columns starting at the plane
+// position the row pointers in `st` point at.
+template <class Ops, PairRule kRule, bool kShift, bool kEdge>
+VELBRIN_INLINE void smooth_block(BlockState<Ops>& st, const FrameConsts<Ops>& k, bool show_noise, uint32_t* out) {
+  using V = typename Ops::V;
+  const uint16_t* centre = st.rows[2];
+  const V own_b = Ops::load(centre + kPlaneB * kPlanePitch);
+  const V own_g = Ops::load(centre + kPlaneG * kPlanePitch);
+  const V own_r = Ops::load(centre + kPlaneR * kPlanePitch);
+  st.y0 = Ops::load(centre + kPlaneY * kPlanePitch);
+  st.sum_b = own_b;
+  st.sum_g = own_g;
+  st.sum_r = own_r;
+  st.passes = k.zero;
+
+  pair<Ops, kRule, kShift, kEdge, -2, -2, +2, +2>(st, k);
+  pair<Ops, kRule, kShift, kEdge, -1, -2, +1, +2>(st, k);
+  pair<Ops, kRule, kShift, kEdge, 0, -2, 0, +2>(st, k);
+  pair<Ops, kRule, kShift, kEdge, -2, -1, +2, +1>(st, k);
+  pair<Ops, kRule, kShift, kEdge, -1, -1, +1, +1>(st, k);
+  pair<Ops, kRule, kShift, kEdge, 0, -1, 0, +1>(st, k);
+  pair<Ops, kRule, kShift, kEdge, -2, 0, +2, 0>(st, k);
+  pair<Ops, kRule, kShift, kEdge, -1, 0, +1, 0>(st, k);
+  pair<Ops, kRule, kShift, kEdge, +1, -2, -1, +2>(st, k);
+  pair<Ops, kRule, kShift, kEdge, +2, -2, -2, +2>(st, k);
+  pair<Ops, kRule, kShift, kEdge, +1, -1, -1, +1>(st, k);
+  pair<Ops, kRule, kShift, kEdge, +2, -1, -2, +1>(st, k);
+
+  const V recip = Ops::recip(st.passes, k.tables);
+  V b = Ops::divide(st.sum_b, st.passes, recip);
+  V g = Ops::divide(st.sum_g, st.passes, recip);
+  V r = Ops::divide(st.sum_r, st.passes, recip);
+  if (show_noise) {
+    b = Ops::noise(b, own_b);
+    g = Ops::noise(g, own_g);
+    r = Ops::noise(r, own_r);
+  }
+  Ops::store_pixels(out, b, g, r);  // clamps to 0..255, byte 3 = 0
+}
+
+VELBRIN_INLINE void convert_pixel(uint32_t p, uint16_t* planes) {
+  const unsigned b = p & 0xFF, g = (p >> 8) & 0xFF, r = (p >> 16) & 0xFF;
+  planes[kPlaneB * kPlanePitch] = static_cast<uint16_t>(b);
+  planes[kPlaneG * kPlanePitch] = static_cast<uint16_t>(g);
+  planes[kPlaneR * kPlanePitch] = static_cast<uint16_t>(r);
+  planes[kPlaneY * kPlanePitch] = static_cast<uint16_t>(4 * (b + 6 * g + 3 * r));
+}
+
+// Converts n source pixels into plane entries 0..n-1 of `planes`. Vector
+// chunks only ever read inside the n pixels: the last chunk is moved back to
+// end at pixel n (pixels converted twice come out the same).
+template <class Ops>
+VELBRIN_INLINE void convert_span(const uint32_t* src, uint16_t* planes, int n) {
+  constexpr int C = Ops::kConvertPixels;
+  if (n < C) {
+    for (int j = 0; j < n; ++j) convert_pixel(src[j], planes + j);
+    return;
+  }
+  int j = 0;
+  for (; j + C <= n; j += C) Ops::convert(src + j, planes + j);
+  if (j < n) Ops::convert(src + n - C, planes + n - C);
+}
+
+template <class Ops, PairRule kRule, bool kShift>
+void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts<Ops>& k,
+                 uint16_t (*ring)[kPlanes * kPlanePitch], int xs, int x1, int row_begin, int row_end) {
+  using V = typename Ops::V;
+  constexpr int L = Ops::kLanes;
+  const int w = f.width, h = f.height;
+  const ptrdiff_t stride = f.stride;
+
+  // Plane entry e of a ring row holds column xs - 2 + e. Converted columns:
+  // c0..c1-1; entries outside them (beyond the frame) are zero.
+  const int c0 = xs - 2 > 0 ? xs - 2 : 0;
+  const int c1 = x1 + 2 < w ? x1 + 2 : w;
+  const int e0 = c0 - (xs - 2), e1 = c1 - (xs - 2);
+  const int fill_end = (x1 - xs > L ? x1 - xs : L) + 4;
+  for (int slot = 0; slot < kRingRows; ++slot)
+    for (int plane = 0; plane < kPlanes; ++plane) {
+      uint16_t* p = ring[slot] + plane * kPlanePitch;
+      for (int e = 0; e < e0; ++e) p[e] = 0;
+      for (int e = e1; e < fill_end; ++e) p[e] = 0;
+    }
+  auto convert_row = [&](int row) {
+    convert_span<Ops>(f.src + row * stride + c0, ring[row % kRingRows] + e0, c1 - c0);
+  };
+  // A tile reads a short piece of each source row, one row after another:
+  // fetch the pieces a few rows ahead, which the hardware's own prefetch
+  // does not foresee across such strides. (A prefetch never faults.)
+  constexpr int kAhead = 4;
+  auto prefetch_row = [&](int row) {
+    if (row >= h) return;
+    const char* s = reinterpret_cast<const char*>(f.src + row * stride + c0);
+    for (int b = 0; b < (c1 - c0) * 4; b += 64) __builtin_prefetch(s + b, 0, 3);
+  };
+  for (int row = row_begin; row < row_begin + kAhead; ++row) prefetch_row(row);
+
+  // Rows row_begin - 2 .. row_begin + 1 (those that exist) fill the ring;
+  // each output row then adds the row two below it.
+  for (int row = row_begin - 2 > 0 ? row_begin - 2 : 0; row < row_begin + 2 && row < h; ++row) convert_row(row);
+  const volatile int* show_noise_flag = &plan.settings->showNoise;
+  const volatile int* disable_flag = &plan.settings->disable;
+
+  BlockState<Ops> st;
+  for (int i = row_begin; i < row_end; ++i) {
+    prefetch_row(i + kAhead);
+    if (i + 2 < h) convert_row(i + 2);
+    const int row_of[5] = {i > 2 ? i - 2 : i, i > 1 ? i - 1 : i, i, i < h - 1 ? i + 1 : i, i < h - 2 ? i + 2 : i};
+    const bool show_noise = *show_noise_flag != 0;
+    const bool disable = *disable_flag != 0;
+    uint32_t* drow = f.dst + i * stride;
+
+    if (disable) {
+      const uint32_t* srow = f.src + i * stride;
+      for (int j = xs; j < x1; ++j) drow[j] = srow[j] & 0x00FFFFFFu;
+      continue;
+    }
+
+    for (int jb = xs; jb < x1; jb += L) {
+      int j = jb;
+      bool partial = false;
+      if (j + L > x1) {
+        if (x1 - L >= xs) j = x1 - L;  // last block moved back; its first columns are recomputed identically
+        else partial = true;           // the whole frame is narrower than one vector
+      }
+      const int e = j - xs + 2;  // plane entry of column j
+      for (int r = 0; r < 5; ++r) st.rows[r] = ring[row_of[r] % kRingRows] + e;
+      alignas(64) uint32_t tail[L];
+      uint32_t* out = partial ? tail : drow + j;
+      if (j <= 2 || j + L + 1 >= w) {
+        // Lanes where a column offset clamps: -2 for columns 0..2, -1 for
+        // 0..1, +1 for the last column, +2 for the last two.
+        const V lane = Ops::lane_index();
+        const V left = Ops::add(Ops::set1(j < 16000 ? j : 16000), lane);
+        const V right = Ops::sub(Ops::set1(w - 1 - j < 16000 ? w - 1 - j : 16000), lane);
+        st.edge[0] = Ops::less(left, Ops::set1(3));
+        st.edge[1] = Ops::less(left, Ops::set1(2));
+        st.edge[2] = Ops::less(left, k.zero);  // unused (offset 0 never clamps)
+        st.edge[3] = Ops::less(right, Ops::set1(1));
+        st.edge[4] = Ops::less(right, Ops::set1(2));
+        smooth_block<Ops, kRule, kShift, true>(st, k, show_noise, out);
+      } else {
+        smooth_block<Ops, kRule, kShift, false>(st, k, show_noise, out);
+      }
+      if (partial)
+        for (int c = 0; c < x1 - j; ++c) drow[j + c] = tail[c];
+    }
+  }
+}
+
+template <class Ops, PairRule kRule, bool kShift>
+void smooth_frame_tiles(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts<Ops>& k) {
+  constexpr int L = Ops::kLanes;
+  constexpr int kTileMax = (kMaxTile / L) * L;
+  alignas(64) uint16_t ring[kRingRows][kPlanes * kPlanePitch];
+  const int w = f.width;
+  const int tiles = (w + kTileMax - 1) / kTileMax;
+  const int even = (w + tiles - 1) / tiles;
+  const int tile = (even + L - 1) / L * L;  // at most kTileMax
+  // Bands of rows, and within a band the tiles from left to right: the rows
+  // of a band stay in cache and in the address translation buffers while
+  // its tiles pass over them. (Destination rows share no words here, so the
+  // order of stores does not matter.)
+  for (int band = 0; band < f.height; band += kBandRows) {
+    const int band_end = band + kBandRows < f.height ? band + kBandRows : f.height;
+    for (int x0 = 0; x0 < w; x0 += tile) {
+      const int x1 = x0 + tile < w ? x0 + tile : w;
+      // A last tile narrower than one vector starts earlier instead; the
+      // columns it shares with the tile before come out the same.
+      const int xs = (x1 - x0 < L && w >= L) ? x1 - L : x0;
+      smooth_tile<Ops, kRule, kShift>(f, plan, k, ring, xs, x1, band, band_end);
+    }
+  }
+}
+
+template <class Ops>
+void smooth_fast_body(const SmoothFrame& f, const SmoothPlan& plan) {
+  FrameConsts<Ops> k;
+  k.base = Ops::set1(plan.base);
+  k.multiplier = Ops::set1(plan.multiplier);
+  k.zero = Ops::set1(0);
+  k.shift = Ops::shift_count(plan.shift);
+  k.tables = Ops::make_tables();
+  const bool shift = plan.shift != 0;
+  switch (plan.rule) {
+    case PairRule::kMinusQuotient:
+      if (shift) smooth_frame_tiles<Ops, PairRule::kMinusQuotient, true>(f, plan, k);
+      else smooth_frame_tiles<Ops, PairRule::kMinusQuotient, false>(f, plan, k);
+      break;
+    case PairRule::kPlusQuotient:
+      if (shift) smooth_frame_tiles<Ops, PairRule::kPlusQuotient, true>(f, plan, k);
+      else smooth_frame_tiles<Ops, PairRule::kPlusQuotient, false>(f, plan, k);
+      break;
+    case PairRule::kEqualKeysOnly: smooth_frame_tiles<Ops, PairRule::kEqualKeysOnly, false>(f, plan, k); break;
+  }
+}
+
+// Test hook body: the average step on n lanes, vector by vector.
+template <class Ops>
+void divide_lanes(const uint16_t* sums, const uint16_t* passes, uint16_t* out, int n) {
+  const typename Ops::Tables tables = Ops::make_tables();
+  constexpr int L = Ops::kLanes;
+  for (int i = 0; i + L <= n; i += L) {
+    const typename Ops::V p = Ops::load(passes + i);
+    Ops::store16(out + i, Ops::divide(Ops::load(sums + i), p, Ops::recip(p, tables)));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,471 @@
+// The kernel checker: for every smoothing kernel this processor runs, and
+// for the dispatcher's choice, compare the output with the reference kernel
+// bit for bit on frames of many sizes, strides, contents and settings,
+// placed against guard pages so that any access outside the pixels faults.
+// Also checks, exhaustively, the fast arithmetic the vector kernels rely on.
+// Prints each failure with its case and first differing pixel, and a closing
+// line "N passed, N failed"; exits non-zero on any failure.
+//
+// Usage: velbrin_checkasm [--quick] [--seed N]
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/smooth.h"
+#include "engine/smooth_kernels.h"
+#include "engine/smooth_plan.h"
+#include "engine/smooth_rules.h"
+#include "tests/checkasm/frame_content.h"
+#include "tests/checkasm/guarded_frame.h"
+
+namespace {
+
+struct Tally {
+  long passed = 0, failed = 0;
+  void record(bool ok, const std::string& what) {
+    if (ok) {
+      ++passed;
+    } else {
+      ++failed;
+      if (failed <= 50) std::printf("FAIL %s\n", what.c_str());
+    }
+  }
+};
+
+Tally g_tally;
+std::vector<SmoothKernel> g_kernels;  // vector kernels, plus the dispatcher's choice
+bool g_quick = false;
+
+// The dispatcher itself, under test as a kernel: the run procedure's path.
+void via_dispatch(const SmoothFrame&, const SmoothPlan&) {}
+constexpr const char* kDispatchName = "smooth_frame";
+
+struct KernelCall {
+  const SmoothKernel* kernel;
+  const SmoothFrame* frame;
+  const FilterSettings* settings;
+};
+
+void run_call(void* p) {
+  const KernelCall& c = *static_cast<const KernelCall*>(p);
+  if (std::strcmp(c.kernel->name, kDispatchName) == 0) smooth_frame(*c.frame, c.settings);
+  else smooth_frame_with(*c.kernel, *c.frame, c.settings);
+}
+
+#if defined(_WIN32) && defined(__i386__)
+// 32-bit Windows hosts call the module with the stack only 4-byte aligned.
+// Every kernel call of the checker goes through this trampoline, which
+// calls with the stack 4 bytes off the 16-byte alignment the compiler
+// otherwise assumes, so a kernel that spills vectors without realigning
+// faults here.
+extern "C" void velbrin_call_misaligned(void (*fn)(void*), void* arg);
+__asm__(
+    ".text\n"
+    ".globl _velbrin_call_misaligned\n"
+    "_velbrin_call_misaligned:\n"
+    "  pushl %ebp\n"
+    "  movl %esp, %ebp\n"
+    "  andl $-16, %esp\n"
+    "  subl $8, %esp\n"
+    "  pushl 12(%ebp)\n"  // the argument: esp is now 4 mod 16
+    "  call *8(%ebp)\n"   // so the callee starts 4 bytes off its usual alignment
+    "  movl %ebp, %esp\n"
+    "  popl %ebp\n"
+    "  ret\n");
+constexpr bool kMisalignedCalls = true;
+#else
+void velbrin_call_misaligned(void (*fn)(void*), void* arg) { fn(arg); }
+constexpr bool kMisalignedCalls = false;
+#endif
+
+void run_kernel(const SmoothKernel& k, const SmoothFrame& frame, const FilterSettings* s) {
+  KernelCall call{&k, &frame, s};
+  velbrin_call_misaligned(run_call, &call);
+}
+
+std::string settings_text(const FilterSettings& s) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "L=%d D=%d noise=%d disable=%d", s.level, s.dynamic, s.showNoise, s.disable);
+  return buf;
+}
+
+struct FrameCase {
+  int w, h;
+  ptrdiff_t stride;
+  Placement placement;
+  Content content;
+  uint64_t seed;
+};
+
+std::string case_text(const FrameCase& c, const FilterSettings& s) {
+  char buf[200];
+  std::snprintf(buf, sizeof buf, "%dx%d stride %lld %s %s seed %llu %s", c.w, c.h, static_cast<long long>(c.stride),
+                placement_name(c.placement), content_name(c.content), static_cast<unsigned long long>(c.seed),
+                settings_text(s).c_str());
+  return buf;
+}
+
+uint64_t checksum(const GuardedFrame& f) {
+  // Pixels only: the padding of a source is never written either, but the
+  // pixels are what a faulty kernel would be likely to touch.
+  uint64_t h = 1469598103934665603ull;
+  for (int i = 0; i < f.height(); ++i)
+    for (int j = 0; j < f.width(); ++j) h = (h ^ f.at(i, j)) * 1099511628211ull;
+  return h;
+}
+
+// One frame, every kernel, several settings.
+void check_frame(const FrameCase& c, const std::vector<FilterSettings>& settings) {
+  GuardedFrame src(c.w, c.h, c.stride, c.placement);
+  src.fill_all(c.seed * 3 + 1);
+  TestRng rng(c.seed);
+  const int level_hint = settings.empty() ? 100 : settings[0].level;
+  for (int i = 0; i < c.h; ++i)
+    for (int j = 0; j < c.w; ++j) src.at(i, j) = content_pixel(c.content, i, j, c.w, c.h, level_hint, rng);
+  const uint64_t src_sum = checksum(src);
+
+  for (const FilterSettings& s : settings) {
+    GuardedFrame ref(c.w, c.h, c.stride, c.placement);
+    ref.fill_all(c.seed * 3 + 2);
+    const std::string what = case_text(c, s);
+    set_fault_context(("reference on " + what).c_str());
+    smooth_frame_c(SmoothFrame{src.row0(), ref.row0(), c.w, c.h, src.stride()}, &s);
+    for (const SmoothKernel& k : g_kernels) {
+      GuardedFrame out(c.w, c.h, c.stride, c.placement);
+      out.fill_all(c.seed * 3 + 2);
+      const std::string label = std::string(k.name) + " " + what;
+      set_fault_context(label.c_str());
+      run_kernel(k, SmoothFrame{src.row0(), out.row0(), c.w, c.h, src.stride()}, &s);
+      ptrdiff_t diff = 0;
+      bool ok = out.same_bytes(ref, &diff);
+      std::string detail;
+      if (!ok) {
+        // Word position relative to row 0 -> row and column when it is a pixel.
+        char buf[160];
+        const ptrdiff_t st = out.stride();
+        long long row = st != 0 ? static_cast<long long>((diff - (diff % st + st) % st) / st) : 0;
+        long long col = static_cast<long long>(diff - row * st);
+        std::snprintf(buf, sizeof buf, ": first difference at word %lld (row %lld, col %lld): expected %08X got %08X",
+                      static_cast<long long>(diff), row, col, ref.row0()[diff], out.row0()[diff]);
+        detail = buf;
+      }
+      if (ok && checksum(src) != src_sum) {
+        ok = false;
+        detail = ": source modified";
+      }
+      g_tally.record(ok, label + detail);
+    }
+  }
+}
+
+// The settings grid: Level and Dynamic far outside the dialog's ranges,
+// including the values where the fast arithmetic changes form.
+const int kLevels[] = {0,    1,    7,     50,    100,     117,     200,      201,   400,   1000,  2550,  2551,
+                       5100, 5101, 5102,  70000, INT_MAX, -1,      -7,       -400,  -2550, -2551, -2552, INT_MIN};
+const int kDynamics[] = {0,     1,     2,    3,    4,    5,       6,       7,           8,           9,
+                         10,    11,    12,   13,   -1,   -2,      -7,      -100,        -2539,       -2540,
+                         -2541, 2561,  2562, 2563, 1000, INT_MIN, INT_MAX, INT_MIN + 1, INT_MAX - 1};
+const int kSwitches[][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}, {7, 0}, {0, -3}};
+
+FilterSettings make(int level, int dynamic, int noise = 0, int disable = 0) {
+  FilterSettings s{};
+  s.level = level;
+  s.dynamic = dynamic;
+  s.showNoise = noise;
+  s.disable = disable;
+  return s;
+}
+
+// Every Level x Dynamic of the grid on a few small frames.
+void group_settings_grid() {
+  const FrameCase frames[] = {
+      {37, 23, 41, Placement::kHighGuard, Content::kNearThreshold, 11},
+      {21, 9, -21, Placement::kLowGuard, Content::kPhoto, 12},
+      {19, 6, 19, Placement::kHighGuard, Content::kNoise, 13},
+  };
+  int k = 0;
+  for (const FrameCase& f : frames) {
+    std::vector<FilterSettings> all;
+    for (int level : kLevels)
+      for (int dynamic : kDynamics) {
+        const int* sw = kSwitches[k++ % 6];
+        all.push_back(make(level, dynamic, sw[0], sw[1]));
+      }
+    if (g_quick) all.resize(all.size() / 3);
+    check_frame(f, all);
+  }
+}
+
+// Sizes, strides and placements with a few settings each.
+void group_geometry() {
+  const int widths[] = {1,  2,  3,  4,  5,  6,   7,   8,   9,   15,  16,  17,  18,  19,  31,  32,   33,   34,
+                        35, 47, 48, 63, 64, 65,  66,  67,  100, 127, 128, 129, 351, 352, 353, 367, 368,  369,
+                        370, 371, 372, 373, 383, 384, 385, 704, 705, 735, 736, 737, 740, 1000, 1919};
+  const int heights[] = {1, 2, 3, 4, 5, 6, 7};
+  const std::vector<FilterSettings> settings = {make(100, 5), make(400, 10, 1), make(201, 10, 0, 0), make(60, 11)};
+  uint64_t seed = 1000;
+  int n = 0;
+  for (int w : widths)
+    for (int h : heights) {
+      const int variant = n++;
+      const ptrdiff_t pads[] = {0, 1, 3, 17};
+      const ptrdiff_t pad = pads[variant % 4];
+      const ptrdiff_t stride = (variant % 3 == 1) ? -(w + pad) : w + pad;
+      const Placement pl = variant % 2 ? Placement::kHighGuard : Placement::kLowGuard;
+      const Content content = static_cast<Content>(variant % static_cast<int>(Content::kCount));
+      if (g_quick && variant % 3 != 0) continue;
+      check_frame({w, h, stride, pl, content, seed++}, {settings[static_cast<size_t>(variant) % settings.size()]});
+    }
+  // Tall and narrow, wide and short, and frames large enough for several tiles.
+  const FrameCase big[] = {
+      {1, 300, 1, Placement::kHighGuard, Content::kPhoto, 1},
+      {2, 100, -2, Placement::kLowGuard, Content::kNoise, 2},
+      {3, 77, 5, Placement::kHighGuard, Content::kPhoto, 3},
+      {5, 64, -9, Placement::kHighGuard, Content::kNearThreshold, 4},
+      {9, 33, 9, Placement::kLowGuard, Content::kPhoto, 5},
+      {17, 50, -17, Placement::kHighGuard, Content::kNoise, 6},
+      {1500, 1, 1500, Placement::kHighGuard, Content::kPhoto, 7},
+      {1920, 9, 1920, Placement::kHighGuard, Content::kPhoto, 8},
+      {1920, 8, -1925, Placement::kLowGuard, Content::kNearThreshold, 9},
+      {3001, 4, 3003, Placement::kHighGuard, Content::kPhoto, 10},
+      {4100, 2, -4100, Placement::kHighGuard, Content::kNoise, 11},
+      {640, 40, 700, Placement::kLowGuard, Content::kPhoto, 12},
+      // Several tiles and several bands of rows.
+      {400, 150, 400, Placement::kHighGuard, Content::kPhoto, 13},
+      {1000, 70, -1003, Placement::kLowGuard, Content::kNearThreshold, 14},
+      {17, 200, 17, Placement::kHighGuard, Content::kNoise, 15},
+      // Widths whose last column tile would be narrower than one vector
+      // (AVX-512, AVX2 and SSE2 respectively), so it starts earlier.
+      {4938, 3, 4938, Placement::kHighGuard, Content::kPhoto, 16},
+      {8101, 2, -8101, Placement::kHighGuard, Content::kNoise, 17},
+      {16563, 2, 16570, Placement::kLowGuard, Content::kPhoto, 18},
+  };
+  for (const FrameCase& f : big) check_frame(f, {make(100, 5), make(400, 10, 1), make(3000, -3, 0, 0)});
+  // Strides that make rows share memory: 0 (every row the same words) and
+  // shorter than a row, both ways.
+  const FrameCase shared[] = {
+      {10, 4, 0, Placement::kLowGuard, Content::kPhoto, 21},
+      {33, 5, 16, Placement::kHighGuard, Content::kNoise, 22},
+      {33, 5, -16, Placement::kHighGuard, Content::kNoise, 23},
+      {20, 3, -1, Placement::kLowGuard, Content::kNoise, 24},
+      {1, 6, 0, Placement::kLowGuard, Content::kNoise, 25},
+  };
+  for (const FrameCase& f : shared) check_frame(f, {make(100, 5), make(400, 10, 1)});
+}
+
+// A guard page after (or before) every row: reading one word past a row's
+// end (or before its start) faults, even in the middle of the frame.
+void group_row_guards() {
+  const int widths[] = {1, 2, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 23, 31, 32, 33, 40, 63, 64, 65, 100, 369, 1000, 1024};
+  const int heights[] = {1, 2, 3, 5, 9};
+  uint64_t seed = 5000;
+  int n = 0;
+  for (int w : widths)
+    for (int h : heights) {
+      const int variant = n++;
+      if (g_quick && variant % 2) continue;
+      const Placement pl = variant % 2 ? Placement::kRowGuardAfter : Placement::kRowGuardBefore;
+      const ptrdiff_t sign = (variant / 2) % 2 ? -1 : 1;
+      check_frame({w, h, sign, pl, static_cast<Content>(variant % static_cast<int>(Content::kCount)), seed++},
+                  {make(100, 5), make(400, 10, 1)});
+    }
+}
+
+// Random frames, strides, contents and settings.
+void group_random(uint64_t seed, int count) {
+  TestRng rng(seed);
+  for (int n = 0; n < count; ++n) {
+    const int w = rng.below(4) == 0 ? rng.range(1, 9) : rng.range(1, 420);
+    const int h = rng.below(4) == 0 ? rng.range(1, 5) : rng.range(1, 24);
+    const ptrdiff_t pad = rng.below(3) == 0 ? 0 : rng.range(1, 40);
+    const ptrdiff_t stride = rng.below(2) ? w + pad : -(w + pad);
+    const Placement pl = rng.below(2) ? Placement::kHighGuard : Placement::kLowGuard;
+    const Content content = static_cast<Content>(rng.below(static_cast<int>(Content::kCount)));
+    std::vector<FilterSettings> s;
+    for (int k = 0; k < 2; ++k) {
+      const int level = rng.below(3) == 0 ? static_cast<int>(rng.u32()) : kLevels[rng.below(int(sizeof kLevels / sizeof(int)))];
+      const int dynamic = rng.below(4) == 0 ? static_cast<int>(rng.u32()) : kDynamics[rng.below(int(sizeof kDynamics / sizeof(int)))];
+      const int* sw = kSwitches[rng.below(6)];
+      s.push_back(make(level, dynamic, sw[0], sw[1]));
+    }
+    check_frame({w, h, stride, pl, content, rng.next()}, s);
+  }
+}
+
+// Source and destination in one buffer, the same or overlapping: every
+// kernel must then give exactly what the reference gives (it reads pixels
+// that were already written).
+void group_aliasing() {
+  struct Alias {
+    int w, h;
+    ptrdiff_t stride, dst_offset;  // destination row 0 relative to source row 0, in words
+  };
+  const Alias cases[] = {{1, 1, 1, 0},    {17, 5, 17, 0},    {40, 9, -44, 0}, {33, 6, 33, 1},
+                         {33, 6, 33, -35}, {64, 7, 70, 140}, {20, 20, 20, 399}, {370, 5, 372, 3}};
+  for (const Alias& a : cases) {
+    const ptrdiff_t margin = 4 * (a.w + (a.stride < 0 ? -a.stride : a.stride)) + 1000;
+    const ptrdiff_t rows = static_cast<ptrdiff_t>(a.h) * (a.stride < 0 ? -a.stride : a.stride);
+    std::vector<uint32_t> base(static_cast<size_t>(2 * margin + rows + a.w + 2 * (a.dst_offset < 0 ? -a.dst_offset : a.dst_offset)));
+    TestRng rng(static_cast<uint64_t>(a.w * 31 + a.h));
+    for (uint32_t& x : base) x = content_pixel(Content::kPhoto, rng.below(50), rng.below(50), 50, 50, 100, rng);
+    const ptrdiff_t src0 = margin + (a.stride < 0 ? rows : 0) + (a.dst_offset < 0 ? -a.dst_offset : 0);
+    for (const FilterSettings& s : {make(100, 5), make(400, 10, 1)}) {
+      std::vector<uint32_t> expect = base;
+      smooth_frame_c(SmoothFrame{expect.data() + src0, expect.data() + src0 + a.dst_offset, a.w, a.h, a.stride}, &s);
+      for (const SmoothKernel& k : g_kernels) {
+        std::vector<uint32_t> got = base;
+        run_kernel(k, SmoothFrame{got.data() + src0, got.data() + src0 + a.dst_offset, a.w, a.h, a.stride}, &s);
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "%s aliasing %dx%d stride %lld dst offset %lld %s", k.name, a.w, a.h,
+                      static_cast<long long>(a.stride), static_cast<long long>(a.dst_offset), settings_text(s).c_str());
+        g_tally.record(got == expect, buf);
+      }
+    }
+  }
+}
+
+// The average step of each vector kernel, on every reachable (count, sum).
+void group_divide() {
+  std::vector<uint16_t> sums, passes;
+  for (int c = 1; c <= 25; ++c)
+    for (int sum = 0; sum <= 255 * c; ++sum) {
+      sums.push_back(static_cast<uint16_t>(sum));
+      passes.push_back(static_cast<uint16_t>(c - 1));
+    }
+  while (sums.size() % 32) {
+    sums.push_back(0);
+    passes.push_back(0);
+  }
+  for (const SmoothKernel& k : g_kernels) {
+    if (k.divide == nullptr) continue;
+    std::vector<uint16_t> out(sums.size(), 0xFFFF);
+    k.divide(sums.data(), passes.data(), out.data(), static_cast<int>(sums.size()));
+    for (int c = 1; c <= 25; ++c) {
+      bool ok = true;
+      int bad_sum = -1;
+      for (size_t i = 0; i < sums.size() && ok; ++i)
+        if (passes[i] == c - 1 && out[i] != sums[i] / c) {
+          ok = false;
+          bad_sum = sums[i];
+        }
+      char buf[120];
+      std::snprintf(buf, sizeof buf, "%s average: every sum 0..%d / %d%s", k.name, 255 * c, c,
+                    ok ? "" : (" wrong at sum " + std::to_string(bad_sum)).c_str());
+      g_tally.record(ok, buf);
+    }
+  }
+}
+
+// The 16-bit tolerance of each plan against the exact 64-bit rule: for each
+// key difference d, the number of centre distances e in 0..2550 that pass
+// (both tests are "e below a threshold", so equal counts mean equal results
+// for every e), and T4 within a signed 16-bit lane.
+void group_tolerance_model() {
+  // Multipliers exist and are exact for every divisor a pair can see.
+  bool all_found = true;
+  long worst = 0;
+  for (int64_t k = 1; k <= 6000 && all_found; ++k) {
+    uint16_t m = 0;
+    int s = 0, a = 0;
+    if (!find_quotient_multiplier(k, &m, &s, &a)) {
+      all_found = false;
+      worst = static_cast<long>(k);
+      break;
+    }
+    for (int d = 0; d <= 2550; ++d) {
+      const int64_t q = d / k;
+      const int64_t delta = ((int64_t{4} * d * m) >> (16 + s)) - 4 * q - a;
+      if (delta < 0 || delta > 3) {
+        all_found = false;
+        worst = static_cast<long>(k);
+        break;
+      }
+    }
+  }
+  g_tally.record(all_found, "quotient multipliers for |K| 1..6000" +
+                                (all_found ? std::string() : " wrong for |K| = " + std::to_string(worst)));
+
+  uint32_t a_pixel = 0, b_pixel = 0;
+  for (int level : kLevels)
+    for (int dynamic : kDynamics) {
+      const FilterSettings s = make(level, dynamic);
+      SmoothPlan plan;
+      const bool made = make_smooth_plan(SmoothFrame{&a_pixel, &b_pixel, 1, 1, 1}, &s, &plan);
+      const PairTolerance exact(level, dynamic);
+      bool ok = made;
+      int bad_d = -1;
+      for (int d = 0; d <= 2550 && ok; ++d) {
+        const int64_t t_exact = exact.of_pair(0, d);
+        const int64_t pass_exact = t_exact <= 0 ? 0 : (t_exact > 2551 ? 2551 : t_exact);
+        int64_t t4 = 0;
+        const int64_t q = ((int64_t{4} * d * plan.multiplier) >> 16) >> plan.shift;
+        switch (plan.rule) {
+          case PairRule::kMinusQuotient: t4 = plan.base - q; break;
+          case PairRule::kPlusQuotient: t4 = plan.base + q; break;
+          case PairRule::kEqualKeysOnly: t4 = d == 0 ? plan.base : 0; break;
+        }
+        if (t4 < -32768 || t4 > 32767 || plan.base < -32768 || plan.base > 32767) ok = false;
+        // e passes when 4e < t4: e < ceil(t4 / 4)
+        const int64_t bound = t4 <= 0 ? 0 : (t4 + 3) / 4;
+        const int64_t pass_model = bound > 2551 ? 2551 : bound;
+        if (pass_model != pass_exact) ok = false;
+        if (!ok) bad_d = d;
+      }
+      g_tally.record(ok, "tolerance model " + settings_text(s) + (ok ? "" : " wrong at d = " + std::to_string(bad_d)));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t seed = 20240601;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quick") == 0) g_quick = true;
+    else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
+  }
+  install_fault_reporter();
+
+  SmoothKernel supported[8];
+  const int n = smooth_kernels_supported(supported, 8);
+  const char* built[8];
+  const int nb = smooth_kernels_built(built, 8);
+  std::printf("kernels built:");
+  for (int i = 0; i < nb; ++i) std::printf(" %s", built[i]);
+  std::printf("\nkernels checked:");
+  for (int i = 0; i < n; ++i)
+    if (supported[i].fast != nullptr) {
+      g_kernels.push_back(supported[i]);
+      std::printf(" %s", supported[i].name);
+    }
+  g_kernels.push_back(SmoothKernel{kDispatchName, via_dispatch, nullptr});
+  std::printf(" %s\n", kDispatchName);
+  if (kMisalignedCalls) std::printf("kernels are called with the stack 4 bytes off 16-byte alignment\n");
+  std::fflush(stdout);
+
+  struct Group {
+    const char* name;
+    void (*run)();
+  };
+  static uint64_t s_seed;
+  s_seed = seed;
+  const Group groups[] = {
+      {"arithmetic: average step", group_divide},
+      {"arithmetic: pair tolerance", group_tolerance_model},
+      {"settings grid", group_settings_grid},
+      {"geometry", group_geometry},
+      {"row guards", group_row_guards},
+      {"aliasing", group_aliasing},
+      {"random", [] { group_random(s_seed, g_quick ? 60 : 300); }},
+  };
+  for (const Group& g : groups) {
+    const long before_pass = g_tally.passed, before_fail = g_tally.failed;
+    g.run();
+    std::printf("%-28s %6ld passed, %ld failed\n", g.name, g_tally.passed - before_pass, g_tally.failed - before_fail);
+    std::fflush(stdout);
+  }
+  std::printf("%ld passed, %ld failed\n", g_tally.passed, g_tally.failed);
+  return g_tally.failed == 0 ? 0 : 1;
+}
