@@ -92,7 +92,7 @@ int run(const Options& o) {
   if (has_output) output_file.emplace(o.output, o.overwrite);
   if (has_compare) compare_file.emplace(o.compare_path, o.overwrite);
   std::optional<MediaOutput> writer;
-  if (has_output) writer.emplace(output_file->path(), o.output, *choice, input, o.quiet);
+  if (has_output) writer.emplace(output_file->path(), o.output, *choice, input);
 
   PipelineSettings ps;
   ps.threads = o.threads > 0 ? o.threads : default_threads();
@@ -130,10 +130,10 @@ int run(const Options& o) {
   if (output_file) output_file->commit();
   if (compare_file) compare_file->commit();
 
+  if (result.damaged_packets > 0)
+    std::fprintf(stderr, "velbrin: warning: '%s' is damaged; %lld unreadable packet%s skipped\n", o.input.c_str(),
+                 static_cast<long long>(result.damaged_packets), result.damaged_packets == 1 ? "" : "s");
   if (!o.quiet) {
-    if (result.damaged_packets > 0)
-      std::fprintf(stderr, "velbrin: warning: '%s' is damaged; %lld unreadable packet%s skipped\n", o.input.c_str(),
-                   static_cast<long long>(result.damaged_packets), result.damaged_packets == 1 ? "" : "s");
     if (has_output)
       std::fprintf(stderr, "velbrin: wrote '%s': %lld frame%s (%s), %.1f frames per second\n", o.output.c_str(),
                    static_cast<long long>(result.frames_written), result.frames_written == 1 ? "" : "s",

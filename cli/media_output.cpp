@@ -143,7 +143,8 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
         const AVCodec* codec = avcodec_find_encoder_by_name(e.name);
         if (codec == nullptr) continue;
         const int holds = container_holds(c.container, codec->id);
-        if (pass == 0 ? holds != 1 : holds == 0) continue;
+        // A container that cannot tell gets only its own default codec.
+        if (pass == 0 ? holds != 1 : (holds == 0 || (holds < 0 && codec->id != c.container->video_codec))) continue;
         if (!request.crf && exact_rgb_format(codec, false) == AV_PIX_FMT_NONE) continue;
         c.codec = codec;
         c.codec_options = e.options;
@@ -199,7 +200,7 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
 }
 
 MediaOutput::MediaOutput(const std::string& file, const std::string& target, const OutputChoice& choice,
-                         const MediaInput& input, bool quiet)
+                         const MediaInput& input)
     : target_(target), single_picture_(choice.single_picture), packet_(make_packet()) {
   const std::string quoted = "'" + target + "'";
   auto fail = [&](int err) { return CliError("cannot write " + quoted + ": " + av_error_text(err)); };
@@ -215,6 +216,9 @@ MediaOutput::MediaOutput(const std::string& file, const std::string& target, con
   AVRational rate = av_guess_frame_rate(input.format(), const_cast<AVStream*>(in), nullptr);
   if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
   input_time_base_ = in->time_base;
+  // Audio is copied as it is, even where its storage in the container is
+  // still marked experimental (FLAC or Opus in MP4).
+  muxer_->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
   const bool rgb_out = format_is_rgb(choice.pixel_format);
 
   // Some encoders accept only time bases they can store; those get 1/rate.
@@ -281,9 +285,8 @@ MediaOutput::MediaOutput(const std::string& file, const std::string& target, con
     for (int index : input.audio_indices()) {
       const AVStream* a = input.format()->streams[index];
       if (container_holds(muxer_->oformat, a->codecpar->codec_id) == 0) {
-        if (!quiet)
-          std::fprintf(stderr, "velbrin: warning: %s files cannot hold %s audio; audio stream %d left out\n",
-                       extension_of(target).c_str(), avcodec_get_name(a->codecpar->codec_id), index);
+        std::fprintf(stderr, "velbrin: warning: %s files cannot hold %s audio; audio stream %d left out\n",
+                     extension_of(target).c_str(), avcodec_get_name(a->codecpar->codec_id), index);
         continue;
       }
       AVStream* out = avformat_new_stream(muxer_, nullptr);

@@ -44,7 +44,7 @@ class MediaOutput {
   // `target` names the output in messages). Audio streams of the input that
   // the container cannot hold are left out with a warning.
   MediaOutput(const std::string& file, const std::string& target, const OutputChoice& choice,
-              const MediaInput& input, bool quiet);
+              const MediaInput& input);
   ~MediaOutput();
   MediaOutput(const MediaOutput&) = delete;
   MediaOutput& operator=(const MediaOutput&) = delete;
