@@ -27,7 +27,7 @@ struct EncoderCandidate {
 // that stores 8-bit RGB exactly is used.
 const std::vector<EncoderCandidate>& lossless_candidates() {
   static const std::vector<EncoderCandidate> list = {
-      {"ffv1", {{"level", "3"}}},
+      {"ffv1", {{"level", "3"}, {"slices", "16"}}},
       {"libx264rgb", {{"qp", "0"}, {"preset", "veryfast"}}},
       {"utvideo", {}},
       {"png", {}},
