@@ -60,6 +60,13 @@ TEST_F(FilterResults, LosslessVideoEqualsTheReference) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(first_difference(expected(*input_, c.settings), decode_frames(out, kW, kH)), "");
   }
+  // Every video container gets a lossless codec that keeps the pixels exactly.
+  for (const char* name : {"out.mp4", "out.avi", "out.webm", "out.mov"}) {
+    SCOPED_TRACE(name);
+    const RunResult r = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", *dir_ / name});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(first_difference(expected(*input_, settings_of(100, 5)), decode_frames(*dir_ / name, kW, kH)), "");
+  }
 }
 
 TEST_F(FilterResults, ConfigLineAndOptionsAgree) {
