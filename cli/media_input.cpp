@@ -37,21 +37,22 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   const std::string url = "file:" + path;
-  int err = avformat_open_input(&format_, url.c_str(), nullptr, &options);
+  AVFormatContext* opened = nullptr;
+  int err = avformat_open_input(&opened, url.c_str(), nullptr, &options);
   av_dict_free(&options);
+  format_.reset(opened);
   if (err < 0) {
-    format_ = nullptr;
     if (err == AVERROR_INVALIDDATA)
       throw CliError("cannot read " + quoted + ": not a picture or video that FFmpeg can read");
     throw CliError("cannot open " + quoted + ": " + av_error_text(err));
   }
-  err = avformat_find_stream_info(format_, nullptr);
+  err = avformat_find_stream_info(format_.get(), nullptr);
   if (err < 0) throw CliError("cannot read " + quoted + ": " + av_error_text(err));
 
   const AVCodec* codec = nullptr;
-  video_index_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  video_index_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
   if (video_index_ == AVERROR_DECODER_NOT_FOUND) {
-    const AVStream* st = format_->streams[av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)];
+    const AVStream* st = format_->streams[av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)];
     throw CliError("cannot read " + quoted + ": no decoder for its video (" +
                    avcodec_get_name(st->codecpar->codec_id) + ")");
   }
@@ -70,11 +71,6 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
   if (err < 0) throw CliError("cannot decode " + quoted + ": " + av_error_text(err));
   if (decoder_->width <= 0 || decoder_->height <= 0)
     throw CliError("cannot read " + quoted + ": its video has no picture size");
-}
-
-MediaInput::~MediaInput() {
-  decoder_.reset();
-  if (format_ != nullptr) avformat_close_input(&format_);
 }
 
 int64_t MediaInput::expected_frames() const {

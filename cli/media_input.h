@@ -12,12 +12,11 @@ class MediaInput {
  public:
   // Throws CliError with one line that says what is wrong with the file.
   explicit MediaInput(const std::string& path);
-  ~MediaInput();
   MediaInput(const MediaInput&) = delete;
   MediaInput& operator=(const MediaInput&) = delete;
 
   const std::string& path() const { return path_; }
-  AVFormatContext* format() const { return format_; }
+  AVFormatContext* format() const { return format_.get(); }
   AVStream* video() const { return format_->streams[video_index_]; }
   int video_index() const { return video_index_; }
   const std::vector<int>& audio_indices() const { return audio_indices_; }
@@ -28,7 +27,7 @@ class MediaInput {
 
  private:
   std::string path_;
-  AVFormatContext* format_ = nullptr;
+  InputFormatPtr format_;
   int video_index_ = -1;
   std::vector<int> audio_indices_;
   CodecContextPtr decoder_;

@@ -205,11 +205,10 @@ MediaOutput::MediaOutput(const std::string& file, const std::string& target, con
   const std::string quoted = "'" + target + "'";
   auto fail = [&](int err) { return CliError("cannot write " + quoted + ": " + av_error_text(err)); };
   const std::string url = "file:" + file;
-  int err = avformat_alloc_output_context2(&muxer_, choice.container, nullptr, url.c_str());
-  if (err < 0) {
-    muxer_ = nullptr;
-    throw fail(err);
-  }
+  AVFormatContext* muxer = nullptr;
+  int err = avformat_alloc_output_context2(&muxer, choice.container, nullptr, url.c_str());
+  if (err < 0) throw fail(err);
+  muxer_.reset(muxer);
 
   const AVStream* in = input.video();
   const AVCodecContext* dec = input.decoder();
@@ -265,7 +264,7 @@ MediaOutput::MediaOutput(const std::string& file, const std::string& target, con
       throw CliError("cannot encode " + quoted + " with " + choice.codec->name + ": " + av_error_text(err));
   }
 
-  video_out_ = avformat_new_stream(muxer_, nullptr);
+  video_out_ = avformat_new_stream(muxer_.get(), nullptr);
   if (video_out_ == nullptr) throw std::bad_alloc();
   err = avcodec_parameters_from_context(video_out_->codecpar, encoder_.get());
   if (err < 0) throw fail(err);
@@ -289,7 +288,7 @@ MediaOutput::MediaOutput(const std::string& file, const std::string& target, con
                      extension_of(target).c_str(), avcodec_get_name(a->codecpar->codec_id), index);
         continue;
       }
-      AVStream* out = avformat_new_stream(muxer_, nullptr);
+      AVStream* out = avformat_new_stream(muxer_.get(), nullptr);
       if (out == nullptr) throw std::bad_alloc();
       err = avcodec_parameters_copy(out->codecpar, a->codecpar);
       if (err < 0) throw fail(err);
@@ -305,16 +304,8 @@ MediaOutput::MediaOutput(const std::string& file, const std::string& target, con
     err = avio_open(&muxer_->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (err < 0) throw fail(err);
   }
-  err = avformat_write_header(muxer_, nullptr);
+  err = avformat_write_header(muxer_.get(), nullptr);
   if (err < 0) throw fail(err);
-  header_written_ = true;
-}
-
-MediaOutput::~MediaOutput() {
-  encoder_.reset();
-  if (muxer_ == nullptr) return;
-  if (!(muxer_->oformat->flags & AVFMT_NOFILE) && muxer_->pb != nullptr) avio_closep(&muxer_->pb);
-  avformat_free_context(muxer_);
 }
 
 void MediaOutput::write_video(AVFrame* frame) {
@@ -360,17 +351,16 @@ void MediaOutput::encode(AVFrame* frame) {
 void MediaOutput::mux(AVPacket* packet, AVRational from, AVStream* stream) {
   av_packet_rescale_ts(packet, from, stream->time_base);
   packet->stream_index = stream->index;
-  const int err = av_interleaved_write_frame(muxer_, packet);
+  const int err = av_interleaved_write_frame(muxer_.get(), packet);
   if (err < 0) throw CliError("cannot write '" + target_ + "': " + av_error_text(err));
 }
 
 void MediaOutput::finish() {
   encode(nullptr);
-  int err = av_write_trailer(muxer_);
+  int err = av_write_trailer(muxer_.get());
   if (err < 0) throw CliError("cannot write '" + target_ + "': " + av_error_text(err));
   if (!(muxer_->oformat->flags & AVFMT_NOFILE)) {
     err = avio_closep(&muxer_->pb);
     if (err < 0) throw CliError("cannot write '" + target_ + "': " + av_error_text(err));
   }
-  finished_ = true;
 }

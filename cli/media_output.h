@@ -45,7 +45,6 @@ class MediaOutput {
   // the container cannot hold are left out with a warning.
   MediaOutput(const std::string& file, const std::string& target, const OutputChoice& choice,
               const MediaInput& input);
-  ~MediaOutput();
   MediaOutput(const MediaOutput&) = delete;
   MediaOutput& operator=(const MediaOutput&) = delete;
 
@@ -68,14 +67,12 @@ class MediaOutput {
 
   std::string target_;
   bool single_picture_;
-  AVFormatContext* muxer_ = nullptr;
+  OutputFormatPtr muxer_;  // declared first, so the encoder goes before it
   CodecContextPtr encoder_;
   AVStream* video_out_ = nullptr;
   AVRational input_time_base_{};
   std::map<int, std::pair<AVStream*, AVRational>> audio_map_;
   int64_t last_pts_ = INT64_MIN;
   int64_t frames_ = 0;
-  bool header_written_ = false;
-  bool finished_ = false;
   PacketPtr packet_;
 };
