@@ -80,6 +80,18 @@ AVPixelFormat exact_rgb_format(const AVCodec* codec, bool alpha) {
   return AV_PIX_FMT_NONE;
 }
 
+// Formats that hold 8-bit blue, green and red as they are.
+bool is_exact_format(AVPixelFormat f) {
+  switch (f) {
+    case AV_PIX_FMT_BGRA: case AV_PIX_FMT_RGBA: case AV_PIX_FMT_ARGB: case AV_PIX_FMT_ABGR:
+    case AV_PIX_FMT_GBRAP: case AV_PIX_FMT_BGR0: case AV_PIX_FMT_BGR24: case AV_PIX_FMT_RGB24:
+    case AV_PIX_FMT_RGB0: case AV_PIX_FMT_0RGB: case AV_PIX_FMT_0BGR: case AV_PIX_FMT_GBRP:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool lossless_only(const AVCodec* codec) {
   const AVCodecDescriptor* d = avcodec_descriptor_get(codec->id);
   return d != nullptr && (d->props & AV_CODEC_PROP_LOSSLESS) && !(d->props & AV_CODEC_PROP_LOSSY);
@@ -158,6 +170,11 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
     }
     if (request.crf) c.codec_options.insert(c.codec_options.begin(), {"crf", std::to_string(*request.crf)});
     c.lossless = !request.crf;
+    // FFV1 version 3 with slices encodes on several cores, but this FFmpeg
+    // (5.1) stores pictures only a few pixels wide wrongly in it (a 2x1
+    // picture comes back black); small pictures get the plain version 1.
+    if (input.decoder()->width < 128 || input.decoder()->height < 128)
+      std::erase_if(c.codec_options, [](const auto& o) { return o.first == "slices" || o.first == "level"; });
   }
 
   // Pixel format: exact RGB where the pixels are to be kept exactly, the
@@ -182,7 +199,7 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
     if (c.pixel_format == AV_PIX_FMT_NONE)
       throw usage_error("the encoder " + std::string(c.codec->name) + " takes no pixel format velbrin can make");
   }
-  c.lossless = c.lossless || (exact && (format_is_rgb(c.pixel_format) || c.pixel_format == AV_PIX_FMT_GRAY8));
+  c.lossless = exact && (is_exact_format(c.pixel_format) || (grey && c.pixel_format == AV_PIX_FMT_GRAY8));
 
   // Colour of a YUV output: the input's matrix and range; JPEG is full range.
   c.colour.space = yuv_in ? input.decoder()->colorspace : AVCOL_SPC_UNSPECIFIED;

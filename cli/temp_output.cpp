@@ -65,6 +65,8 @@ TempOutput::TempOutput(const std::string& target, bool overwrite) : target_(targ
   struct stat st {};
   if (stat(target.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) throw CliError("cannot write '" + target + "': it is a directory");
+    // Never rename over a device, a pipe or a socket (think of /dev/null).
+    if (!S_ISREG(st.st_mode)) throw CliError("cannot write '" + target + "': it is not a regular file");
     if (!overwrite) throw CliError("'" + target + "' already exists (add -y to replace it)");
   }
   const size_t slash = target.rfind('/');

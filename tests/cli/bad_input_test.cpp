@@ -32,6 +32,7 @@ class BadInput : public testing::Test {
     std::ofstream(*dir_ / "notes.txt") << "not a folder\n";
     std::ofstream(*dir_ / "existing.mkv") << "keep me\n";
     mkdir((*dir_ / "folder").c_str(), 0755);
+    mkfifo((*dir_ / "pipe.mkv").c_str(), 0600);
   }
   static void TearDownTestSuite() { delete dir_; }
   static ScratchDir* dir_;
@@ -68,6 +69,9 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
       {"folder is a file", {d + "/clip.mkv", d + "/notes.txt/o.mkv"}, 1, "Not a directory"},
       {"output is a folder", {"-y", d + "/clip.mkv", d + "/folder"}, 2, "velbrin: cannot tell a picture or video format"},
       {"output folder with extension", {"-y", d + "/clip.mkv", d + "/folder/"}, 2, "cannot tell"},
+      {"device as output", {"-y", d + "/clip.mkv", "/dev/null"}, 2, "cannot tell"},
+      {"device with an extension", {"-y", d + "/clip.mkv", d + "/pipe.mkv"}, 1,
+       "velbrin: cannot write '" + d + "/pipe.mkv': it is not a regular file"},
       {"unknown extension", {d + "/clip.mkv", d + "/o.xyz"}, 2, "velbrin: cannot tell a picture or video format from the name"},
       {"frames past the end", {"--frames", "7-9", d + "/clip.mkv", d + "/o.mkv"}, 1, "velbrin: --frames: the input has only 3 frames"},
       {"frame past the end", {"--compare", d + "/c.png", "--at", "3", d + "/clip.mkv"}, 1, "velbrin: --at 3: the input has only 3 frames"},

@@ -221,6 +221,27 @@ TEST_F(FilterResults, PicturesKeepTheirKind) {
   }
 }
 
+// Pictures as small as one pixel, and odd sizes, in RGB and YUV.
+TEST_F(FilterResults, TinyAndOddSizes) {
+  struct Case {
+    int w, h;
+    const char* pix_fmt;
+  };
+  const Case cases[] = {{1, 1, "rgb24"}, {2, 1, "rgb24"}, {1, 5, "rgb24"}, {5, 3, "rgb24"}, {63, 47, "rgb24"},
+                        {63, 47, "yuv420p"}};
+  for (const Case& c : cases) {
+    const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h);
+    SCOPED_TRACE(size + " " + c.pix_fmt);
+    const std::string in = *dir_ / (size + c.pix_fmt + ".mkv"), out = *dir_ / (size + "-out.mkv");
+    ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48,format=rgb24,noise=alls=40:allf=u,crop=" + std::to_string(c.w) + ":" + std::to_string(c.h) + ":3:5", "-frames:v", "2", "-c:v", "ffv1",
+            "-pix_fmt", c.pix_fmt, in});
+    const RunResult r = run_velbrin({"-q", "-y", "--level", "300", "--dynamic", "9", in, out});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(first_difference(expected(decode_frames(in, c.w, c.h), settings_of(300, 9)), decode_frames(out, c.w, c.h)),
+              "");
+  }
+}
+
 // The test itself is sensitive to the host's row order: filtering the
 // picture top row first gives other bytes for this clip.
 TEST_F(FilterResults, RowOrderMatters) {
