@@ -98,6 +98,20 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
   EXPECT_EQ(read_file(*dir_ / "existing.mkv"), "keep me\n");
 }
 
+// Permissions do not bind root (as CI runs), so this case runs only for
+// other users.
+TEST_F(BadInput, UnreadableInput) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  const std::string locked = *dir_ / "locked.mkv";
+  std::ofstream(locked) << read_file(*dir_ / "clip.mkv");
+  chmod(locked.c_str(), 0);
+  const RunResult r = run_velbrin({locked, *dir_ / "o.mkv"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "velbrin: cannot open '" + locked + "': Permission denied\n");
+  EXPECT_FALSE(file_exists(*dir_ / "o.mkv"));
+  unlink(locked.c_str());
+}
+
 TEST_F(BadInput, MalformedConfigLines) {
   // The full table of shapes is in the unit test of the reader; here a few
   // show the message, the exit code and that nothing is written.
