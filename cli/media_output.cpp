@@ -3,11 +3,13 @@
 // asked for, then encoding and muxing.
 #include "cli/media_output.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 extern "C" {
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -294,6 +296,16 @@ MediaOutput::MediaOutput(const std::string& file, const std::string& target, con
   if (const uint8_t* m = av_stream_get_side_data(in, AV_PKT_DATA_DISPLAYMATRIX, &size); m != nullptr) {
     if (uint8_t* d = av_stream_new_side_data(video_out_, AV_PKT_DATA_DISPLAYMATRIX, size); d != nullptr)
       std::memcpy(d, m, size);
+    // Only the MP4 family of muxers stores it in this FFmpeg.
+    const double angle = size >= 9 * sizeof(int32_t) ? av_display_rotation_get(reinterpret_cast<const int32_t*>(m)) : 0;
+    const std::string name = muxer_->oformat->name;
+    const bool stored = name == "mov" || name == "mp4" || name == "ipod" || name == "ismv" || name == "3gp" ||
+                        name == "3g2" || name == "psp";
+    if (!std::isnan(angle) && std::lround(angle) % 360 != 0 && !stored)
+      std::fprintf(stderr,
+                   "velbrin: warning: the input carries a display rotation of %ld degrees, which %s files cannot "
+                   "store; the frames are written as stored (use .mp4 or .mov to keep the rotation)\n",
+                   std::lround(angle), extension_of(target).c_str());
   }
 
   if (!single_picture_) {
