@@ -101,7 +101,6 @@ int run(const Options& o) {
   ps.instance = settings;
   ps.bypass = o.bypass;
   ps.capture_at = has_compare ? o.compare_at : -1;
-  ps.quiet = o.quiet;
 
   int64_t expected = input.expected_frames();
   if (expected >= 0) {

@@ -170,7 +170,7 @@ Output:
   --frames A-B       only frames A to B (counted from 0); 'A-' to the end,
                      'N' for one frame
   --compare PICTURE  write input, output and Show noise view side by side
-  --at N             the frame for --compare (default 0)
+  --at N             the frame for --compare, counted from 0 (default 0)
   -y, --overwrite    replace OUTPUT (and PICTURE) if they exist
 
 Running:

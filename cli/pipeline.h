@@ -24,7 +24,6 @@ struct PipelineSettings {
   InstanceSettings instance;
   bool bypass = false;        // copy frames instead of filtering
   int64_t capture_at = -1;    // keep a copy of this decoded frame (for --compare)
-  bool quiet = false;
 };
 
 struct PipelineResult {
