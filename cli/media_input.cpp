@@ -70,7 +70,7 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
   err = avcodec_open2(decoder_.get(), codec, nullptr);
   if (err < 0) throw CliError("cannot decode " + quoted + ": " + av_error_text(err));
   if (decoder_->width <= 0 || decoder_->height <= 0)
-    throw CliError("cannot read " + quoted + ": its video has no picture size");
+    throw CliError("cannot read " + quoted + ": no picture could be read from it");
 }
 
 int64_t MediaInput::expected_frames() const {

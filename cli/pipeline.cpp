@@ -328,7 +328,10 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
                             const LoadedFilterModule& module, const PipelineSettings& settings, Progress& progress) {
   PipelineResult result;
   const int threads = settings.threads < 1 ? 1 : settings.threads;
-  Shared shared(int64_t(threads) * 2 + 2);
+  // Two frames in flight per worker keep every stage busy; very large
+  // pictures (over 64 MB as host frames) get one, to bound the memory.
+  const int64_t frame_bytes = int64_t(input.decoder()->width) * input.decoder()->height * 4;
+  Shared shared(frame_bytes > (int64_t(64) << 20) ? int64_t(threads) + 1 : int64_t(threads) * 2 + 2);
 
   // Each worker's instance is made here, before any thread starts, exactly
   // as the host makes one: InitProc, then the settings replayed.
