@@ -1,5 +1,6 @@
 // velbrin: runs the Velbrin filter module on pictures and videos from the
 // command line, as the VirtualDub host would run it.
+#include <sched.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -38,7 +39,12 @@ void print_version() {
               v(avcodec_version()).c_str(), v(swscale_version()).c_str());
 }
 
+// The processors this process may run on (a container or taskset may allow
+// fewer than the machine has).
 int default_threads() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
   const unsigned n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : int(n);
 }
