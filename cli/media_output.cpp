@@ -134,20 +134,20 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
   const bool alpha = format_has_alpha(in);
   const bool grey = format_is_grey(in);
   const bool yuv_in = in != AV_PIX_FMT_NONE && !grey && !format_is_rgb(in);
-  std::string holds_no = ext.empty() ? c.container->name : ext;
+  const std::string kind = ext.empty() ? c.container->name : ext;  // ".mkv", for messages
 
   if (!request.codec.empty()) {
     c.codec = avcodec_find_encoder_by_name(request.codec.c_str());
     if (c.codec == nullptr || c.codec->type != AVMEDIA_TYPE_VIDEO)
       throw usage_error("--codec: no video encoder named '" + request.codec + "' in this FFmpeg");
     if (container_holds(c.container, c.codec->id) == 0)
-      throw usage_error("--codec: " + holds_no + " files cannot hold " + request.codec + " video");
+      throw usage_error("--codec: " + kind + " files cannot hold " + request.codec + " video");
     if (request.crf) c.codec_options.push_back({"crf", std::to_string(*request.crf)});
   } else if (c.single_picture) {
     const AVCodecID id = av_guess_codec(c.container, nullptr, target.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
     c.codec = avcodec_find_encoder(id);
     if (c.codec == nullptr)
-      throw usage_error("this FFmpeg cannot write " + holds_no + " pictures (" + avcodec_get_name(id) + ")");
+      throw usage_error("this FFmpeg cannot write " + kind + " pictures (" + avcodec_get_name(id) + ")");
   } else {
     const auto& list = request.crf ? crf_candidates() : lossless_candidates();
     // Containers that know their codecs say yes or no; for the rest, the
@@ -167,8 +167,8 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
     }
     if (c.codec == nullptr) {
       if (request.crf)
-        throw usage_error(holds_no + " files cannot hold a video this FFmpeg encodes at constant quality; give --codec NAME");
-      throw usage_error(holds_no + " files cannot hold a lossless video this FFmpeg writes; use .mkv, or give --crf N or --codec NAME for a lossy one");
+        throw usage_error(kind + " files cannot hold a video this FFmpeg encodes at constant quality; give --codec NAME");
+      throw usage_error(kind + " files cannot hold a lossless video this FFmpeg writes; use .mkv, or give --crf N or --codec NAME for a lossy one");
     }
     if (request.crf) c.codec_options.insert(c.codec_options.begin(), {"crf", std::to_string(*request.crf)});
     c.lossless = !request.crf;
