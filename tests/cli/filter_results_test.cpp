@@ -178,6 +178,43 @@ TEST_F(FilterResults, TimingAndAudioAreKept) {
   }
 }
 
+// Audio a container cannot hold is left out, with a warning, not silently.
+TEST_F(FilterResults, AudioTheContainerCannotHoldIsLeftOut) {
+  const RunResult r = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", *dir_ / "no-pcm.mp4"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("velbrin: warning: .mp4 files cannot hold pcm_s16le audio"), std::string::npos) << r.err;
+  EXPECT_TRUE(probe_each(*dir_ / "no-pcm.mp4", "a", "stream", "codec_name").empty());
+  EXPECT_EQ(first_difference(expected(*input_, settings_of(100, 5)), decode_frames(*dir_ / "no-pcm.mp4", kW, kH)), "");
+}
+
+// Lossy output goes back to YUV with the right matrix and range: its
+// colours sit where FFmpeg's tool puts them when it encodes the lossless
+// result the same way. (4:2:0 chroma and clipping move each channel's mean
+// by up to two levels for this noisy clip; a wrong range or matrix moves
+// it by several more.)
+TEST_F(FilterResults, LossyOutputStaysClose) {
+  const RunResult r = run_velbrin({"-q", "-y", "--crf", "4", *dir_ / "clip.mkv", *dir_ / "lossy.mp4"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const RunResult exact = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", *dir_ / "exact.mkv"});
+  ASSERT_EQ(exact.exit_code, 0) << exact.err;
+  ffmpeg({"-i", *dir_ / "exact.mkv", "-sws_flags", "bicubic+accurate_rnd+full_chroma_int+full_chroma_inp+bitexact",
+          "-c:v", "libx264", "-crf", "4", "-pix_fmt", "yuv420p", *dir_ / "by-ffmpeg.mp4"});
+  EXPECT_EQ(probe_each(*dir_ / "lossy.mp4", "v", "stream", "pix_fmt"), (std::vector<std::string>{"\"yuv420p\""}));
+  const std::vector<Picture> want = expected(*input_, settings_of(100, 5));
+  const std::vector<Picture> ours = decode_frames(*dir_ / "lossy.mp4", kW, kH);
+  const std::vector<Picture> theirs = decode_frames(*dir_ / "by-ffmpeg.mp4", kW, kH);
+  ASSERT_EQ(ours.size(), want.size());
+  ASSERT_EQ(theirs.size(), want.size());
+  auto mean_shift = [&](const Picture& got, const Picture& ref, int c) {
+    double total = 0;
+    for (size_t k = 0; k < ref.words.size(); ++k) total += int(got.words[k] >> (8 * c) & 0xFF) - int(ref.words[k] >> (8 * c) & 0xFF);
+    return total / double(ref.words.size());
+  };
+  for (size_t f = 0; f < want.size(); ++f)
+    for (int c = 0; c < 3; ++c)
+      EXPECT_NEAR(mean_shift(ours[f], want[f], c), mean_shift(theirs[f], want[f], c), 0.3) << "frame " << f << " channel " << c;
+}
+
 // A YUV video is converted to RGB exactly as FFmpeg's tool converts it with
 // the same swscale flags, then filtered.
 TEST_F(FilterResults, YuvVideoUsesTheDocumentedConversion) {
