@@ -95,10 +95,16 @@ int run(const Options& o) {
 
   // Temporary files first (they check the targets), then the writer.
   std::optional<TempOutput> output_file, compare_file;
-  if (has_output) output_file.emplace(o.output, o.overwrite);
+  if (has_output)
+    output_file.emplace(o.output, o.overwrite,
+                        choice->picture && !choice->single_picture ? TempOutput::Kind::kSequence
+                                                                   : TempOutput::Kind::kFile);
   if (has_compare) compare_file.emplace(o.compare_path, o.overwrite);
   std::optional<MediaOutput> writer;
-  if (has_output) writer.emplace(output_file->path(), o.output, *choice, input);
+  if (has_output) {
+    writer.emplace(output_file->path(), o.output, *choice, input);
+    writer->on_frame([&](int64_t number) { output_file->add_picture(number); });
+  }
 
   PipelineSettings ps;
   ps.threads = o.threads > 0 ? o.threads : default_threads();

@@ -121,14 +121,12 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
   if (c.container == nullptr || c.container->video_codec == AV_CODEC_ID_NONE)
     throw usage_error("cannot tell a picture or video format from the name " + quoted +
                       " (use an extension such as .mkv, .mp4, .avi, .png or .jpg)");
-  c.single_picture = std::strcmp(c.container->name, "image2") == 0;
-  if (c.single_picture && target.find('%') != std::string::npos) {
-    char buf[4096];
-    if (av_get_frame_filename2(buf, sizeof buf, target.c_str(), 1, 0) == 0)
-      throw usage_error("writing image sequences (" + quoted + ") is not supported; write a video such as out.mkv");
-  }
-  if (c.single_picture && request.crf)
-    throw usage_error("--crf applies to video, not to a picture such as " + quoted);
+  c.picture = std::strcmp(c.container->name, "image2") == 0;
+  // A name with a frame number ("out%04d.png") is an image sequence.
+  char numbered[4096];
+  c.single_picture = c.picture && av_get_frame_filename2(numbered, sizeof numbered, target.c_str(), 1, 0) != 0;
+  if (c.picture && request.crf)
+    throw usage_error("--crf applies to video, not to pictures such as " + quoted);
 
   const AVPixelFormat in = input.decoder()->pix_fmt;
   const bool alpha = format_has_alpha(in);
@@ -143,7 +141,7 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
     if (container_holds(c.container, c.codec->id) == 0)
       throw usage_error("--codec: " + kind + " files cannot hold " + request.codec + " video");
     if (request.crf) c.codec_options.push_back({"crf", std::to_string(*request.crf)});
-  } else if (c.single_picture) {
+  } else if (c.picture) {
     const AVCodecID id = av_guess_codec(c.container, nullptr, target.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
     c.codec = avcodec_find_encoder(id);
     if (c.codec == nullptr)
@@ -182,7 +180,7 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
   // Pixel format: exact RGB where the pixels are to be kept exactly, the
   // input's own kind otherwise.
   const bool exact = c.lossless || lossless_only(c.codec);
-  if (exact && grey && !alpha && c.single_picture && supports(c.codec, AV_PIX_FMT_GRAY8)) {
+  if (exact && grey && !alpha && c.picture && supports(c.codec, AV_PIX_FMT_GRAY8)) {
     c.pixel_format = AV_PIX_FMT_GRAY8;  // grey stays grey: the filter keeps the three channels equal
   } else if (exact) {
     c.pixel_format = exact_rgb_format(c.codec, alpha);
@@ -193,7 +191,7 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
     AVPixelFormat like = AV_PIX_FMT_YUV420P;
     if (grey && !alpha) like = AV_PIX_FMT_GRAY8;
     else if (yuv_in) like = in;
-    else if (c.single_picture) like = alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
+    else if (c.picture) like = alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
     int loss = 0;
     c.pixel_format = c.codec->pix_fmts ? avcodec_find_best_pix_fmt_of_list(c.codec->pix_fmts, like, alpha, &loss)
                                        : like;
@@ -220,7 +218,7 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
 
 MediaOutput::MediaOutput(const std::string& file, const std::string& target, const OutputChoice& choice,
                          const MediaInput& input)
-    : target_(target), single_picture_(choice.single_picture), packet_(make_packet()) {
+    : target_(target), picture_(choice.picture), single_picture_(choice.single_picture), packet_(make_packet()) {
   const std::string quoted = "'" + target + "'";
   auto fail = [&](int err) { return CliError("cannot write " + quoted + ": " + av_error_text(err)); };
   const std::string url = "file:" + file;
@@ -308,7 +306,8 @@ MediaOutput::MediaOutput(const std::string& file, const std::string& target, con
                    std::lround(angle), extension_of(target).c_str());
   }
 
-  if (!single_picture_) {
+  // Pictures carry no sound: audio goes only into videos.
+  if (!picture_) {
     av_dict_copy(&muxer_->metadata, input.format()->metadata, 0);
     for (int index : input.audio_indices()) {
       const AVStream* a = input.format()->streams[index];
@@ -355,6 +354,7 @@ void MediaOutput::write_video(AVFrame* frame) {
   last_pts_ = pts;
   frame->pts = pts;
   frame->pict_type = AV_PICTURE_TYPE_NONE;
+  if (on_frame_) on_frame_(frames_ + 1);
   encode(frame);
   ++frames_;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@ struct OutputChoice {
   const AVCodec* codec = nullptr;
   AVPixelFormat pixel_format = AV_PIX_FMT_NONE;
   std::vector<std::pair<std::string, std::string>> codec_options;
+  bool picture = false;         // pictures, not a video: an image file or an image sequence
   bool single_picture = false;  // one image file: exactly one frame fits
   bool keep_alpha = false;      // the input's alpha is carried over
   bool lossless = false;        // the filtered pixels are stored exactly
@@ -48,6 +50,9 @@ class MediaOutput {
   MediaOutput(const MediaOutput&) = delete;
   MediaOutput& operator=(const MediaOutput&) = delete;
 
+  // Called with each frame's number (from 1) before it is written.
+  void on_frame(std::function<void(int64_t)> hook) { on_frame_ = std::move(hook); }
+
   // A frame in the encoder's pixel format, its pts in the input video
   // stream's time base.
   void write_video(AVFrame* frame);
@@ -66,7 +71,9 @@ class MediaOutput {
   void mux(AVPacket* packet, AVRational from, AVStream* stream);
 
   std::string target_;
+  bool picture_;
   bool single_picture_;
+  std::function<void(int64_t)> on_frame_;
   OutputFormatPtr muxer_;  // declared first, so the encoder goes before it
   CodecContextPtr encoder_;
   AVStream* video_out_ = nullptr;

@@ -163,8 +163,9 @@ Filter settings:
 
 Output:
   OUTPUT's extension chooses the format. Pictures keep their kind (.png,
-  .jpg, .bmp, .tif, ...); videos are written lossless by default (FFV1 in
-  .mkv/.avi, lossless H.264 RGB in .mp4, ...). Audio streams are copied.
+  .jpg, .bmp, .tif, ...); a pattern such as out/%04d.png writes one picture
+  per frame, numbered from 1. Videos are written lossless by default (FFV1
+  in .mkv/.avi, lossless H.264 RGB in .mp4, ...). Audio streams are copied.
   --crf N            lossy video at constant quality N (0..63; H.264 or VP9)
   --codec NAME       use this FFmpeg encoder for the video
   --frames A-B       only frames A to B (counted from 0); 'A-' to the end,

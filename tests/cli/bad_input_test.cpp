@@ -126,6 +126,21 @@ TEST_F(BadInput, MalformedConfigLines) {
   }
 }
 
+// A sequence stops at the first picture that exists already; nothing of
+// it is left, and the existing picture is untouched.
+TEST_F(BadInput, SequenceMeetingAnExistingPicture) {
+  ScratchDir out;
+  std::ofstream(out / "p3.png") << "keep\n";
+  const RunResult r = run_velbrin({"-q", *dir_ / "clip.mkv", out / "p%d.png"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "velbrin: '" + out / "p3.png" + "' already exists (add -y to replace it)\n");
+  EXPECT_EQ(out.entries(), (std::vector<std::string>{"p3.png"}));
+  EXPECT_EQ(read_file(out / "p3.png"), "keep\n");
+  const RunResult y = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", out / "p%d.png"});
+  EXPECT_EQ(y.exit_code, 0) << y.err;
+  EXPECT_EQ(out.entries(), (std::vector<std::string>{"p1.png", "p2.png", "p3.png"}));
+}
+
 TEST_F(BadInput, ReplacingNeedsYes) {
   const std::string target = *dir_ / "replace.mkv";
   std::ofstream(target) << "old\n";
@@ -146,36 +161,43 @@ TEST_F(BadInput, InterruptLeavesNothing) {
   ScratchDir dir;
   make_noisy_clip(dir / "clip.mkv", 64, 48, 40, false);
   const std::string clip = read_file(dir / "clip.mkv");
-  const std::string fifo = dir / "feed.mkv";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const std::string target = dir / "out.mkv";
+  // A video, and an image sequence whose first pictures are written by then.
+  for (const std::string& target : {dir / "out.mkv", dir / "pic%03d.png"}) {
+    SCOPED_TRACE(target);
+    const std::string fifo = dir / "feed.mkv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(VELBRIN_EXECUTABLE, VELBRIN_EXECUTABLE, "-q", "--threads", "1", fifo.c_str(), target.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    const int feed = open(fifo.c_str(), O_WRONLY);  // waits for velbrin to open it
+    ASSERT_GE(feed, 0);
+    std::thread writer([&] { (void)!write(feed, clip.data(), clip.size() / 2); });
 
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    execl(VELBRIN_EXECUTABLE, VELBRIN_EXECUTABLE, "-q", fifo.c_str(), target.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+    // Wait for temporary output to appear (for the sequence, a few
+    // pictures): the run is then writing.
+    int temporary = 0;
+    for (int k = 0; k < 500 && temporary < 3; ++k) {
+      temporary = 0;
+      for (const std::string& name : dir.entries()) temporary += name.find(".velbrin-tmp-") != std::string::npos;
+      if (target.find('%') == std::string::npos && temporary > 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_GE(temporary, target.find('%') == std::string::npos ? 1 : 3);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(feed);
+    writer.join();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"clip.mkv", "feed.mkv"}));
+    unlink(fifo.c_str());
   }
-  const int feed = open(fifo.c_str(), O_WRONLY);  // waits for velbrin to open it
-  ASSERT_GE(feed, 0);
-  std::thread writer([&] { (void)!write(feed, clip.data(), clip.size() / 2); });
-
-  // Wait for the temporary output to appear: the run is then writing.
-  bool started = false;
-  for (int k = 0; k < 500 && !started; ++k) {
-    for (const std::string& name : dir.entries()) started = started || name.find(".velbrin-tmp-") != std::string::npos;
-    if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(started);
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  close(feed);
-  writer.join();
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"clip.mkv", "feed.mkv"}));
 }
 
 }  // namespace

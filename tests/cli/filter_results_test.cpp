@@ -258,6 +258,20 @@ TEST_F(FilterResults, PicturesKeepTheirKind) {
   }
 }
 
+// An image sequence pattern as output: one picture per frame, numbered from 1.
+TEST_F(FilterResults, ImageSequenceOutput) {
+  ScratchDir out;
+  const RunResult r = run_velbrin({"-q", "--frames", "1-", "--dynamic", "7", *dir_ / "clip.mkv", out / "f%03d.png"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::vector<std::string> names;
+  for (int k = 1; k < kFrames; ++k) names.push_back("f00" + std::to_string(k) + ".png");
+  EXPECT_EQ(out.entries(), names);
+  // Read back as FFmpeg reads a sequence.
+  EXPECT_EQ(first_difference(expected(std::vector<Picture>(input_->begin() + 1, input_->end()), settings_of(100, 7)),
+                             decode_frames(out / "f%03d.png", kW, kH)),
+            "");
+}
+
 // Pictures as small as one pixel, and odd sizes, in RGB and YUV.
 TEST_F(FilterResults, TinyAndOddSizes) {
   struct Case {
