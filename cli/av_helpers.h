@@ -1,0 +1,50 @@
+// Owning pointers for FFmpeg's objects and the text of its error codes, so
+// that every path out of a function, thrown or not, frees what it made.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+#include <memory>
+#include <string>
+
+struct AvFrameFree {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct AvPacketFree {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct AvCodecContextFree {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct SwsContextFree {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+
+struct InputFormatClose {
+  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+// An output context, with its file closed if the muxer did not do that itself.
+struct OutputFormatClose {
+  void operator()(AVFormatContext* f) const {
+    if (!(f->oformat->flags & AVFMT_NOFILE) && f->pb != nullptr) avio_closep(&f->pb);
+    avformat_free_context(f);
+  }
+};
+
+using FramePtr = std::unique_ptr<AVFrame, AvFrameFree>;
+using PacketPtr = std::unique_ptr<AVPacket, AvPacketFree>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, AvCodecContextFree>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsContextFree>;
+using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatClose>;
+using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatClose>;
+
+// Allocations that fail throw std::bad_alloc, which main() reports.
+FramePtr make_frame();
+PacketPtr make_packet();
+
+std::string av_error_text(int err);

@@ -1,0 +1,25 @@
+// The one kind of failure the command-line host reports: a message for the
+// user (printed as "velbrin: MESSAGE") and the exit code that goes with it.
+// Every layer throws it; main() prints it once and cleans up.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// Exit codes: 0 success, 1 a file could not be read, decoded, encoded or
+// written, 2 the command line itself is wrong.
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+class CliError : public std::runtime_error {
+ public:
+  explicit CliError(const std::string& message, int exit_code = kExitFailure)
+      : std::runtime_error(message), exit_code_(exit_code) {}
+  int exit_code() const { return exit_code_; }
+
+ private:
+  int exit_code_;
+};
+
+// A mistake on the command line (bad option, malformed value).
+inline CliError usage_error(const std::string& message) { return CliError(message, kExitUsage); }

@@ -1,0 +1,85 @@
+// Opening the input and its video decoder, with one clear message for each
+// way a file can be unusable.
+#include "cli/media_input.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/cli_error.h"
+
+namespace {
+
+// A name with a frame number pattern ("%04d") is an image sequence, which
+// has no file of that name to check.
+bool is_sequence_pattern(const std::string& path) {
+  char buf[4096];
+  return av_get_frame_filename2(buf, sizeof buf, path.c_str(), 1, 0) == 0 && path.find('%') != std::string::npos;
+}
+
+}  // namespace
+
+MediaInput::MediaInput(const std::string& path) : path_(path) {
+  const std::string quoted = "'" + path + "'";
+  if (!is_sequence_pattern(path)) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) throw CliError("cannot open " + quoted + ": " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode))
+      throw CliError("cannot open " + quoted + ": it is a directory (for a folder of frames give a pattern such as '" +
+                     path + "/%04d.png')");
+    if (access(path.c_str(), R_OK) != 0) throw CliError("cannot open " + quoted + ": " + std::strerror(errno));
+  }
+
+  // Read through the file protocol only: a name is always a local file,
+  // never a network address or a protocol such as "concat:".
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  const std::string url = "file:" + path;
+  AVFormatContext* opened = nullptr;
+  int err = avformat_open_input(&opened, url.c_str(), nullptr, &options);
+  av_dict_free(&options);
+  format_.reset(opened);
+  if (err < 0) {
+    if (err == AVERROR_INVALIDDATA)
+      throw CliError("cannot read " + quoted + ": not a picture or video that FFmpeg can read");
+    throw CliError("cannot open " + quoted + ": " + av_error_text(err));
+  }
+  err = avformat_find_stream_info(format_.get(), nullptr);
+  if (err < 0) throw CliError("cannot read " + quoted + ": " + av_error_text(err));
+
+  const AVCodec* codec = nullptr;
+  video_index_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  if (video_index_ == AVERROR_DECODER_NOT_FOUND) {
+    const AVStream* st = format_->streams[av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)];
+    throw CliError("cannot read " + quoted + ": no decoder for its video (" +
+                   avcodec_get_name(st->codecpar->codec_id) + ")");
+  }
+  if (video_index_ < 0) throw CliError("cannot read " + quoted + ": it has no video or picture in it");
+  for (unsigned k = 0; k < format_->nb_streams; ++k)
+    if (format_->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) audio_indices_.push_back(int(k));
+
+  decoder_.reset(avcodec_alloc_context3(codec));
+  if (!decoder_) throw std::bad_alloc();
+  const AVStream* st = video();
+  err = avcodec_parameters_to_context(decoder_.get(), st->codecpar);
+  if (err < 0) throw CliError("cannot read " + quoted + ": " + av_error_text(err));
+  decoder_->pkt_timebase = st->time_base;
+  decoder_->thread_count = 0;  // as many as FFmpeg sees fit
+  err = avcodec_open2(decoder_.get(), codec, nullptr);
+  if (err < 0) throw CliError("cannot decode " + quoted + ": " + av_error_text(err));
+  if (decoder_->width <= 0 || decoder_->height <= 0)
+    throw CliError("cannot read " + quoted + ": no picture could be read from it");
+}
+
+int64_t MediaInput::expected_frames() const {
+  const AVStream* st = video();
+  if (st->nb_frames > 0) return st->nb_frames;
+  const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+  if (st->duration > 0 && rate.num > 0)
+    return av_rescale_q(st->duration, st->time_base, av_inv_q(rate));
+  if (format_->duration > 0 && rate.num > 0)
+    return av_rescale_q(format_->duration, AV_TIME_BASE_Q, av_inv_q(rate));
+  return -1;
+}

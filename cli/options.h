@@ -1,0 +1,48 @@
+// The command line of velbrin: what the user asked for, read strictly.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Frames chosen with --frames, counted from 0 in the order they are shown.
+struct FrameRange {
+  int64_t first = 0;
+  int64_t last = INT64_MAX;  // inclusive; INT64_MAX when open-ended
+};
+
+struct Options {
+  enum class Action { kRun, kHelp, kVersion };
+  Action action = Action::kRun;
+
+  std::string input;
+  std::string output;  // may be empty when only --compare is asked for
+
+  // Filter settings. Level and Dynamic go to the module through its Config
+  // script command; unset ones keep the instance's defaults.
+  std::optional<int> level;
+  std::optional<int> dynamic;
+  bool show_noise = false;
+  bool disable = false;
+  bool bypass = false;  // copy frames without calling the filter (measuring)
+
+  int threads = 0;  // 0: one per processor
+  std::optional<FrameRange> frames;
+  bool overwrite = false;
+  bool quiet = false;
+  bool verbose = false;
+
+  std::optional<int> crf;
+  std::string codec;
+
+  std::string compare_path;
+  int64_t compare_at = 0;
+
+  std::string module_path;  // empty: $VELBRIN_MODULE, then beside the executable
+};
+
+// Reads argv; throws CliError (exit code 2) for anything malformed.
+Options parse_options(const std::vector<std::string>& args);
+
+std::string usage_text();

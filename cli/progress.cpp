@@ -1,0 +1,47 @@
+// Drawing the progress line.
+#include "cli/progress.h"
+
+#include <cstdio>
+
+Progress::Progress(bool enabled, int64_t total)
+    : enabled_(enabled), total_(total), start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
+
+double Progress::frames_per_second(int64_t done) const {
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  return seconds > 0 ? double(done) / seconds : 0.0;
+}
+
+void Progress::update(int64_t done) {
+  if (!enabled_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (drawn_ && now - last_draw_ < std::chrono::milliseconds(200)) return;
+  last_draw_ = now;
+  drawn_ = true;
+  const double fps = frames_per_second(done);
+  constexpr int kBarWidth = 30;
+  char line[160];
+  int n = 0;
+  if (total_ > 0) {
+    const int64_t shown = done < total_ ? done : total_;
+    const int filled = int(shown * kBarWidth / total_);
+    char bar[kBarWidth + 1];
+    for (int k = 0; k < kBarWidth; ++k) bar[k] = k < filled ? '#' : '.';
+    bar[kBarWidth] = '\0';
+    n = std::snprintf(line, sizeof line, "[%s] %lld/%lld frames  %.1f fps", bar, static_cast<long long>(done),
+                      static_cast<long long>(total_), fps);
+    if (fps > 0 && done < total_ && n > 0 && size_t(n) < sizeof line) {
+      const long long left = static_cast<long long>(double(total_ - done) / fps + 0.5);
+      std::snprintf(line + n, sizeof line - size_t(n), "  %lld:%02lld left", left / 60, left % 60);
+    }
+  } else {
+    std::snprintf(line, sizeof line, "%lld frames  %.1f fps", static_cast<long long>(done), fps);
+  }
+  std::fprintf(stderr, "\r%s\033[K", line);
+  std::fflush(stderr);
+}
+
+void Progress::finish() {
+  if (enabled_ && drawn_) std::fprintf(stderr, "\r\033[K");
+  drawn_ = false;
+  std::fflush(stderr);
+}

@@ -1,0 +1,26 @@
+// The progress line on stderr: frames done, frames per second and the time
+// left, redrawn in place at most a few times a second, only on a terminal.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+class Progress {
+ public:
+  // `total` is the number of frames expected, or -1 when unknown.
+  Progress(bool enabled, int64_t total);
+  ~Progress() { finish(); }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  void update(int64_t done);
+  // Clears the line.
+  void finish();
+  double frames_per_second(int64_t done) const;
+
+ private:
+  bool enabled_;
+  int64_t total_;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point last_draw_;
+  bool drawn_ = false;
+};

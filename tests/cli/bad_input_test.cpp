@@ -1,0 +1,204 @@
+// Every kind of bad input gets one line on stderr, its exit code, and leaves
+// no output and no temporary file behind; an existing output is untouched.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "tests/cli/cli_test_support.h"
+
+namespace velbrin_cli_test {
+namespace {
+
+class BadInput : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new ScratchDir();
+    make_noisy_clip(*dir_ / "clip.mkv", 32, 24, 3, false);
+    ffmpeg({"-f", "lavfi", "-i", "sine=duration=0.2", *dir_ / "tone.wav"});
+    ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24:r=25", "-frames:v", "25", "-c:v", "libx264", *dir_ / "whole.mp4"});
+    const std::string whole = read_file(*dir_ / "whole.mp4");
+    std::ofstream(*dir_ / "cut.mp4", std::ios::binary) << whole.substr(0, whole.size() / 3);
+    std::string noise(4096, '\0');
+    for (size_t k = 0; k < noise.size(); ++k) noise[k] = char((k * 2654435761u) >> 13);
+    std::ofstream(*dir_ / "noise.mp4", std::ios::binary) << noise;
+    std::ofstream(*dir_ / "empty.mkv", std::ios::binary);
+    std::ofstream(*dir_ / "notes.txt") << "not a folder\n";
+    std::ofstream(*dir_ / "existing.mkv") << "keep me\n";
+    mkdir((*dir_ / "folder").c_str(), 0755);
+    mkfifo((*dir_ / "pipe.mkv").c_str(), 0600);
+  }
+  static void TearDownTestSuite() { delete dir_; }
+  static ScratchDir* dir_;
+};
+ScratchDir* BadInput::dir_ = nullptr;
+
+TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
+  const std::string d = dir_->path();
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int exit_code;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"missing input", {d + "/missing.mp4", d + "/o.mkv"}, 1,
+       "velbrin: cannot open '" + d + "/missing.mp4': No such file or directory"},
+      {"folder as input", {d + "/folder", d + "/o.mkv"}, 1, "velbrin: cannot open '" + d + "/folder': it is a directory"},
+      {"not a video", {d + "/noise.mp4", d + "/o.mkv"}, 1,
+       "velbrin: cannot read '" + d + "/noise.mp4': not a picture or video that FFmpeg can read"},
+      {"empty file", {d + "/empty.mkv", d + "/o.mkv"}, 1, "velbrin: cannot read '" + d + "/empty.mkv'"},
+      {"cut short", {d + "/cut.mp4", d + "/o.mkv"}, 1, "velbrin: cannot read '" + d + "/cut.mp4'"},
+      {"no video", {d + "/tone.wav", d + "/o.mkv"}, 1, "it has no video or picture in it"},
+      {"unknown option", {"--levle", "3", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: unknown option '--levle'"},
+      {"level not a number", {"--level", "1O0", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: --level: expected an integer"},
+      {"level too large", {"--level", "2147483648", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: --level: expected"},
+      {"no threads", {"--threads", "0", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: --threads: expected an integer from 1"},
+      {"backwards range", {"--frames", "5-2", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: --frames:"},
+      {"missing output", {d + "/clip.mkv"}, 2, "velbrin: missing OUTPUT"},
+      {"existing output", {d + "/clip.mkv", d + "/existing.mkv"}, 1,
+       "velbrin: '" + d + "/existing.mkv' already exists (add -y to replace it)"},
+      {"folder missing", {d + "/clip.mkv", d + "/nowhere/o.mkv"}, 1,
+       "velbrin: cannot write '" + d + "/nowhere/o.mkv': No such file or directory"},
+      {"folder is a file", {d + "/clip.mkv", d + "/notes.txt/o.mkv"}, 1, "Not a directory"},
+      {"output is a folder", {"-y", d + "/clip.mkv", d + "/folder"}, 2, "velbrin: cannot tell a picture or video format"},
+      {"output folder with extension", {"-y", d + "/clip.mkv", d + "/folder/"}, 2, "cannot tell"},
+      {"device as output", {"-y", d + "/clip.mkv", "/dev/null"}, 2, "cannot tell"},
+      {"device with an extension", {"-y", d + "/clip.mkv", d + "/pipe.mkv"}, 1,
+       "velbrin: cannot write '" + d + "/pipe.mkv': it is not a regular file"},
+      {"unknown extension", {d + "/clip.mkv", d + "/o.xyz"}, 2, "velbrin: cannot tell a picture or video format from the name"},
+      {"frames past the end", {"--frames", "7-9", d + "/clip.mkv", d + "/o.mkv"}, 1, "velbrin: --frames: the input has only 3 frames"},
+      {"frame past the end", {"--compare", d + "/c.png", "--at", "3", d + "/clip.mkv"}, 1, "velbrin: --at 3: the input has only 3 frames"},
+      {"compare not a picture", {"--compare", d + "/c.mkv", d + "/clip.mkv"}, 2, "velbrin: --compare:"},
+      {"many frames, one picture", {d + "/clip.mkv", d + "/o.png"}, 2, "holds one picture"},
+      {"missing module", {"--module", d + "/none.so", d + "/clip.mkv", d + "/o.mkv"}, 1, "velbrin: cannot load the filter module"},
+      {"module not a library", {"--module", d + "/notes.txt", d + "/clip.mkv", d + "/o.mkv"}, 1,
+       "velbrin: cannot load the filter module"},
+      {"lossless impossible", {d + "/clip.mkv", d + "/o.gif"}, 2, "cannot hold a lossless video"},
+      {"crf for a picture", {"--crf", "20", "--frames", "0", d + "/clip.mkv", d + "/o.png"}, 2, "--crf applies to video"},
+      {"unknown codec", {"--codec", "nosuch", d + "/clip.mkv", d + "/o.mkv"}, 2, "--codec: no video encoder named 'nosuch'"},
+  };
+  const std::vector<std::string> before = dir_->entries();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = run_velbrin(c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code);
+    EXPECT_EQ(r.err.rfind(c.message, 0) == 0 || r.err.find(c.message) != std::string::npos, true) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("velbrin: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(dir_->entries(), before);
+  }
+  EXPECT_EQ(read_file(*dir_ / "existing.mkv"), "keep me\n");
+}
+
+// Permissions do not bind root (as CI runs), so this case runs only for
+// other users.
+TEST_F(BadInput, UnreadableInput) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  const std::string locked = *dir_ / "locked.mkv";
+  std::ofstream(locked) << read_file(*dir_ / "clip.mkv");
+  chmod(locked.c_str(), 0);
+  const RunResult r = run_velbrin({locked, *dir_ / "o.mkv"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "velbrin: cannot open '" + locked + "': Permission denied\n");
+  EXPECT_FALSE(file_exists(*dir_ / "o.mkv"));
+  unlink(locked.c_str());
+}
+
+TEST_F(BadInput, MalformedConfigLines) {
+  // The full table of shapes is in the unit test of the reader; here a few
+  // show the message, the exit code and that nothing is written.
+  const char* lines[] = {"Config(100,5)", "Config(100, 5);", "Config(+1, 5)", ""};
+  for (const char* line : lines) {
+    SCOPED_TRACE(line);
+    const RunResult r = run_velbrin({"--config", line, dir_->path() + "/clip.mkv", dir_->path() + "/o.mkv"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.err, std::string("velbrin: --config: expected the script line as the host saves it, such as "
+                                 "'Config(100, 5)', got '") + line + "'\n");
+    EXPECT_FALSE(file_exists(dir_->path() + "/o.mkv"));
+  }
+}
+
+// A sequence stops at the first picture that exists already; nothing of
+// it is left, and the existing picture is untouched.
+TEST_F(BadInput, SequenceMeetingAnExistingPicture) {
+  ScratchDir out;
+  std::ofstream(out / "p3.png") << "keep\n";
+  const RunResult r = run_velbrin({"-q", *dir_ / "clip.mkv", out / "p%d.png"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "velbrin: '" + out / "p3.png" + "' already exists (add -y to replace it)\n");
+  EXPECT_EQ(out.entries(), (std::vector<std::string>{"p3.png"}));
+  EXPECT_EQ(read_file(out / "p3.png"), "keep\n");
+  const RunResult y = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", out / "p%d.png"});
+  EXPECT_EQ(y.exit_code, 0) << y.err;
+  EXPECT_EQ(out.entries(), (std::vector<std::string>{"p1.png", "p2.png", "p3.png"}));
+}
+
+TEST_F(BadInput, ReplacingNeedsYes) {
+  const std::string target = *dir_ / "replace.mkv";
+  std::ofstream(target) << "old\n";
+  RunResult r = run_velbrin({"-q", *dir_ / "clip.mkv", target});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(read_file(target), "old\n");
+  r = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", target});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(read_file(target), "old\n");
+  unlink(target.c_str());
+}
+
+// Ctrl-C in the middle of a run: the process ends by the signal, the
+// target is never created, and the temporary file is gone. The input is a
+// pipe that is fed half a clip and then held open, so the run is
+// certainly under way and waiting when the signal comes.
+TEST_F(BadInput, InterruptLeavesNothing) {
+  ScratchDir dir;
+  make_noisy_clip(dir / "clip.mkv", 64, 48, 40, false);
+  const std::string clip = read_file(dir / "clip.mkv");
+  // A video, and an image sequence whose first pictures are written by then.
+  for (const std::string& target : {dir / "out.mkv", dir / "pic%03d.png"}) {
+    SCOPED_TRACE(target);
+    const std::string fifo = dir / "feed.mkv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(VELBRIN_EXECUTABLE, VELBRIN_EXECUTABLE, "-q", "--threads", "1", fifo.c_str(), target.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    const int feed = open(fifo.c_str(), O_WRONLY);  // waits for velbrin to open it
+    ASSERT_GE(feed, 0);
+    std::thread writer([&] { (void)!write(feed, clip.data(), clip.size() / 2); });
+
+    // Wait for temporary output to appear (for the sequence, a few
+    // pictures): the run is then writing.
+    int temporary = 0;
+    for (int k = 0; k < 500 && temporary < 3; ++k) {
+      temporary = 0;
+      for (const std::string& name : dir.entries()) temporary += name.find(".velbrin-tmp-") != std::string::npos;
+      if (target.find('%') == std::string::npos && temporary > 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_GE(temporary, target.find('%') == std::string::npos ? 1 : 3);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(feed);
+    writer.join();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"clip.mkv", "feed.mkv"}));
+    unlink(fifo.c_str());
+  }
+}
+
+}  // namespace
+}  // namespace velbrin_cli_test

@@ -1,0 +1,85 @@
+// The command line read by velbrin: the strict reader of the host's script
+// line, and how options combine.
+#include <gtest/gtest.h>
+
+#include "cli/cli_error.h"
+#include "cli/config_line.h"
+#include "cli/options.h"
+
+namespace {
+
+TEST(ConfigLine, AcceptsWhatTheHostWrites) {
+  struct Case {
+    const char* line;
+    int level, dynamic;
+  };
+  const Case cases[] = {
+      {"Config(100, 5)", 100, 5},
+      {"Config(0, 0)", 0, 0},
+      {"Config(-1, 5)", -1, 5},
+      {"Config(400, 10)", 400, 10},
+      {"Config(-2147483648, 2147483647)", INT32_MIN, INT32_MAX},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const std::optional<ConfigArguments> a = parse_config_line(c.line);
+    ASSERT_TRUE(a.has_value());
+    EXPECT_EQ(a->level, c.level);
+    EXPECT_EQ(a->dynamic, c.dynamic);
+  }
+}
+
+TEST(ConfigLine, RejectsEverythingElse) {
+  for (const char* line : {"Config(100,5)", "Config(100, 5);", "Config(100, 5)\n", "Config(1e2, 5)", "Config(-, 5)",
+                           "Config(2147483648, 0)", "Config(0, -2147483649)", "Config(100, 5)(", "Config(100, 5, )",
+                           "Config((100), 5)", "CONFIG(100, 5)", "Config(100 5)", "Config(12345678901, 5)"}) {
+    SCOPED_TRACE(line);
+    EXPECT_FALSE(parse_config_line(line).has_value());
+  }
+}
+
+TEST(Options, ReadInOrder) {
+  const Options o = parse_options({"--config", "Config(1, 2)", "--dynamic=7", "--show-noise", "--threads", "3",
+                                   "--frames", "4-", "-y", "in.mkv", "out.mkv"});
+  EXPECT_EQ(o.level, 1);
+  EXPECT_EQ(o.dynamic, 7);
+  EXPECT_TRUE(o.show_noise);
+  EXPECT_FALSE(o.disable);
+  EXPECT_EQ(o.threads, 3);
+  ASSERT_TRUE(o.frames.has_value());
+  EXPECT_EQ(o.frames->first, 4);
+  EXPECT_EQ(o.frames->last, INT64_MAX);
+  EXPECT_TRUE(o.overwrite);
+  EXPECT_EQ(o.input, "in.mkv");
+  EXPECT_EQ(o.output, "out.mkv");
+  // "--" ends the options, so a file may start with a dash.
+  const Options dash = parse_options({"--", "-in.mkv", "-out.mkv"});
+  EXPECT_EQ(dash.input, "-in.mkv");
+  EXPECT_EQ(dash.output, "-out.mkv");
+}
+
+TEST(Options, MistakesAreUsageErrors) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"in.mkv"},
+      {"in.mkv", "out.mkv", "more.mkv"},
+      {"--level", "in.mkv", "out.mkv"},
+      {"--level"},
+      {"--show-noise=1", "in.mkv", "out.mkv"},
+      {"--frames", "-3", "in.mkv", "out.mkv"},
+      {"--frames", "a-b", "in.mkv", "out.mkv"},
+      {"--crf", "64", "in.mkv", "out.mkv"},
+      {"--at", "2", "in.mkv", "out.mkv"},
+      {"--bypass", "--level", "3", "in.mkv", "out.mkv"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    try {
+      parse_options(args);
+      ADD_FAILURE() << "accepted";
+    } catch (const CliError& e) {
+      EXPECT_EQ(e.exit_code(), kExitUsage);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,311 @@
+// velbrin's output frames against the reference: the plain kernel applied to
+// the decoded input laid out as the host lays it out, for videos and
+// pictures, for several settings, thread counts and frame ranges.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "tests/cli/cli_test_support.h"
+
+namespace velbrin_cli_test {
+namespace {
+
+constexpr int kW = 64, kH = 48, kFrames = 8;
+
+class FilterResults : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new ScratchDir();
+    make_noisy_clip(*dir_ / "clip.mkv", kW, kH, kFrames, true);
+    input_ = new std::vector<Picture>(decode_frames(*dir_ / "clip.mkv", kW, kH));
+  }
+  static void TearDownTestSuite() {
+    delete input_;
+    delete dir_;
+  }
+  static std::vector<Picture> expected(const std::vector<Picture>& in, const FilterSettings& s) {
+    std::vector<Picture> out;
+    for (const Picture& p : in) out.push_back(reference_filter(p, s));
+    return out;
+  }
+  static ScratchDir* dir_;
+  static std::vector<Picture>* input_;
+};
+ScratchDir* FilterResults::dir_ = nullptr;
+std::vector<Picture>* FilterResults::input_ = nullptr;
+
+TEST_F(FilterResults, LosslessVideoEqualsTheReference) {
+  ASSERT_EQ(input_->size(), size_t(kFrames));
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    FilterSettings settings;
+  };
+  const Case cases[] = {
+      {"defaults", {}, settings_of(100, 5)},
+      {"level 400 dynamic 10", {"--level", "400", "--dynamic", "10"}, settings_of(400, 10)},
+      {"level 37 dynamic 0", {"--level", "37", "--dynamic", "0"}, settings_of(37, 0)},
+      {"dynamic 12 past the dialog", {"--level", "20", "--dynamic", "12"}, settings_of(20, 12)},
+      {"show noise", {"--show-noise", "--level", "150"}, settings_of(150, 5, true)},
+      {"disable wins over show noise", {"--show-noise", "--disable"}, settings_of(100, 5, true, true)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = *dir_ / "out.mkv";
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"-q", "-y", *dir_ / "clip.mkv", out});
+    const RunResult r = run_velbrin(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(first_difference(expected(*input_, c.settings), decode_frames(out, kW, kH)), "");
+  }
+  // Every video container gets a lossless codec that keeps the pixels exactly.
+  for (const char* name : {"out.mp4", "out.avi", "out.webm"}) {
+    SCOPED_TRACE(name);
+    const RunResult r = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", *dir_ / name});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(first_difference(expected(*input_, settings_of(100, 5)), decode_frames(*dir_ / name, kW, kH)), "");
+  }
+}
+
+TEST_F(FilterResults, ConfigLineAndOptionsAgree) {
+  struct Case {
+    std::vector<std::string> options;
+    std::string config;
+    std::string caption;
+  };
+  const Case cases[] = {
+      {{}, "Config(100, 5)", "Velbrin ( 100, 5 )"},
+      {{"--level", "200", "--dynamic", "3"}, "Config(200, 3)", "Velbrin ( 200, 3 )"},
+      {{"--level", "-5", "--dynamic", "12"}, "Config(-5, 12)", "Velbrin ( -5, 12 )"},
+      {{"--dynamic", "8"}, "Config(100, 8)", "Velbrin ( 100, 8 )"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.config);
+    std::vector<std::string> by_options = c.options;
+    by_options.insert(by_options.end(), {"-y", *dir_ / "clip.mkv", *dir_ / "a.mkv"});
+    const RunResult a = run_velbrin(by_options);
+    const RunResult b = run_velbrin({"--config", c.config, "-y", *dir_ / "clip.mkv", *dir_ / "b.mkv"});
+    ASSERT_EQ(a.exit_code, 0) << a.err;
+    ASSERT_EQ(b.exit_code, 0) << b.err;
+    // Both print the caption and the script line as the host shows them.
+    EXPECT_EQ(a.out, c.caption + "\n" + c.config + "\n");
+    EXPECT_EQ(b.out, a.out);
+    EXPECT_EQ(first_difference(decode_frames(*dir_ / "a.mkv", kW, kH), decode_frames(*dir_ / "b.mkv", kW, kH)), "");
+  }
+  // Later options override earlier ones, field by field.
+  const RunResult r = run_velbrin({"--config", "Config(300, 2)", "--level", "7", "-y", *dir_ / "clip.mkv", *dir_ / "c.mkv"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "Velbrin ( 7, 2 )\nConfig(7, 2)\n");
+}
+
+TEST_F(FilterResults, ThreadCountDoesNotChangeTheOutput) {
+  for (const char* threads : {"1", "3"}) {
+    const RunResult r = run_velbrin({"-q", "-y", "--threads", threads, *dir_ / "clip.mkv", *dir_ / std::string("t").append(threads).append(".mkv")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+  }
+  const std::vector<Picture> one = decode_frames(*dir_ / "t1.mkv", kW, kH);
+  EXPECT_EQ(one.size(), size_t(kFrames));
+  EXPECT_EQ(first_difference(one, decode_frames(*dir_ / "t3.mkv", kW, kH)), "");
+  EXPECT_EQ(first_difference(expected(*input_, settings_of(100, 5)), one), "");
+}
+
+TEST_F(FilterResults, FrameRangeKeepsTheChosenFrames) {
+  const RunResult r = run_velbrin({"-q", "-y", "--frames", "2-5", *dir_ / "clip.mkv", *dir_ / "part.mkv"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::vector<Picture> chosen(input_->begin() + 2, input_->begin() + 6);
+  EXPECT_EQ(first_difference(expected(chosen, settings_of(100, 5)), decode_frames(*dir_ / "part.mkv", kW, kH)), "");
+  const RunResult one = run_velbrin({"-q", "-y", "--frames", "6", *dir_ / "clip.mkv", *dir_ / "six.png"});
+  ASSERT_EQ(one.exit_code, 0) << one.err;
+  EXPECT_EQ(first_difference(expected({(*input_)[6]}, settings_of(100, 5)), decode_frames(*dir_ / "six.png", kW, kH)),
+            "");
+}
+
+// Probes one field of every frame or packet of a stream: "frame" "pts_time"
+// or "packet" "size", one value per element in order.
+std::vector<std::string> probe_each(const std::string& file, const std::string& stream, const std::string& element,
+                                    const std::string& field) {
+  const std::string text = run_program({"ffprobe", "-v", "error", "-select_streams", stream, "-show_entries",
+                                        element + "=" + field, "-of", "flat", file})
+                               .out;
+  // Lines such as: frames.frame.3.pts_time="0.120000"
+  std::vector<std::string> values;
+  const std::string tail = "." + field + "=";
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t end = text.find('\n', at);
+    const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    at = end == std::string::npos ? text.size() : end + 1;
+    const size_t k = line.find(tail);
+    if (k != std::string::npos && std::count(line.begin(), line.begin() + ptrdiff_t(k), '.') == 2)
+      values.push_back(line.substr(k + tail.size()));
+  }
+  return values;
+}
+
+// Frame times relative to the first frame, in milliseconds.
+std::vector<long> relative_ms(const std::vector<std::string>& times) {
+  std::vector<long> out;
+  for (const std::string& t : times) {
+    const double seconds = std::stod(t.substr(1, t.size() - 2));
+    out.push_back(std::lround(seconds * 1000));
+  }
+  for (size_t k = out.size(); k-- > 0;) out[k] -= out[0];
+  return out;
+}
+
+// Frame timing, frame count and the audio packets come through unchanged.
+TEST_F(FilterResults, TimingAndAudioAreKept) {
+  // Uneven frame times (growing gaps) and an AAC track.
+  const std::string in = *dir_ / "uneven.mp4";
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25,setpts='(N*N+N*4)/100/TB'", "-f", "lavfi", "-i",
+          "sine=duration=2", "-frames:v", "10", "-c:v", "libx264rgb", "-qp", "0", "-c:a", "aac", "-fps_mode",
+          "passthrough", in});
+  for (const char* name : {"uneven.mkv", "uneven-out.mp4"}) {
+    SCOPED_TRACE(name);
+    const std::string out = *dir_ / name;
+    const RunResult r = run_velbrin({"-q", "-y", in, out});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::vector<long> times = relative_ms(probe_each(in, "v", "frame", "pts_time"));
+    ASSERT_EQ(times.size(), 10u);
+    EXPECT_NE(times[2] - times[1], times[1] - times[0]);  // really uneven
+    EXPECT_EQ(relative_ms(probe_each(out, "v", "frame", "pts_time")), times);
+    EXPECT_EQ(probe_each(out, "a", "stream", "codec_name"), (std::vector<std::string>{"\"aac\""}));
+    const std::vector<std::string> packets = probe_each(in, "a", "packet", "size");
+    EXPECT_GT(packets.size(), 20u);
+    EXPECT_EQ(probe_each(out, "a", "packet", "size"), packets);
+  }
+}
+
+// Audio a container cannot hold is left out, with a warning, not silently.
+TEST_F(FilterResults, AudioTheContainerCannotHoldIsLeftOut) {
+  const RunResult r = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", *dir_ / "no-pcm.mp4"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("velbrin: warning: .mp4 files cannot hold pcm_s16le audio"), std::string::npos) << r.err;
+  EXPECT_TRUE(probe_each(*dir_ / "no-pcm.mp4", "a", "stream", "codec_name").empty());
+  EXPECT_EQ(first_difference(expected(*input_, settings_of(100, 5)), decode_frames(*dir_ / "no-pcm.mp4", kW, kH)), "");
+}
+
+// Lossy output goes back to YUV with the right matrix and range: its
+// colours sit where FFmpeg's tool puts them when it encodes the lossless
+// result the same way. (4:2:0 chroma and clipping move each channel's mean
+// by up to two levels for this noisy clip; a wrong range or matrix moves
+// it by several more.)
+TEST_F(FilterResults, LossyOutputStaysClose) {
+  const RunResult r = run_velbrin({"-q", "-y", "--crf", "4", *dir_ / "clip.mkv", *dir_ / "lossy.mp4"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const RunResult exact = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", *dir_ / "exact.mkv"});
+  ASSERT_EQ(exact.exit_code, 0) << exact.err;
+  ffmpeg({"-i", *dir_ / "exact.mkv", "-sws_flags", "bicubic+accurate_rnd+full_chroma_int+full_chroma_inp+bitexact",
+          "-c:v", "libx264", "-crf", "4", "-pix_fmt", "yuv420p", *dir_ / "by-ffmpeg.mp4"});
+  EXPECT_EQ(probe_each(*dir_ / "lossy.mp4", "v", "stream", "pix_fmt"), (std::vector<std::string>{"\"yuv420p\""}));
+  const std::vector<Picture> want = expected(*input_, settings_of(100, 5));
+  const std::vector<Picture> ours = decode_frames(*dir_ / "lossy.mp4", kW, kH);
+  const std::vector<Picture> theirs = decode_frames(*dir_ / "by-ffmpeg.mp4", kW, kH);
+  ASSERT_EQ(ours.size(), want.size());
+  ASSERT_EQ(theirs.size(), want.size());
+  auto mean_shift = [&](const Picture& got, const Picture& ref, int c) {
+    double total = 0;
+    for (size_t k = 0; k < ref.words.size(); ++k) total += int(got.words[k] >> (8 * c) & 0xFF) - int(ref.words[k] >> (8 * c) & 0xFF);
+    return total / double(ref.words.size());
+  };
+  for (size_t f = 0; f < want.size(); ++f)
+    for (int c = 0; c < 3; ++c)
+      EXPECT_NEAR(mean_shift(ours[f], want[f], c), mean_shift(theirs[f], want[f], c), 0.3) << "frame " << f << " channel " << c;
+}
+
+// A YUV video is converted to RGB exactly as FFmpeg's tool converts it with
+// the same swscale flags, then filtered.
+TEST_F(FilterResults, YuvVideoUsesTheDocumentedConversion) {
+  const std::string in = *dir_ / "yuv.mp4";
+  ffmpeg({"-i", *dir_ / "clip.mkv", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-crf", "18", in});
+  const RunResult r = run_velbrin({"-q", "-y", "--level", "250", in, *dir_ / "yuv.mkv"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(first_difference(expected(decode_frames(in, kW, kH), settings_of(250, 5)), decode_frames(*dir_ / "yuv.mkv", kW, kH)),
+            "");
+}
+
+TEST_F(FilterResults, PicturesKeepTheirKind) {
+  struct Case {
+    const char* pix_fmt;
+    const char* out_name;
+    const char* out_pix_fmt;
+  };
+  const Case cases[] = {
+      {"rgb24", "rgb.png", "rgb24"},
+      {"gray", "grey.png", "gray"},
+      {"rgba", "alpha.png", "rgba"},
+      {"bgr24", "bgr.bmp", "bgr24"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.out_name);
+    const std::string in = *dir_ / (std::string("in-") + c.out_name);
+    ffmpeg({"-i", *dir_ / "clip.mkv", "-frames:v", "1", "-vf", "geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='X*4'", "-pix_fmt", c.pix_fmt, in});
+    const std::string out = *dir_ / c.out_name;
+    const RunResult r = run_velbrin({"-q", "-y", "--level", "180", in, out});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string fmt =
+        run_program({"ffprobe", "-v", "error", "-show_entries", "stream=pix_fmt", "-of", "csv=p=0", out}).out;
+    EXPECT_EQ(fmt, std::string(c.out_pix_fmt) + "\n");
+    const std::vector<Picture> source = decode_frames(in, kW, kH), result = decode_frames(out, kW, kH);
+    EXPECT_EQ(first_difference(expected(source, settings_of(180, 5)), result), "");
+    if (std::string(c.pix_fmt) == "rgba") {
+      // The filter leaves alpha alone; the picture keeps the input's.
+      for (size_t k = 0; k < source[0].words.size(); ++k)
+        ASSERT_EQ(result[0].words[k] >> 24, source[0].words[k] >> 24) << "pixel " << k;
+    }
+  }
+}
+
+// An image sequence pattern as output: one picture per frame, numbered from 1.
+TEST_F(FilterResults, ImageSequenceOutput) {
+  ScratchDir out;
+  const RunResult r = run_velbrin({"-q", "--frames", "1-", "--dynamic", "7", *dir_ / "clip.mkv", out / "f%03d.png"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::vector<std::string> names;
+  for (int k = 1; k < kFrames; ++k) names.push_back("f00" + std::to_string(k) + ".png");
+  EXPECT_EQ(out.entries(), names);
+  // Read back as FFmpeg reads a sequence.
+  EXPECT_EQ(first_difference(expected(std::vector<Picture>(input_->begin() + 1, input_->end()), settings_of(100, 7)),
+                             decode_frames(out / "f%03d.png", kW, kH)),
+            "");
+}
+
+// Pictures as small as one pixel, and odd sizes, in RGB and YUV.
+TEST_F(FilterResults, TinyAndOddSizes) {
+  struct Case {
+    int w, h;
+    const char* pix_fmt;
+  };
+  const Case cases[] = {{1, 1, "rgb24"}, {2, 1, "rgb24"}, {5, 3, "rgb24"},
+                        {63, 47, "yuv420p"}};
+  for (const Case& c : cases) {
+    const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h);
+    SCOPED_TRACE(size + " " + c.pix_fmt);
+    const std::string in = *dir_ / (size + c.pix_fmt + ".mkv"), out = *dir_ / (size + "-out.mkv");
+    ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48,format=rgb24,noise=alls=40:allf=u,crop=" + std::to_string(c.w) + ":" + std::to_string(c.h) + ":3:5", "-frames:v", "2", "-c:v", "ffv1",
+            "-pix_fmt", c.pix_fmt, in});
+    const RunResult r = run_velbrin({"-q", "-y", "--level", "300", "--dynamic", "9", in, out});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(first_difference(expected(decode_frames(in, c.w, c.h), settings_of(300, 9)), decode_frames(out, c.w, c.h)),
+              "");
+  }
+}
+
+// The test itself is sensitive to the host's row order: filtering the
+// picture top row first gives other bytes for this clip.
+TEST_F(FilterResults, RowOrderMatters) {
+  const Picture& p = (*input_)[0];
+  Picture flipped = p;
+  for (int y = 0; y < kH; ++y)
+    std::copy_n(&p.words[size_t(kH - 1 - y) * kW], kW, &flipped.words[size_t(y) * kW]);
+  Picture top_first = reference_filter(flipped, settings_of(100, 5));
+  Picture unflipped = top_first;
+  for (int y = 0; y < kH; ++y)
+    std::copy_n(&top_first.words[size_t(kH - 1 - y) * kW], kW, &unflipped.words[size_t(y) * kW]);
+  EXPECT_NE(first_difference({reference_filter(p, settings_of(100, 5))}, {unflipped}), "");
+}
+
+}  // namespace
+}  // namespace velbrin_cli_test
