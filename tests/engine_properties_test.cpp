@@ -177,12 +177,7 @@ TEST(EngineProperties, NothingHappensWithoutPixels) {
     src.w = w;
     src.h = h;
     src.modulo = -64;
-    FilterSettings s = make_settings(100, 5);
-    FilterActivation fa{};
-    fa.filter_data = &s;
-    fa.src = &src;
-    fa.dst = &dst;
-    EXPECT_EQ(RunProc(&fa, nullptr), 0);
+    EXPECT_EQ(run_proc_on(src, dst, make_settings(100, 5)), 0);
   }
 }
 
@@ -194,12 +189,7 @@ TEST(EngineProperties, SameBufferReadsEarlierOutputs) {
   TestFrame src = random_frame(rng, {9, 6, 0, false});
   const auto separate = run_filter(src, make_settings(400, 4)).pixels();
   VFBitmap b = bitmap_of(src);
-  FilterSettings s = make_settings(400, 4);
-  FilterActivation fa{};
-  fa.filter_data = &s;
-  fa.src = &b;
-  fa.dst = &b;
-  EXPECT_EQ(RunProc(&fa, nullptr), 0);
+  EXPECT_EQ(run_proc_on(b, b, make_settings(400, 4)), 0);
   EXPECT_EQ(src.at(0, 0), separate[0]);
   EXPECT_NE(src.pixels(), separate);
 }

@@ -81,6 +81,15 @@ inline FilterSettings make_settings(int level, int dynamic, bool show_noise = fa
   return s;
 }
 
+// Calls RunProc through an activation record as a host does.
+inline int run_proc_on(VFBitmap& src, VFBitmap& dst, FilterSettings settings) {
+  FilterActivation fa{};
+  fa.filter_data = &settings;
+  fa.src = &src;
+  fa.dst = &dst;
+  return RunProc(&fa, nullptr);
+}
+
 // Runs RunProc as a host does and returns the destination frame. The
 // destination starts filled with `dst_fill` (and marked padding).
 inline TestFrame run_filter(TestFrame& src, const FilterSettings& settings, uint32_t dst_fill = 0xDEADBEEFu) {
@@ -88,12 +97,7 @@ inline TestFrame run_filter(TestFrame& src, const FilterSettings& settings, uint
   for (int i = 0; i < dst.h; ++i)
     for (int j = 0; j < dst.w; ++j) dst.at(i, j) = dst_fill;
   VFBitmap sb = bitmap_of(src), db = bitmap_of(dst);
-  FilterSettings s = settings;
-  FilterActivation fa{};
-  fa.filter_data = &s;
-  fa.src = &sb;
-  fa.dst = &db;
-  EXPECT_EQ(RunProc(&fa, nullptr), 0);
+  EXPECT_EQ(run_proc_on(sb, db, settings), 0);
   return dst;
 }
 
