@@ -9,37 +9,13 @@
 #include <vector>
 
 #include "host/vd_filter.h"
+#include "tests/fake_registration_host.h"
 #include "tests/frame_support.h"
 
 namespace {
 
-// The fake host's state: what the module handed over, and what to answer.
-struct FakeHost {
-  std::vector<FilterDefinition*> added;
-  std::vector<int> added_sizes;
-  std::vector<FilterDefinition*> removed;
-  enum class Answer { kNull, kModuleRecord, kHostCopy } answer = Answer::kModuleRecord;
-  FilterDefinition host_copy{};
-};
-FakeHost g_host;
-
-FilterDefinition* VDCALL fake_add_filter(FilterModule* fm, FilterDefinition* def, int size) {
-  g_host.added.push_back(def);
-  g_host.added_sizes.push_back(size);
-  def->module = fm;  // the host fills the module link
-  switch (g_host.answer) {
-    case FakeHost::Answer::kNull:
-      return nullptr;
-    case FakeHost::Answer::kModuleRecord:
-      return def;
-    case FakeHost::Answer::kHostCopy:
-      std::memcpy(&g_host.host_copy, def, sizeof g_host.host_copy);
-      return &g_host.host_copy;
-  }
-  return nullptr;
-}
-
-void VDCALL fake_remove_filter(FilterDefinition* handle) { g_host.removed.push_back(handle); }
+using FakeHost = FakeRegistrationHost;
+FakeHost& g_host = g_fake_host;
 
 class LoadedModule {
  public:

@@ -5,30 +5,9 @@
 
 namespace wintest {
 
-FakeHost g_host;
-
 namespace {
 
 int g_unexpected_calls = 0;
-
-FilterDefinition* VDCALL fake_add_filter(FilterModule* fm, FilterDefinition* def, int size) {
-  g_host.modules.push_back(fm);
-  g_host.added.push_back(def);
-  g_host.added_sizes.push_back(size);
-  def->module = fm;  // the host fills the module link
-  switch (g_host.answer) {
-    case FakeHost::Answer::kNull:
-      return nullptr;
-    case FakeHost::Answer::kModuleRecord:
-      return def;
-    case FakeHost::Answer::kHostCopy:
-      std::memcpy(&g_host.host_copy, def, sizeof g_host.host_copy);
-      return &g_host.host_copy;
-  }
-  return nullptr;
-}
-
-void VDCALL fake_remove_filter(FilterDefinition* handle) { g_host.removed.push_back(handle); }
 
 bool VDCALL unexpected_bool() { return ++g_unexpected_calls, false; }
 void VDCALL unexpected_vtables(void*) { ++g_unexpected_calls; }

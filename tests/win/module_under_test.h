@@ -10,20 +10,12 @@
 
 #include "engine/filter_settings.h"
 #include "host/vd_filter.h"
+#include "tests/fake_registration_host.h"
 
 namespace wintest {
 
-// What the fake host saw, and how its addFilter answers.
-struct FakeHost {
-  enum class Answer { kNull, kModuleRecord, kHostCopy };
-  Answer answer = Answer::kModuleRecord;
-  std::vector<FilterModule*> modules;
-  std::vector<FilterDefinition*> added;
-  std::vector<int> added_sizes;
-  std::vector<FilterDefinition*> removed;
-  FilterDefinition host_copy{};
-};
-extern FakeHost g_host;
+using FakeHost = FakeRegistrationHost;
+inline FakeHost& g_host = g_fake_host;
 
 // The host's function table: addFilter and removeFilter record into g_host;
 // the remaining slots hold procedures that count unexpected calls.
