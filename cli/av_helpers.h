@@ -28,10 +28,12 @@ struct SwsContextFree {
 struct InputFormatClose {
   void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
 };
-// An output context, with its file closed if the muxer did not do that itself.
+// An output context, with its file closed if the muxer did not do that
+// itself (an I/O context of the caller's own is the caller's to free).
 struct OutputFormatClose {
   void operator()(AVFormatContext* f) const {
-    if (!(f->oformat->flags & AVFMT_NOFILE) && f->pb != nullptr) avio_closep(&f->pb);
+    if (!(f->oformat->flags & AVFMT_NOFILE) && !(f->flags & AVFMT_FLAG_CUSTOM_IO) && f->pb != nullptr)
+      avio_closep(&f->pb);
     avformat_free_context(f);
   }
 };

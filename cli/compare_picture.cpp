@@ -7,6 +7,7 @@
 
 #include "cli/bitmap_font.h"
 #include "cli/cli_error.h"
+#include "cli/output_io.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ bool is_picture_name(const std::string& name) {
   return f != nullptr && std::strcmp(f->name, "image2") == 0 && name.find('%') == std::string::npos;
 }
 
-void write_picture(const std::string& file, const std::string& target, const HostFrame& picture) {
+void write_picture(TempOutput& file, const std::string& target, const HostFrame& picture) {
   const std::string quoted = "'" + target + "'";
   auto fail = [&](int err) { return CliError("cannot write " + quoted + ": " + av_error_text(err)); };
   const AVOutputFormat* container = av_guess_format(nullptr, target.c_str(), nullptr);
@@ -81,10 +82,10 @@ void write_picture(const std::string& file, const std::string& target, const Hos
   convert.convert(picture, nullptr, *frame);
 
   AVFormatContext* muxer = nullptr;
-  const std::string url = "file:" + file;
-  err = avformat_alloc_output_context2(&muxer, container, nullptr, url.c_str());
+  err = avformat_alloc_output_context2(&muxer, container, nullptr, target.c_str());
   if (err < 0) throw fail(err);
   std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> muxer_owner(muxer, avformat_free_context);
+  MuxerOutput io(muxer, file);  // after the muxer, so freed before it
   AVStream* st = avformat_new_stream(muxer, nullptr);
   if (st == nullptr) throw std::bad_alloc();
   err = avcodec_parameters_from_context(st->codecpar, encoder.get());
@@ -107,4 +108,5 @@ void write_picture(const std::string& file, const std::string& target, const Hos
   }
   err = av_write_trailer(muxer);
   if (err < 0) throw fail(err);
+  io.close();
 }

@@ -7,6 +7,8 @@
 
 #include "cli/host_frame.h"
 
+class TempOutput;
+
 // Height of the label strip under panels of the given width.
 int label_strip_height(int panel_width);
 
@@ -17,6 +19,6 @@ HostFrame compose_comparison(const HostFrame panels[3], const std::string labels
 // Whether FFmpeg writes a single picture for this name (.png, .jpg, ...).
 bool is_picture_name(const std::string& name);
 
-// Encodes one picture into `file` in the format its name's extension says
-// (`target` names it in messages). Throws CliError.
-void write_picture(const std::string& file, const std::string& target, const HostFrame& picture);
+// Encodes one picture into the temporary file `file` in the format the
+// name `target` says (and names in messages). Throws CliError.
+void write_picture(TempOutput& file, const std::string& target, const HostFrame& picture);

@@ -102,7 +102,7 @@ int run(const Options& o) {
   if (has_compare) compare_file.emplace(o.compare_path, o.overwrite);
   std::optional<MediaOutput> writer;
   if (has_output) {
-    writer.emplace(output_file->path(), o.output, *choice, input);
+    writer.emplace(*output_file, o.output, *choice, input);
     writer->on_frame([&](int64_t number) { output_file->add_picture(number); });
   }
 
@@ -136,7 +136,7 @@ int run(const Options& o) {
                    (count == "1" ? "" : "s") + " (counted from 0)");
 
   if (writer) writer->finish();
-  if (has_compare) write_picture(compare_file->path(), o.compare_path, comparison_of(*result.captured, module, o,
+  if (has_compare) write_picture(*compare_file, o.compare_path, comparison_of(*result.captured, module, o,
                                                                                      described.caption()));
   if (output_file) output_file->commit();
   if (compare_file) compare_file->commit();

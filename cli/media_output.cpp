@@ -216,16 +216,17 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
   return c;
 }
 
-MediaOutput::MediaOutput(const std::string& file, const std::string& target, const OutputChoice& choice,
+MediaOutput::MediaOutput(TempOutput& file, const std::string& target, const OutputChoice& choice,
                          const MediaInput& input)
     : target_(target), picture_(choice.picture), single_picture_(choice.single_picture), packet_(make_packet()) {
   const std::string quoted = "'" + target + "'";
   auto fail = [&](int err) { return CliError("cannot write " + quoted + ": " + av_error_text(err)); };
-  const std::string url = "file:" + file;
   AVFormatContext* muxer = nullptr;
-  int err = avformat_alloc_output_context2(&muxer, choice.container, nullptr, url.c_str());
+  // The name is only a pattern for the picture numbers: velbrin opens the files.
+  int err = avformat_alloc_output_context2(&muxer, choice.container, nullptr, target.c_str());
   if (err < 0) throw fail(err);
   muxer_.reset(muxer);
+  io_.emplace(muxer, file);
 
   const AVStream* in = input.video();
   const AVCodecContext* dec = input.decoder();
@@ -328,10 +329,6 @@ MediaOutput::MediaOutput(const std::string& file, const std::string& target, con
     }
   }
 
-  if (!(muxer_->oformat->flags & AVFMT_NOFILE)) {
-    err = avio_open(&muxer_->pb, url.c_str(), AVIO_FLAG_WRITE);
-    if (err < 0) throw fail(err);
-  }
   err = avformat_write_header(muxer_.get(), nullptr);
   if (err < 0) throw fail(err);
 }
@@ -388,8 +385,5 @@ void MediaOutput::finish() {
   encode(nullptr);
   int err = av_write_trailer(muxer_.get());
   if (err < 0) throw CliError("cannot write '" + target_ + "': " + av_error_text(err));
-  if (!(muxer_->oformat->flags & AVFMT_NOFILE)) {
-    err = avio_closep(&muxer_->pb);
-    if (err < 0) throw CliError("cannot write '" + target_ + "': " + av_error_text(err));
-  }
+  io_->close();
 }

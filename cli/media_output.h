@@ -13,8 +13,10 @@
 
 #include "cli/av_helpers.h"
 #include "cli/host_frame.h"
+#include "cli/output_io.h"
 
 class MediaInput;
+class TempOutput;
 
 // What the output is made of, settled before anything is decoded so that
 // an impossible request fails at once.
@@ -42,10 +44,10 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
 
 class MediaOutput {
  public:
-  // Opens the encoder and writes the header into `file` (the temporary file;
-  // `target` names the output in messages). Audio streams of the input that
+  // Opens the encoder and writes the header into `file` (the temporary
+  // file(s); `target` names the output in messages). Audio streams of the input that
   // the container cannot hold are left out with a warning.
-  MediaOutput(const std::string& file, const std::string& target, const OutputChoice& choice,
+  MediaOutput(TempOutput& file, const std::string& target, const OutputChoice& choice,
               const MediaInput& input);
   MediaOutput(const MediaOutput&) = delete;
   MediaOutput& operator=(const MediaOutput&) = delete;
@@ -75,6 +77,7 @@ class MediaOutput {
   bool single_picture_;
   std::function<void(int64_t)> on_frame_;
   OutputFormatPtr muxer_;  // declared first, so the encoder goes before it
+  std::optional<MuxerOutput> io_;  // the muxer's files, freed before the muxer
   CodecContextPtr encoder_;
   AVStream* video_out_ = nullptr;
   AVRational input_time_base_{};

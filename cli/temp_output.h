@@ -3,53 +3,92 @@
 // a half-written target. Temporary files still present when a terminating
 // signal arrives are removed by the signal handler.
 //
+// Every temporary file is created here, once, with O_CREAT|O_EXCL|O_NOFOLLOW
+// and mode 0600, under a name with a random part, and written only through
+// that descriptor: a link planted in a shared folder is never followed and a
+// file of someone else is never opened. Its final mode (the replaced file's,
+// or 0666 after the umask) is set just before the rename. Without -y the
+// rename never replaces a file that appeared meanwhile.
+//
 // An image sequence (a target such as "frames/out%04d.png", numbered from 1
 // as FFmpeg numbers it) is written the same way, picture by picture, and
 // every picture is renamed at the end.
+//
+// Names: ".velbrin-tmp-PID-RANDOM-NAME" (NAME shortened to the folder's
+// name limit) for a file, ".velbrin-tmp-PID-RANDOM-N" for picture N of a
+// sequence. A later run recognises these by name and removes those whose
+// process is gone (a run killed with SIGKILL cannot clean up).
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TempOutput {
  public:
   enum class Kind { kFile, kSequence };
 
   // Checks the target (a directory or another non-regular file, or an
-  // existing file without `overwrite`, is an error) and creates the
-  // temporary file "DIR/.NAME.velbrin-tmp-PID.EXT", keeping the extension
-  // so FFmpeg picks the target's format; for a sequence, the temporary
-  // pattern "DIR/.velbrin-tmp-PID-NAME" and its first picture. Throws CliError.
+  // existing file without `overwrite`, is an error), removes leftovers of
+  // stopped runs in its folder, and creates the temporary file (for a
+  // sequence, that of its first picture). A file target that is a symbolic
+  // link is written where the link points, in that file's folder. Throws
+  // CliError.
   TempOutput(const std::string& target, bool overwrite, Kind kind = Kind::kFile);
   // Removes the temporary file(s) unless committed.
   ~TempOutput();
   TempOutput(const TempOutput&) = delete;
   TempOutput& operator=(const TempOutput&) = delete;
 
-  // The name to hand to FFmpeg: the temporary file, or the temporary pattern.
-  const std::string& path() const { return temp_; }
   const std::string& target() const { return target_; }
+  Kind kind() const { return kind_; }
+
+  // A file: the temporary file's descriptor (owned here, open until commit).
+  int descriptor() const { return fd_; }
 
   // Sequence: picture `number` (from 1) is about to be written; checks its
-  // target like the constructor does and makes it one to clean up.
+  // target like the constructor does. Throws CliError.
   void add_picture(int64_t number);
 
-  // Renames the temporary file(s) over the target(s). Throws CliError.
+  // Sequence: creates picture `number`'s temporary file and returns its
+  // descriptor and final mode, for the caller to write and close;
+  // -errno on failure. Pictures are created in order from 1.
+  struct Picture {
+    int fd;
+    mode_t mode;
+  };
+  Picture create_picture(int64_t number);
+
+  // A writer that failed to write (errno): commit then fails with it.
+  void note_error(int err);
+
+  // Gives the file its final mode, renames the temporary file(s) over the
+  // target(s) and makes the rename durable. Throws CliError.
   void commit();
 
  private:
   std::string temp_name(int64_t number) const;
   std::string target_name(int64_t number) const;
-  void check_target(const std::string& name) const;
+  void check_target(const std::string& name, const std::string& shown) const;
+  mode_t final_mode(const std::string& name) const;
+  void place(const std::string& from, const std::string& to, const std::string& shown) const;
 
-  std::string target_;
-  std::string temp_;
+  std::string target_;   // as given
+  std::string final_;    // a file: where it goes (the link's target for a link)
+  std::string folder_;   // where the temporary files are ("" = current folder)
+  std::string temp_;     // a file: the temporary file; a sequence: the names' prefix
   bool overwrite_;
   Kind kind_;
-  // A sequence's names: prefix, number with at least `width_` digits, suffix.
-  std::string temp_prefix_, target_prefix_, suffix_;
+  int fd_ = -1;
+  mode_t mode_ = 0600;
+  int error_ = 0;
+  // A sequence's target names: prefix, number with at least `width_` digits, suffix.
+  std::string target_prefix_, suffix_;
   int width_ = 0;
-  int64_t pictures_ = 0;
+  int64_t pictures_ = 0;   // temporary pictures that may exist
+  Picture first_{-1, 0600};  // picture 1, created by the constructor
   int slot_ = -1;
   bool committed_ = false;
 };
