@@ -42,17 +42,23 @@ bool file_exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-RunResult run_program(const std::vector<std::string>& argv) {
+RunResult run_program(const std::vector<std::string>& argv, const std::string& stdout_to) {
   const std::string out_path = scratch_file("out"), err_path = scratch_file("err");
   RunResult r;
   const pid_t pid = fork();
   if (pid == 0) {
-    const int out = open(out_path.c_str(), O_WRONLY | O_TRUNC);
+    const int out = stdout_to.empty()          ? open(out_path.c_str(), O_WRONLY | O_TRUNC)
+                    : stdout_to == kClosedStdout ? -1
+                                                 : open(stdout_to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open(err_path.c_str(), O_WRONLY | O_TRUNC);
     const int in = open("/dev/null", O_RDONLY);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    if (out < 0) close(1);
+    if (out >= 0) close(out);
+    close(err);
+    close(in);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -70,10 +76,10 @@ RunResult run_program(const std::vector<std::string>& argv) {
   return r;
 }
 
-RunResult run_velbrin(const std::vector<std::string>& args) {
+RunResult run_velbrin(const std::vector<std::string>& args, const std::string& stdout_to) {
   std::vector<std::string> argv = {VELBRIN_EXECUTABLE};
   argv.insert(argv.end(), args.begin(), args.end());
-  return run_program(argv);
+  return run_program(argv, stdout_to);
 }
 
 void ffmpeg(const std::vector<std::string>& args) {

@@ -21,8 +21,11 @@ struct RunResult {
 };
 
 // Runs a program with arguments (no shell), capturing stdout and stderr.
-RunResult run_program(const std::vector<std::string>& argv);
-RunResult run_velbrin(const std::vector<std::string>& args);
+// With `stdout_to`, standard output goes to that file instead, or is
+// closed when it is kClosedStdout.
+inline constexpr const char* kClosedStdout = "<closed>";
+RunResult run_program(const std::vector<std::string>& argv, const std::string& stdout_to = "");
+RunResult run_velbrin(const std::vector<std::string>& args, const std::string& stdout_to = "");
 
 // One picture: width x height words, top row first, byte 0 blue .. byte 2 red.
 struct Picture {
