@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "cli/options.h"
 #include "cli/pipeline.h"
 #include "cli/progress.h"
+#include "cli/standard_streams.h"
 #include "cli/temp_output.h"
 
 extern "C" {
@@ -158,10 +160,14 @@ int run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  reserve_standard_descriptors();
   install_cleanup_on_signals();
   try {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return run(parse_options(args));
+    const int code = run(parse_options(args));
+    if (const int err = close_standard_output(); err != 0)
+      throw CliError(std::string("cannot write to standard output: ") + std::strerror(err));
+    return code;
   } catch (const CliError& e) {
     std::fprintf(stderr, "velbrin: %s\n", e.what());
     return e.exit_code();

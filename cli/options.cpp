@@ -21,6 +21,16 @@ int int_value(const std::string& option, const std::string& text, int min, int m
   return *v;
 }
 
+// Level and Dynamic on their own take the ranges the host's dialog offers;
+// any other value the script command takes goes through --config.
+int setting_value(const std::string& option, const std::string& text, int min, int max) {
+  const std::optional<int> v = parse_int32(text);
+  if (!v || *v < min || *v > max)
+    throw usage_error(option + ": expected an integer from " + std::to_string(min) + " to " + std::to_string(max) +
+                      ", got '" + text + "' (--config 'Config(L, D)' takes any value a saved script can hold)");
+  return *v;
+}
+
 int64_t frame_number(const std::string& option, const std::string& whole, const std::string& text) {
   const std::optional<int> v = parse_int32(text);
   if (!v || *v < 0) throw usage_error(option + ": expected a frame number (0 or more), got '" + whole + "'");
@@ -51,8 +61,8 @@ Options parse_options(const std::vector<std::string>& args) {
 
   using ValueHandler = std::function<void(const std::string& name, const std::string& value)>;
   const std::map<std::string, ValueHandler> with_value = {
-      {"--level", [&](auto& n, auto& v) { o.level = int_value(n, v, INT32_MIN, INT32_MAX); }},
-      {"--dynamic", [&](auto& n, auto& v) { o.dynamic = int_value(n, v, INT32_MIN, INT32_MAX); }},
+      {"--level", [&](auto& n, auto& v) { o.level = setting_value(n, v, 0, 400); }},
+      {"--dynamic", [&](auto& n, auto& v) { o.dynamic = setting_value(n, v, 0, 10); }},
       {"--config",
        [&](auto& n, auto& v) {
          const std::optional<ConfigArguments> c = parse_config_line(v);
@@ -88,6 +98,8 @@ Options parse_options(const std::vector<std::string>& args) {
       {"--bypass", [&] { o.bypass = true; }},
       {"-y", [&] { o.overwrite = true; }},
       {"--overwrite", [&] { o.overwrite = true; }},
+      {"-n", [&] { o.overwrite = false; }},
+      {"--no-overwrite", [&] { o.overwrite = false; }},
       {"-q", [&] { o.quiet = true; }},
       {"--quiet", [&] { o.quiet = true; }},
       {"--verbose", [&] { o.verbose = true; }},
@@ -105,6 +117,17 @@ Options parse_options(const std::vector<std::string>& args) {
     }
     if (arg.size() < 2 || arg[0] != '-') {
       positional.push_back(arg);
+      continue;
+    }
+    // "-qy": several one-letter switches in one word.
+    if (arg[1] != '-' && arg.size() > 2) {
+      for (size_t c = 1; c < arg.size(); ++c) {
+        const std::string letter = std::string("-") + arg[c];
+        auto f = flags.find(letter);
+        if (f == flags.end())
+          throw usage_error("unknown option '" + letter + "' in '" + arg + "' (see velbrin --help)");
+        f->second();
+      }
       continue;
     }
     std::string name = arg, value;
@@ -154,10 +177,11 @@ sequence (a pattern such as frames/%04d.png) or a video, through the filter
 module noname.so, exactly as the VirtualDub host runs it.
 
 Filter settings:
-  --level N          base brightness tolerance (host's range 0..400, default 100)
+  --level N          base brightness tolerance (0..400, default 100)
   --dynamic N        how strongly a pair's contrast lowers it (0..10, default 5)
-  --config LINE      the script line the host saves, e.g. 'Config(100, 5)'
-                     (later options override earlier ones)
+  --config LINE      the script line the host saves, e.g. 'Config(100, 5)';
+                     takes any 32-bit values, as the host's script command
+                     does (later options override earlier ones)
   --show-noise       output ten times the change, centred on grey 127
   --disable          pass the frames through unchanged
 
@@ -172,7 +196,9 @@ Output:
                      'N' for one frame
   --compare PICTURE  write input, output and Show noise view side by side
   --at N             the frame for --compare, counted from 0 (default 0)
-  -y, --overwrite    replace OUTPUT (and PICTURE) if they exist
+  -y, --overwrite    replace OUTPUT (and PICTURE) if they exist, keeping
+                     their permissions; a link is followed to its file
+  -n, --no-overwrite never replace a file (the default)
 
 Running:
   --threads N        filter instances working side by side (default: one per
@@ -185,6 +211,9 @@ Running:
   --verbose          show FFmpeg's own messages
   -h, --help         this text
   --version          the version
+  --                 ends the options (for file names that start with '-')
+
+One-letter switches combine: -qy is -q -y.
 
 At the end velbrin prints the filter's caption and script line as the host
 shows them, e.g. "Velbrin ( 100, 5 )" and "Config(100, 5)".

@@ -70,6 +70,15 @@ TEST(Options, MistakesAreUsageErrors) {
       {"--crf", "64", "in.mkv", "out.mkv"},
       {"--at", "2", "in.mkv", "out.mkv"},
       {"--bypass", "--level", "3", "in.mkv", "out.mkv"},
+      // Level and Dynamic alone take the dialog's ranges.
+      {"--level", "401", "in.mkv", "out.mkv"},
+      {"--level", "-1", "in.mkv", "out.mkv"},
+      {"--dynamic", "11", "in.mkv", "out.mkv"},
+      {"--dynamic", "-1", "in.mkv", "out.mkv"},
+      // Combined switches: each letter must be a switch.
+      {"-qx", "in.mkv", "out.mkv"},
+      {"-q5", "in.mkv", "out.mkv"},
+      {"-yq-", "in.mkv", "out.mkv"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
@@ -79,6 +88,38 @@ TEST(Options, MistakesAreUsageErrors) {
     } catch (const CliError& e) {
       EXPECT_EQ(e.exit_code(), kExitUsage);
     }
+  }
+}
+
+TEST(Options, RangesAndSwitches) {
+  struct Case {
+    std::vector<std::string> args;
+    int level, dynamic;
+    bool overwrite, quiet;
+  };
+  const Case cases[] = {
+      {{"--level", "0", "--dynamic", "0"}, 0, 0, false, false},
+      {{"--level", "400", "--dynamic", "10"}, 400, 10, false, false},
+      {{"--config", "Config(-2147483648, 2147483647)"}, INT32_MIN, INT32_MAX, false, false},
+      {{"--config", "Config(1000, -3)", "--level", "4"}, 4, -3, false, false},
+      {{"-qy"}, 100, 5, true, true},
+      {{"-yq"}, 100, 5, true, true},
+      {{"-y", "-n"}, 100, 5, false, false},
+      {{"-n", "-y"}, 100, 5, true, false},
+      {{"-qyn"}, 100, 5, false, true},
+      {{"-n", "--overwrite"}, 100, 5, true, false},
+      {{"-y", "--no-overwrite"}, 100, 5, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"in.mkv", "out.mkv"});
+    const Options o = parse_options(args);
+    EXPECT_EQ(o.level.value_or(100), c.level);
+    EXPECT_EQ(o.dynamic.value_or(5), c.dynamic);
+    EXPECT_EQ(o.overwrite, c.overwrite);
+    EXPECT_EQ(o.quiet, c.quiet);
+    EXPECT_EQ(o.input, "in.mkv");
   }
 }
 

@@ -47,7 +47,8 @@ TEST_F(FilterResults, LosslessVideoEqualsTheReference) {
       {"defaults", {}, settings_of(100, 5)},
       {"level 400 dynamic 10", {"--level", "400", "--dynamic", "10"}, settings_of(400, 10)},
       {"level 37 dynamic 0", {"--level", "37", "--dynamic", "0"}, settings_of(37, 0)},
-      {"dynamic 12 past the dialog", {"--level", "20", "--dynamic", "12"}, settings_of(20, 12)},
+      {"dynamic 12 past the dialog", {"--config", "Config(20, 12)"}, settings_of(20, 12)},
+      {"level -5 past the dialog", {"--config", "Config(-5, 3)"}, settings_of(-5, 3)},
       {"show noise", {"--show-noise", "--level", "150"}, settings_of(150, 5, true)},
       {"disable wins over show noise", {"--show-noise", "--disable"}, settings_of(100, 5, true, true)},
   };
@@ -78,7 +79,7 @@ TEST_F(FilterResults, ConfigLineAndOptionsAgree) {
   const Case cases[] = {
       {{}, "Config(100, 5)", "Velbrin ( 100, 5 )"},
       {{"--level", "200", "--dynamic", "3"}, "Config(200, 3)", "Velbrin ( 200, 3 )"},
-      {{"--level", "-5", "--dynamic", "12"}, "Config(-5, 12)", "Velbrin ( -5, 12 )"},
+      {{"--level", "0", "--dynamic", "10"}, "Config(0, 10)", "Velbrin ( 0, 10 )"},
       {{"--dynamic", "8"}, "Config(100, 8)", "Velbrin ( 100, 8 )"},
   };
   for (const Case& c : cases) {

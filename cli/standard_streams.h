@@ -1,0 +1,14 @@
+// velbrin's standard streams: kept from pointing at its own files, and
+// checked at the end, so that a full or closed standard output is an error
+// instead of lost lines.
+#pragma once
+
+// Descriptors 0, 1 and 2 that are closed when velbrin starts are opened on
+// /dev/null, read-only: otherwise the first output file would get number 1
+// and printf would write into it; read-only, writes to them still fail and
+// are reported.
+void reserve_standard_descriptors();
+
+// Flushes and closes standard output. Returns 0, or the errno of the
+// first failed write.
+int close_standard_output();

@@ -1,0 +1,108 @@
+// Habits of the command line, end to end: the settings' ranges, combined
+// switches, "--" and -n, and standard output that cannot be written.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/cli/cli_test_support.h"
+
+namespace velbrin_cli_test {
+namespace {
+
+class CommandLineHabits : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new ScratchDir();
+    make_noisy_clip(*dir_ / "clip.mkv", 32, 24, 2, false);
+  }
+  static void TearDownTestSuite() { delete dir_; }
+  static std::string clip() { return *dir_ / "clip.mkv"; }
+  static ScratchDir* dir_;
+};
+ScratchDir* CommandLineHabits::dir_ = nullptr;
+
+TEST_F(CommandLineHabits, SettingsOutsideTheDialogsRangesAreRefused) {
+  const std::string hint = " (--config 'Config(L, D)' takes any value a saved script can hold)\n";
+  const struct {
+    const char* option;
+    const char* value;
+    const char* range;
+  } cases[] = {
+      {"--level", "401", "0 to 400"},
+      {"--level", "-1", "0 to 400"},
+      {"--dynamic", "11", "0 to 10"},
+      {"--dynamic", "-2147483648", "0 to 10"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.option) + " " + c.value);
+    ScratchDir out;
+    const RunResult r = run_velbrin({c.option, c.value, clip(), out / "o.mkv"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.err, std::string("velbrin: ") + c.option + ": expected an integer from " + c.range + ", got '" +
+                         c.value + "'" + hint);
+    EXPECT_TRUE(out.entries().empty());
+  }
+  // The same values through the script line run.
+  const RunResult r = run_velbrin({"-y", "--config", "Config(401, -1)", clip(), *dir_ / "wide.mkv"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "Velbrin ( 401, -1 )\nConfig(401, -1)\n");
+}
+
+TEST_F(CommandLineHabits, CombinedSwitchesDoubleDashAndNeverReplace) {
+  ScratchDir out;
+  std::ofstream(out / "-out.mkv") << "old\n";
+  ASSERT_EQ(run_program({"cp", clip(), out / "-in.mkv"}).exit_code, 0);
+  // Names that start with a dash, given after "--" in the folder itself.
+  auto in_folder = [&](const std::string& options) {
+    return run_program({"sh", "-c", "cd '" + out.path() + "' && exec '" VELBRIN_EXECUTABLE "' " + options +
+                                        " -- -in.mkv -out.mkv"});
+  };
+  RunResult r = in_folder("-n");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "velbrin: '-out.mkv' already exists (add -y to replace it)\n");
+  r = in_folder("-y -n");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(read_file(out / "-out.mkv"), "old\n");
+  r = in_folder("-qy");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");  // quiet
+  EXPECT_EQ(decode_frames(out / "-out.mkv", 32, 24).size(), 2u);
+  r = in_folder("-qz");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, "velbrin: unknown option '-z' in '-qz' (see velbrin --help)\n");
+}
+
+// A full or closed standard output is a failure with one line; the output
+// file is complete all the same (and never receives the printed lines).
+TEST_F(CommandLineHabits, StandardOutputErrorsCount) {
+  const std::string reference = *dir_ / "reference.png";
+  ASSERT_EQ(run_velbrin({"-q", "-y", "--frames", "0", clip(), reference}).exit_code, 0);
+  const struct {
+    const char* name;
+    std::string stdout_to;
+    const char* why;
+  } cases[] = {
+      {"full", "/dev/full", "No space left on device"},
+      {"closed", kClosedStdout, "Bad file descriptor"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string line = std::string("velbrin: cannot write to standard output: ") + c.why + "\n";
+    for (const char* what : {"--version", "--help"}) {
+      const RunResult r = run_velbrin({what}, c.stdout_to);
+      EXPECT_EQ(r.exit_code, 1) << what;
+      EXPECT_EQ(r.err, line) << what;
+    }
+    ScratchDir out;
+    RunResult r = run_velbrin({"--frames", "0", clip(), out / "o.png"}, c.stdout_to);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(out / "o.png"), read_file(reference));
+    // Quiet prints nothing, so nothing fails.
+    r = run_velbrin({"-q", "--frames", "0", clip(), out / "q.png"}, c.stdout_to);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace velbrin_cli_test
