@@ -16,6 +16,8 @@
 namespace {
 
 constexpr const char* kModuleFileName = "noname.so";
+// Where an installed tree keeps the module, relative to velbrin's folder's parent.
+constexpr const char* kInstalledModuleDir = "lib/velbrin";
 
 // addFilter has no context argument, so the module being registered is
 // reached through this pointer while its entry runs (always on the main
@@ -59,11 +61,14 @@ std::string locate_filter_module(const std::string& explicit_path) {
   if (const char* env = std::getenv("VELBRIN_MODULE"); env != nullptr && *env != '\0') return env;
   const std::string beside = executable_directory() + "/" + kModuleFileName;
   if (is_file(beside)) return beside;
+  // An installed tree (bin/velbrin, lib/velbrin/noname.so) wherever it was moved.
+  const std::string installed = executable_directory() + "/../" + kInstalledModuleDir + "/" + kModuleFileName;
+  if (is_file(installed)) return installed;
 #ifdef VELBRIN_BUILD_MODULE
   if (is_file(VELBRIN_BUILD_MODULE)) return VELBRIN_BUILD_MODULE;
 #endif
   throw CliError(std::string("cannot find the filter module ") + kModuleFileName + " beside velbrin ('" + beside +
-                 "'); give its path with --module or VELBRIN_MODULE");
+                 "') or in '" + installed + "'; give its path with --module or VELBRIN_MODULE");
 }
 
 LoadedFilterModule::LoadedFilterModule(const std::string& path) {

@@ -20,7 +20,8 @@ struct InstanceSettings {
 };
 
 // Finds the module: an explicit path, else $VELBRIN_MODULE, else noname.so
-// beside the executable, else the one the build made. Throws CliError.
+// beside the executable, else ../lib/velbrin/noname.so from the executable's
+// folder (an installed tree), else the one the build made. Throws CliError.
 std::string locate_filter_module(const std::string& explicit_path);
 
 class LoadedFilterModule {

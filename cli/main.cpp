@@ -87,7 +87,9 @@ int run(const Options& o) {
   if (has_output && has_compare && o.output == o.compare_path)
     throw usage_error("OUTPUT and --compare name the same file");
 
-  LoadedFilterModule module(locate_filter_module(o.module_path));
+  const std::string module_path = locate_filter_module(o.module_path);
+  if (o.verbose) std::fprintf(stderr, "velbrin: filter module '%s'\n", module_path.c_str());
+  LoadedFilterModule module(module_path);
   const InstanceSettings settings{o.level, o.dynamic, o.show_noise, o.disable};
   const FilterInstance described(module, settings);
 

@@ -204,11 +204,12 @@ Running:
   --threads N        filter instances working side by side (default: one per
                      processor); the output is the same for every N
   --module PATH      the filter module (default: $VELBRIN_MODULE, else
-                     noname.so beside velbrin)
+                     noname.so beside velbrin, else ../lib/velbrin/noname.so
+                     from velbrin's folder)
   --bypass           copy frames without the filter (to time decoding and
                      encoding alone)
   -q, --quiet        no progress bar and no closing lines
-  --verbose          show FFmpeg's own messages
+  --verbose          show FFmpeg's own messages and the module's path
   -h, --help         this text
   --version          the version
   --                 ends the options (for file names that start with '-')

@@ -12,6 +12,7 @@ packages=(
   wine wine64 wine32:i386 xvfb xauth
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   imagemagick
+  strace man-db
 )
 
 missing=()
