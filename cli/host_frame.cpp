@@ -92,6 +92,9 @@ HostFrame::HostFrame(int width, int height) : width_(width), height_(height) {
   if (!words_) throw std::bad_alloc();
 }
 
+// swscale writes and reads the host's bottom-up frames directly, through a
+// pointer to the top picture row and a negative pitch, so no top-down copy
+// of the frame is needed.
 void ToHostConverter::convert(const AVFrame& in, HostFrame& out) {
   const auto format = static_cast<AVPixelFormat>(in.format);
   const size_t row_bytes = size_t(out.width()) * 4;
@@ -110,11 +113,10 @@ void ToHostConverter::convert(const AVFrame& in, HostFrame& out) {
                      (av_get_pix_fmt_name(format) ? av_get_pix_fmt_name(format) : "unknown"));
     set_colour_details(sws_.get(), format, ColourFacts{in.colorspace, in.color_range}, true);
     std::memcpy(key_, key, sizeof key);
-    top_down_ = buffer_frame(AV_PIX_FMT_BGRA, out.width(), out.height());
   }
-  sws_scale(sws_.get(), in.data, in.linesize, 0, in.height, top_down_->data, top_down_->linesize);
-  for (int y = 0; y < out.height(); ++y)
-    std::memcpy(out.picture_row(y), top_down_->data[0] + ptrdiff_t(y) * top_down_->linesize[0], row_bytes);
+  uint8_t* const planes[4] = {reinterpret_cast<uint8_t*>(out.picture_row(0)), nullptr, nullptr, nullptr};
+  const int pitches[4] = {-int(row_bytes), 0, 0, 0};
+  sws_scale(sws_.get(), in.data, in.linesize, 0, in.height, planes, pitches);
 }
 
 FromHostConverter::FromHostConverter(AVPixelFormat format, ColourFacts colour) : format_(format), colour_(colour) {}
@@ -149,8 +151,16 @@ void FromHostConverter::convert(const HostFrame& in, const HostFrame* alpha, AVF
                      (av_get_pix_fmt_name(format_) ? av_get_pix_fmt_name(format_) : "unknown"));
     set_colour_details(sws_.get(), format_, colour_, false);
     std::memcpy(key_, key, sizeof key);
-    top_down_ = buffer_frame(source, w, h);
+    merged_.reset();
   }
-  copy_rows(top_down_->data[0], top_down_->linesize[0], false);
-  sws_scale(sws_.get(), top_down_->data, top_down_->linesize, 0, h, out.data, out.linesize);
+  if (alpha != nullptr) {
+    // The filter writes 0 in byte 3; the input's alpha goes in first.
+    if (!merged_) merged_ = buffer_frame(AV_PIX_FMT_BGRA, w, h);
+    copy_rows(merged_->data[0], merged_->linesize[0], false);
+    sws_scale(sws_.get(), merged_->data, merged_->linesize, 0, h, out.data, out.linesize);
+    return;
+  }
+  const uint8_t* const planes[4] = {reinterpret_cast<const uint8_t*>(in.picture_row(0)), nullptr, nullptr, nullptr};
+  const int pitches[4] = {-w * 4, 0, 0, 0};
+  sws_scale(sws_.get(), planes, pitches, 0, h, out.data, out.linesize);
 }

@@ -1,6 +1,8 @@
 // velbrin: runs the Velbrin filter module on pictures and videos from the
 // command line, as the VirtualDub host would run it.
 #include <sched.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,10 +18,12 @@
 #include "cli/cli_error.h"
 #include "cli/compare_picture.h"
 #include "cli/filter_host.h"
+#include "cli/frame_budget.h"
 #include "cli/host_frame.h"
 #include "cli/media_input.h"
 #include "cli/media_output.h"
 #include "cli/options.h"
+#include "cli/output_choice.h"
 #include "cli/pipeline.h"
 #include "cli/progress.h"
 #include "cli/standard_streams.h"
@@ -70,6 +74,120 @@ HostFrame comparison_of(const AVFrame& decoded, const LoadedFilterModule& module
   return compose_comparison(panels, labels);
 }
 
+// --threads N: the whole run (decoder, workers, encoder threads) is kept on
+// N of the processors the process may use, so N is what it costs the
+// machine; the encoder's own thread count stays fixed, so the output does not
+// change with N.
+void keep_to_processors(int n) {
+  cpu_set_t allowed, chosen;
+  CPU_ZERO(&allowed);
+  CPU_ZERO(&chosen);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) <= n) return;
+  for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < n; ++cpu)
+    if (CPU_ISSET(cpu, &allowed)) {
+      CPU_SET(cpu, &chosen);
+      ++taken;
+    }
+  sched_setaffinity(0, sizeof chosen, &chosen);  // threads made from here on inherit it
+}
+
+void check_names(const Options& o) {
+  if (!o.compare_path.empty() && !is_picture_name(o.compare_path))
+    throw usage_error("--compare: '" + o.compare_path + "' is not a picture name (use .png, .jpg, .bmp or .tif)");
+  if (!o.output.empty() && o.output == o.compare_path) throw usage_error("OUTPUT and --compare name the same file");
+}
+
+// The output's choice, its temporary file and the writer, made in that
+// order: the temporary file checks the target before anything is written.
+struct OutputSide {
+  std::optional<OutputChoice> choice;
+  std::optional<TempOutput> file;
+  std::optional<MediaOutput> writer;
+};
+
+void open_output(const Options& o, const MediaInput& input, OutputSide& out) {
+  const bool sequence = out.choice->picture && !out.choice->single_picture;
+  out.file.emplace(o.output, o.overwrite, sequence ? TempOutput::Kind::kSequence : TempOutput::Kind::kFile);
+  out.writer.emplace(*out.file, o.output, *out.choice, input);
+  out.writer->on_frame([f = &*out.file](int64_t number) { f->add_picture(number); });
+}
+
+PipelineSettings pipeline_settings(const Options& o, const FramePlan& plan) {
+  PipelineSettings ps;
+  ps.plan = plan;
+  ps.range_given = o.frames.has_value();
+  if (o.frames) ps.range = *o.frames;
+  ps.instance = InstanceSettings{o.level, o.dynamic, o.show_noise, o.disable};
+  ps.bypass = o.bypass;
+  ps.capture_at = o.compare_path.empty() ? -1 : o.compare_at;
+  return ps;
+}
+
+// Frames the run is expected to write, or -1 when unknown.
+int64_t expected_frames(const MediaInput& input, const FrameRange& range) {
+  int64_t expected = input.expected_frames();
+  if (expected < 0) return -1;
+  if (range.last < expected - 1) expected = range.last + 1;
+  return expected > range.first ? expected - range.first : 0;
+}
+
+std::string plural(int64_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+// A run that wrote nothing, or never reached the --compare frame, failed.
+void check_frames_reached(const Options& o, const PipelineResult& result) {
+  const std::string count = "the input has only " + plural(result.frames_decoded, "frame") + " (counted from 0)";
+  if (!o.output.empty() && result.frames_written == 0) {
+    if (o.frames) throw CliError("--frames: " + count);
+    throw CliError("cannot read '" + o.input + "': no frame could be decoded");
+  }
+  if (!o.compare_path.empty() && !result.captured)
+    throw CliError("--at " + std::to_string(o.compare_at) + ": " + count);
+}
+
+// "3.1 MB", "420 kB"; empty when the file cannot be measured (a sequence).
+std::string file_size_text(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+  char text[32];
+  if (st.st_size >= 1000000) std::snprintf(text, sizeof text, "%.1f MB", double(st.st_size) / 1e6);
+  else std::snprintf(text, sizeof text, "%.0f kB", double(st.st_size) / 1e3);
+  return text;
+}
+
+// The closing lines on standard error: what was written, then the filter's
+// caption and script line as the host shows them.
+void print_summary(const Options& o, const OutputChoice* choice, const PipelineResult& result,
+                   const FilterInstance& described, double fps) {
+  if (choice != nullptr) {
+    std::string line = "wrote " + o.output + ": " + plural(result.frames_written, choice->picture ? "picture" : "frame") +
+                       ", " + describe(*choice);
+    const std::string out_size = file_size_text(o.output), in_size = file_size_text(o.input);
+    if (!out_size.empty()) line += ", " + out_size + (in_size.empty() ? "" : " (input " + in_size + ")");
+    std::fprintf(stderr, "velbrin: %s; %.1f frames per second\n", line.c_str(), fps);
+  }
+  if (!o.compare_path.empty()) std::fprintf(stderr, "velbrin: wrote %s\n", o.compare_path.c_str());
+  std::fprintf(stderr, "%s\n%s\n", described.caption().c_str(), described.script_line().c_str());
+}
+
+// --verbose: where the processor time went, per frame.
+void print_stage_times(const PipelineResult& result) {
+  if (result.frames_written == 0) return;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double total = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  const StageTimes& s = result.stages;
+  const double ours = s.to_host + s.filter + s.from_host;
+  const double per = 1000.0 / double(result.frames_written);
+  std::fprintf(stderr,
+               "velbrin: processor time per frame: convert %.1f ms, filter %.1f ms, convert back %.1f ms "
+               "(%d workers, %lld frames in flight); decode, encode and the rest %.1f ms (FFmpeg's threads)\n",
+               s.to_host * per, s.filter * per, s.from_host * per, result.workers,
+               static_cast<long long>(result.in_flight), (total - ours) * per);
+}
+
 int run(const Options& o) {
   if (o.action == Options::Action::kHelp) {
     std::fputs(usage_text().c_str(), stdout);
@@ -80,82 +198,51 @@ int run(const Options& o) {
     return 0;
   }
   av_log_set_level(o.verbose ? AV_LOG_INFO : AV_LOG_QUIET);
-  const bool has_output = !o.output.empty();
-  const bool has_compare = !o.compare_path.empty();
-  if (has_compare && !is_picture_name(o.compare_path))
-    throw usage_error("--compare: '" + o.compare_path + "' is not a picture name (use .png, .jpg, .bmp or .tif)");
-  if (has_output && has_compare && o.output == o.compare_path)
-    throw usage_error("OUTPUT and --compare name the same file");
+  check_names(o);
+  if (o.threads > 0) keep_to_processors(o.threads);
 
   const std::string module_path = locate_filter_module(o.module_path);
   if (o.verbose) std::fprintf(stderr, "velbrin: filter module '%s'\n", module_path.c_str());
   LoadedFilterModule module(module_path);
-  const InstanceSettings settings{o.level, o.dynamic, o.show_noise, o.disable};
-  const FilterInstance described(module, settings);
-
+  const FilterInstance described(module, InstanceSettings{o.level, o.dynamic, o.show_noise, o.disable});
   MediaInput input(o.input);
-  std::optional<OutputChoice> choice;
-  if (has_output) choice = choose_output(o.output, OutputRequest{o.crf, o.codec}, input);
 
-  // Temporary files first (they check the targets), then the writer.
-  std::optional<TempOutput> output_file, compare_file;
-  if (has_output)
-    output_file.emplace(o.output, o.overwrite,
-                        choice->picture && !choice->single_picture ? TempOutput::Kind::kSequence
-                                                                   : TempOutput::Kind::kFile);
-  if (has_compare) compare_file.emplace(o.compare_path, o.overwrite);
-  std::optional<MediaOutput> writer;
-  if (has_output) {
-    writer.emplace(*output_file, o.output, *choice, input);
-    writer->on_frame([&](int64_t number) { output_file->add_picture(number); });
+  OutputSide out;
+  FramePlan plan;
+  if (!o.output.empty()) {
+    out.choice = choose_output(o.output, OutputRequest{o.crf, o.codec, o.lossless}, input);
+    // Too large a picture is refused here, before anything is decoded or written.
+    const AVCodecContext* dec = input.decoder();
+    plan = plan_frames(o.input, dec->width, dec->height, dec->pix_fmt, out.choice->pixel_format,
+                       o.threads > 0 ? o.threads : default_threads());
+    if (!o.quiet && !out.choice->note.empty()) std::fprintf(stderr, "velbrin: note: %s\n", out.choice->note.c_str());
   }
+  std::optional<TempOutput> compare_file;
+  if (!o.output.empty()) open_output(o, input, out);
+  if (!o.compare_path.empty()) compare_file.emplace(o.compare_path, o.overwrite);
+  if (out.writer && !o.quiet)
+    for (const std::string& note : out.writer->notes()) std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
 
-  PipelineSettings ps;
-  ps.threads = o.threads > 0 ? o.threads : default_threads();
-  ps.range_given = o.frames.has_value();
-  if (o.frames) ps.range = *o.frames;
-  ps.instance = settings;
-  ps.bypass = o.bypass;
-  ps.capture_at = has_compare ? o.compare_at : -1;
-
-  int64_t expected = input.expected_frames();
-  if (expected >= 0) {
-    if (ps.range.last < expected - 1) expected = ps.range.last + 1;
-    expected = expected > ps.range.first ? expected - ps.range.first : 0;
-  }
-  Progress progress(has_output && !o.quiet && isatty(STDERR_FILENO), expected);
-  PipelineResult result =
-      run_pipeline(input, writer ? &*writer : nullptr, choice ? &*choice : nullptr, module, ps, progress);
+  const PipelineSettings ps = pipeline_settings(o, plan);
+  Progress progress(!o.output.empty() && !o.quiet && isatty(STDERR_FILENO), expected_frames(input, ps.range));
+  PipelineResult result = run_pipeline(input, out.writer ? &*out.writer : nullptr, out.choice ? &*out.choice : nullptr,
+                                       module, ps, progress);
   progress.finish();
+  check_frames_reached(o, result);
 
-  const std::string count = std::to_string(result.frames_decoded);
-  if (has_output && result.frames_written == 0) {
-    if (o.frames)
-      throw CliError("--frames: the input has only " + count + " frame" + (count == "1" ? "" : "s") +
-                     " (counted from 0)");
-    throw CliError("cannot read '" + o.input + "': no frame could be decoded");
-  }
-  if (has_compare && !result.captured)
-    throw CliError("--at " + std::to_string(o.compare_at) + ": the input has only " + count + " frame" +
-                   (count == "1" ? "" : "s") + " (counted from 0)");
-
-  if (writer) writer->finish();
-  if (has_compare) write_picture(*compare_file, o.compare_path, comparison_of(*result.captured, module, o,
-                                                                                     described.caption()));
-  if (output_file) output_file->commit();
+  if (out.writer) out.writer->finish();
+  if (compare_file)
+    write_picture(*compare_file, o.compare_path, comparison_of(*result.captured, module, o, described.caption()));
+  if (out.file) out.file->commit();
   if (compare_file) compare_file->commit();
 
   if (result.damaged_packets > 0)
     std::fprintf(stderr, "velbrin: warning: '%s' is damaged; %lld unreadable packet%s skipped\n", o.input.c_str(),
                  static_cast<long long>(result.damaged_packets), result.damaged_packets == 1 ? "" : "s");
-  if (!o.quiet) {
-    if (has_output)
-      std::fprintf(stderr, "velbrin: wrote '%s': %lld frame%s (%s), %.1f frames per second\n", o.output.c_str(),
-                   static_cast<long long>(result.frames_written), result.frames_written == 1 ? "" : "s",
-                   choice->summary.c_str(), progress.frames_per_second(result.frames_written));
-    if (has_compare) std::fprintf(stderr, "velbrin: wrote '%s'\n", o.compare_path.c_str());
-    std::printf("%s\n%s\n", described.caption().c_str(), described.script_line().c_str());
-  }
+  if (o.verbose) print_stage_times(result);
+  if (!o.quiet)
+    print_summary(o, out.choice ? &*out.choice : nullptr, result, described,
+                  progress.frames_per_second(result.frames_written));
   return 0;
 }
 

@@ -10,6 +10,10 @@
 
 #include "cli/cli_error.h"
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 namespace {
 
 // A name with a frame number pattern ("%04d") is an image sequence, which
@@ -71,6 +75,17 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
   if (err < 0) throw CliError("cannot decode " + quoted + ": " + av_error_text(err));
   if (decoder_->width <= 0 || decoder_->height <= 0)
     throw CliError("cannot read " + quoted + ": no picture could be read from it");
+}
+
+bool MediaInput::is_lossless() const {
+  const AVCodecParameters* par = video()->codecpar;
+  const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
+  if (d != nullptr && (d->props & AV_CODEC_PROP_LOSSLESS) && !(d->props & AV_CODEC_PROP_LOSSY)) return true;
+  // Lossy codecs store RGB in practice only in their lossless modes (RGB
+  // H.264 is written with QP 0). Lossless YUV H.264 cannot be told from a
+  // lossy one by its parameters; it counts as lossy.
+  const AVPixFmtDescriptor* f = av_pix_fmt_desc_get(decoder_->pix_fmt);
+  return f != nullptr && (f->flags & AV_PIX_FMT_FLAG_RGB);
 }
 
 int64_t MediaInput::expected_frames() const {

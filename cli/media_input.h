@@ -22,6 +22,10 @@ class MediaInput {
   const std::vector<int>& audio_indices() const { return audio_indices_; }
   AVCodecContext* decoder() const { return decoder_.get(); }
 
+  // Whether the video is stored without loss (FFV1, PNG, RGB or lossless
+  // H.264, uncompressed, ...), so that writing it lossy would lose detail.
+  bool is_lossless() const;
+
   // Frames the video stream is expected to have, or -1 when unknown.
   int64_t expected_frames() const;
 

@@ -1,52 +1,36 @@
-// The output side: chooses container, encoder and pixel format from the
-// output's name and the options, then encodes the filtered frames and
-// copies the input's audio packets into the file.
+// The output side: encodes the filtered frames with the chosen encoder and
+// writes them, with the input's audio (copied, or re-encoded where the
+// container cannot hold it), into the file.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cli/audio_transcoder.h"
 #include "cli/av_helpers.h"
-#include "cli/host_frame.h"
+#include "cli/output_choice.h"
 #include "cli/output_io.h"
 
 class MediaInput;
 class TempOutput;
 
-// What the output is made of, settled before anything is decoded so that
-// an impossible request fails at once.
-struct OutputChoice {
-  const AVOutputFormat* container = nullptr;
-  const AVCodec* codec = nullptr;
-  AVPixelFormat pixel_format = AV_PIX_FMT_NONE;
-  std::vector<std::pair<std::string, std::string>> codec_options;
-  bool picture = false;         // pictures, not a video: an image file or an image sequence
-  bool single_picture = false;  // one image file: exactly one frame fits
-  bool keep_alpha = false;      // the input's alpha is carried over
-  bool lossless = false;        // the filtered pixels are stored exactly
-  ColourFacts colour;           // matrix and range of a YUV output
-  std::string summary;          // e.g. "FFV1 (lossless, bgr0)"
-};
-
-struct OutputRequest {
-  std::optional<int> crf;
-  std::string codec;  // empty: chosen by the container
-};
-
-// Throws CliError when the name says no format, or the format cannot hold
-// what was asked (with a hint of what to do instead).
-OutputChoice choose_output(const std::string& target, const OutputRequest& request, const MediaInput& input);
+// Threads each encoder runs on. A fixed number, not the machine's or
+// --threads: x264 gives other bytes for other thread counts, and the output
+// must depend only on the input and the settings.
+constexpr int kEncoderThreads = 3;
 
 class MediaOutput {
  public:
   // Opens the encoder and writes the header into `file` (the temporary
   // file(s); `target` names the output in messages). Audio streams of the input that
-  // the container cannot hold are left out with a warning.
+  // the container cannot hold are re-encoded to its usual audio codec, or
+  // left out with a warning when there is none.
   MediaOutput(TempOutput& file, const std::string& target, const OutputChoice& choice,
               const MediaInput& input);
   MediaOutput(const MediaOutput&) = delete;
@@ -61,27 +45,47 @@ class MediaOutput {
   // A packet of input stream `input_stream`, its timestamps in that
   // stream's time base. Packets of left-out streams are dropped.
   void write_audio(AVPacket* packet, int input_stream);
-  // Flushes the encoder and writes the trailer.
+  // Flushes the encoders and writes the trailer.
   void finish();
+
+  // Lines for the user about what was done for them (audio re-encoded).
+  const std::vector<std::string>& notes() const { return notes_; }
 
   int width() const { return encoder_->width; }
   int height() const { return encoder_->height; }
   AVPixelFormat pixel_format() const { return encoder_->pix_fmt; }
 
  private:
+  struct AudioRoute {
+    AVStream* out = nullptr;
+    AVRational from{};  // the input stream's time base
+    std::unique_ptr<AudioTranscoder> transcoder;  // null: packets copied
+  };
+
+  void create_muxer(const OutputChoice& choice);
+  void open_video_encoder(const OutputChoice& choice, const MediaInput& input);
+  void add_video_stream(const MediaInput& input);
+  void add_audio_streams(const MediaInput& input);
+  void add_copied_audio(const AVStream* in, int index);
+  void add_reencoded_audio(const AVStream* in, int index);
+  void open_file();
   void encode(AVFrame* frame);
   void mux(AVPacket* packet, AVRational from, AVStream* stream);
+  [[noreturn]] void fail(int err) const;
 
+  TempOutput& file_;
   std::string target_;
   bool picture_;
   bool single_picture_;
   std::function<void(int64_t)> on_frame_;
-  OutputFormatPtr muxer_;  // declared first, so the encoder goes before it
+  OutputFormatPtr muxer_;  // declared first, so the encoders go before it
   std::optional<MuxerOutput> io_;  // the muxer's files, freed before the muxer
   CodecContextPtr encoder_;
   AVStream* video_out_ = nullptr;
   AVRational input_time_base_{};
-  std::map<int, std::pair<AVStream*, AVRational>> audio_map_;
+  AVRational frame_rate_{};
+  std::map<int, AudioRoute> audio_;
+  std::vector<std::string> notes_;
   int64_t last_pts_ = INT64_MIN;
   int64_t frames_ = 0;
   PacketPtr packet_;

@@ -55,16 +55,18 @@ FrameRange frame_range(const std::string& option, const std::string& text) {
 
 }  // namespace
 
-Options parse_options(const std::vector<std::string>& args) {
-  Options o;
-  std::vector<std::string> positional;
+namespace {
 
-  using ValueHandler = std::function<void(const std::string& name, const std::string& value)>;
-  const std::map<std::string, ValueHandler> with_value = {
-      {"--level", [&](auto& n, auto& v) { o.level = setting_value(n, v, 0, 400); }},
-      {"--dynamic", [&](auto& n, auto& v) { o.dynamic = setting_value(n, v, 0, 10); }},
+using ValueHandler = std::function<void(Options& o, const std::string& name, const std::string& value)>;
+using FlagHandler = std::function<void(Options& o)>;
+
+// Options that take a value, each with the step that reads it.
+const std::map<std::string, ValueHandler>& value_options() {
+  static const std::map<std::string, ValueHandler> table = {
+      {"--level", [](Options& o, auto& n, auto& v) { o.level = setting_value(n, v, 0, 400); }},
+      {"--dynamic", [](Options& o, auto& n, auto& v) { o.dynamic = setting_value(n, v, 0, 10); }},
       {"--config",
-       [&](auto& n, auto& v) {
+       [](Options& o, auto& n, auto& v) {
          const std::optional<ConfigArguments> c = parse_config_line(v);
          if (!c)
            throw usage_error(n + ": expected the script line as the host saves it, such as 'Config(100, 5)', got '" +
@@ -72,43 +74,53 @@ Options parse_options(const std::vector<std::string>& args) {
          o.level = c->level;
          o.dynamic = c->dynamic;
        }},
-      {"--threads", [&](auto& n, auto& v) { o.threads = int_value(n, v, 1, 256); }},
-      {"--frames", [&](auto& n, auto& v) { o.frames = frame_range(n, v); }},
-      {"--crf", [&](auto& n, auto& v) { o.crf = int_value(n, v, 0, 63); }},
+      {"--threads", [](Options& o, auto& n, auto& v) { o.threads = int_value(n, v, 1, 256); }},
+      {"--frames", [](Options& o, auto& n, auto& v) { o.frames = frame_range(n, v); }},
+      {"--crf", [](Options& o, auto& n, auto& v) { o.crf = int_value(n, v, 0, 63); }},
       {"--codec",
-       [&](auto& n, auto& v) {
+       [](Options& o, auto& n, auto& v) {
          if (v.empty()) throw usage_error(n + ": expected an encoder name");
          o.codec = v;
        }},
       {"--compare",
-       [&](auto& n, auto& v) {
+       [](Options& o, auto& n, auto& v) {
          if (v.empty()) throw usage_error(n + ": expected a file name");
          o.compare_path = v;
        }},
-      {"--at", [&](auto& n, auto& v) { o.compare_at = frame_number(n, v, v); }},
+      {"--at", [](Options& o, auto& n, auto& v) { o.compare_at = frame_number(n, v, v); }},
       {"--module",
-       [&](auto& n, auto& v) {
+       [](Options& o, auto& n, auto& v) {
          if (v.empty()) throw usage_error(n + ": expected a file name");
          o.module_path = v;
        }},
   };
-  const std::map<std::string, std::function<void()>> flags = {
-      {"--show-noise", [&] { o.show_noise = true; }},
-      {"--disable", [&] { o.disable = true; }},
-      {"--bypass", [&] { o.bypass = true; }},
-      {"-y", [&] { o.overwrite = true; }},
-      {"--overwrite", [&] { o.overwrite = true; }},
-      {"-n", [&] { o.overwrite = false; }},
-      {"--no-overwrite", [&] { o.overwrite = false; }},
-      {"-q", [&] { o.quiet = true; }},
-      {"--quiet", [&] { o.quiet = true; }},
-      {"--verbose", [&] { o.verbose = true; }},
-      {"-h", [&] { o.action = Options::Action::kHelp; }},
-      {"--help", [&] { o.action = Options::Action::kHelp; }},
-      {"--version", [&] { o.action = Options::Action::kVersion; }},
-  };
+  return table;
+}
 
-  bool at_given = false;
+// Options that are switches.
+const std::map<std::string, FlagHandler>& flag_options() {
+  static const std::map<std::string, FlagHandler> table = {
+      {"--show-noise", [](Options& o) { o.show_noise = true; }},
+      {"--disable", [](Options& o) { o.disable = true; }},
+      {"--bypass", [](Options& o) { o.bypass = true; }},
+      {"--lossless", [](Options& o) { o.lossless = true; }},
+      {"-y", [](Options& o) { o.overwrite = true; }},
+      {"--overwrite", [](Options& o) { o.overwrite = true; }},
+      {"-n", [](Options& o) { o.overwrite = false; }},
+      {"--no-overwrite", [](Options& o) { o.overwrite = false; }},
+      {"-q", [](Options& o) { o.quiet = true; }},
+      {"--quiet", [](Options& o) { o.quiet = true; }},
+      {"--verbose", [](Options& o) { o.verbose = true; }},
+      {"-h", [](Options& o) { o.action = Options::Action::kHelp; }},
+      {"--help", [](Options& o) { o.action = Options::Action::kHelp; }},
+      {"--version", [](Options& o) { o.action = Options::Action::kVersion; }},
+  };
+  return table;
+}
+
+// Reads every option into `o`; returns the file names in order.
+std::vector<std::string> read_arguments(const std::vector<std::string>& args, Options& o, bool& at_given) {
+  std::vector<std::string> positional;
   for (size_t k = 0; k < args.size(); ++k) {
     const std::string& arg = args[k];
     if (arg == "--") {
@@ -123,10 +135,10 @@ Options parse_options(const std::vector<std::string>& args) {
     if (arg[1] != '-' && arg.size() > 2) {
       for (size_t c = 1; c < arg.size(); ++c) {
         const std::string letter = std::string("-") + arg[c];
-        auto f = flags.find(letter);
-        if (f == flags.end())
+        auto f = flag_options().find(letter);
+        if (f == flag_options().end())
           throw usage_error("unknown option '" + letter + "' in '" + arg + "' (see velbrin --help)");
-        f->second();
+        f->second(o);
       }
       continue;
     }
@@ -137,23 +149,25 @@ Options parse_options(const std::vector<std::string>& args) {
       value = arg.substr(eq + 1);
       inline_value = true;
     }
-    if (auto f = flags.find(name); f != flags.end()) {
+    if (auto f = flag_options().find(name); f != flag_options().end()) {
       if (inline_value) throw usage_error(name + " takes no value");
-      f->second();
+      f->second(o);
       continue;
     }
-    auto h = with_value.find(name);
-    if (h == with_value.end()) throw usage_error("unknown option '" + name + "' (see velbrin --help)");
+    auto h = value_options().find(name);
+    if (h == value_options().end()) throw usage_error("unknown option '" + name + "' (see velbrin --help)");
     if (!inline_value) {
       if (k + 1 >= args.size()) throw usage_error(name + " needs a value");
       value = args[++k];
     }
     if (name == "--at") at_given = true;
-    h->second(name, value);
+    h->second(o, name, value);
   }
+  return positional;
+}
 
-  if (o.action != Options::Action::kRun) return o;
-  if (at_given && o.compare_path.empty()) throw usage_error("--at needs --compare FILE");
+// INPUT and OUTPUT: both, or INPUT alone with --compare.
+void take_file_names(const std::vector<std::string>& positional, Options& o) {
   const size_t wanted = o.compare_path.empty() ? 2 : 1;
   if (positional.size() < wanted || positional.size() > 2) {
     if (positional.empty()) throw usage_error("missing INPUT and OUTPUT (see velbrin --help)");
@@ -163,8 +177,25 @@ Options parse_options(const std::vector<std::string>& args) {
   o.input = positional[0];
   if (positional.size() == 2) o.output = positional[1];
   if (o.input.empty() || (positional.size() == 2 && o.output.empty())) throw usage_error("empty file name");
+}
+
+// Options that contradict each other.
+void check_combinations(const Options& o) {
   if (o.bypass && (o.show_noise || o.disable || o.level || o.dynamic))
     throw usage_error("--bypass skips the filter; it takes no filter settings");
+  if (o.lossless && o.crf) throw usage_error("--lossless and --crf ask for opposite things; give one");
+}
+
+}  // namespace
+
+Options parse_options(const std::vector<std::string>& args) {
+  Options o;
+  bool at_given = false;
+  const std::vector<std::string> positional = read_arguments(args, o, at_given);
+  if (o.action != Options::Action::kRun) return o;
+  if (at_given && o.compare_path.empty()) throw usage_error("--at needs --compare FILE");
+  take_file_names(positional, o);
+  check_combinations(o);
   return o;
 }
 
@@ -188,8 +219,12 @@ Filter settings:
 Output:
   OUTPUT's extension chooses the format. Pictures keep their kind (.png,
   .jpg, .bmp, .tif, ...); a pattern such as out/%04d.png writes one picture
-  per frame, numbered from 1. Videos are written lossless by default (FFV1
-  in .mkv/.avi, lossless H.264 RGB in .mp4, ...). Audio streams are copied.
+  per frame, numbered from 1. A lossy video (H.264, HEVC, VP9, ...) gives
+  H.264 at CRF 16 (VP9 in .webm) in its own chroma format, yuv420p for
+  most; a lossless one (FFV1, PNG, RGB, ...) gives a lossless video (FFV1
+  in .mkv/.avi, lossless H.264 RGB in .mp4, ...). Audio is copied, or
+  re-encoded (AAC in .mp4, Opus in .webm) where the container needs it.
+  --lossless         store the filter's output exactly, whatever the input
   --crf N            lossy video at constant quality N (0..63; H.264 or VP9)
   --codec NAME       use this FFmpeg encoder for the video
   --frames A-B       only frames A to B (counted from 0); 'A-' to the end,
@@ -201,23 +236,26 @@ Output:
   -n, --no-overwrite never replace a file (the default)
 
 Running:
-  --threads N        filter instances working side by side (default: one per
-                     processor); the output is the same for every N
+  --threads N        processors to use: N filter instances side by side, and
+                     the whole run kept on N processors (default: all the
+                     process may use); the output is the same for every N
   --module PATH      the filter module (default: $VELBRIN_MODULE, else
                      noname.so beside velbrin, else ../lib/velbrin/noname.so
                      from velbrin's folder)
   --bypass           copy frames without the filter (to time decoding and
                      encoding alone)
-  -q, --quiet        no progress bar and no closing lines
-  --verbose          show FFmpeg's own messages and the module's path
+  -q, --quiet        no progress bar, notes or closing lines
+  --verbose          show FFmpeg's own messages, the module's path, and where
+                     the time went
   -h, --help         this text
   --version          the version
   --                 ends the options (for file names that start with '-')
 
 One-letter switches combine: -qy is -q -y.
 
-At the end velbrin prints the filter's caption and script line as the host
-shows them, e.g. "Velbrin ( 100, 5 )" and "Config(100, 5)".
+At the end velbrin prints on standard error what it wrote, and the filter's
+caption and script line as the host shows them, e.g. "Velbrin ( 100, 5 )"
+and "Config(100, 5)"; standard output stays free.
 Exit codes: 0 success, 1 a file could not be read or written, 2 bad command line.
 )USAGE";
 }

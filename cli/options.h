@@ -35,6 +35,7 @@ struct Options {
 
   std::optional<int> crf;
   std::string codec;
+  bool lossless = false;  // store the filter's output exactly, whatever the input
 
   std::string compare_path;
   int64_t compare_at = 0;

@@ -1,6 +1,7 @@
 // The decode / filter / encode pipeline and its hand-over between threads.
 #include "cli/pipeline.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -17,7 +18,10 @@
 #include "cli/host_frame.h"
 #include "cli/media_input.h"
 #include "cli/media_output.h"
+#include "cli/output_choice.h"
 #include "cli/progress.h"
+
+#include <time.h>
 
 namespace {
 
@@ -292,59 +296,92 @@ class Reader {
   bool captured_ = false;
 };
 
-// One worker: its own filter instance and conversion state.
-void work(Shared& shared, FilterInstance* instance, const OutputChoice& choice, bool bypass) {
-  ToHostConverter to_host;
-  FromHostConverter from_host(choice.pixel_format, choice.colour);
-  std::optional<HostFrame> source, filtered;
-  while (std::unique_ptr<Job> job = shared.take_job()) {
-    const AVFrame& in = *job->decoded;
-    if (!source || source->width() != in.width || source->height() != in.height) {
-      source.emplace(in.width, in.height);
-      filtered.emplace(in.width, in.height);
-    }
-    to_host.convert(in, *source);
-    if (bypass)
-      std::memcpy(filtered->words(), source->words(), size_t(in.width) * size_t(in.height) * 4);
-    else
-      instance->run(source->words(), filtered->words(), in.width, in.height);
-    job->encoded = make_frame();
-    AVFrame& out = *job->encoded;
-    out.format = choice.pixel_format;
-    out.width = in.width;
-    out.height = in.height;
-    if (av_frame_get_buffer(&out, 0) < 0) throw std::bad_alloc();
-    from_host.convert(*filtered, choice.keep_alpha ? &*source : nullptr, out);
-    out.pts = in.pts;
-    out.sample_aspect_ratio = in.sample_aspect_ratio;
-    job->decoded.reset();
-    shared.job_done(std::move(job));
-  }
+// Processor time of the calling thread, in seconds.
+double thread_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
+
+// One worker: its own filter instance, conversion state and the two host
+// frames it reuses for every frame.
+class Worker {
+ public:
+  Worker(FilterInstance* instance, const OutputChoice& choice, bool bypass)
+      : instance_(instance), choice_(choice), bypass_(bypass), from_host_(choice.pixel_format, choice.colour) {}
+
+  void run(Shared& shared) {
+    while (std::unique_ptr<Job> job = shared.take_job()) {
+      filter(*job);
+      shared.job_done(std::move(job));
+    }
+  }
+  const StageTimes& times() const { return times_; }
+
+ private:
+  void filter(Job& job) {
+    const AVFrame& in = *job.decoded;
+    if (!source_ || source_->width() != in.width || source_->height() != in.height) {
+      source_.reset();  // the old pair goes before the new one is made
+      filtered_.reset();
+      source_.emplace(in.width, in.height);
+      filtered_.emplace(in.width, in.height);
+    }
+    double t0 = thread_seconds();
+    to_host_.convert(in, *source_);
+    double t1 = thread_seconds();
+    times_.to_host += t1 - t0;
+    if (bypass_)
+      std::memcpy(filtered_->words(), source_->words(), size_t(HostFrame::bytes(in.width, in.height)));
+    else
+      instance_->run(source_->words(), filtered_->words(), in.width, in.height);
+    t0 = thread_seconds();
+    times_.filter += t0 - t1;
+    FramePtr encoded = make_frame();
+    encoded->format = choice_.pixel_format;
+    encoded->width = in.width;
+    encoded->height = in.height;
+    encoded->pts = in.pts;
+    encoded->sample_aspect_ratio = in.sample_aspect_ratio;
+    // The decoded picture goes before the encoder's is made.
+    job.decoded.reset();
+    if (av_frame_get_buffer(encoded.get(), 0) < 0) throw std::bad_alloc();
+    from_host_.convert(*filtered_, choice_.keep_alpha ? &*source_ : nullptr, *encoded);
+    times_.from_host += thread_seconds() - t0;
+    job.encoded = std::move(encoded);
+  }
+
+  FilterInstance* instance_;
+  const OutputChoice& choice_;
+  const bool bypass_;
+  ToHostConverter to_host_;
+  FromHostConverter from_host_;
+  std::optional<HostFrame> source_, filtered_;
+  StageTimes times_;
+};
 
 }  // namespace
 
 PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const OutputChoice* choice,
                             const LoadedFilterModule& module, const PipelineSettings& settings, Progress& progress) {
   PipelineResult result;
-  const int threads = settings.threads < 1 ? 1 : settings.threads;
-  // Two frames in flight per worker keep every stage busy; very large
-  // pictures (over 64 MB as host frames) get one, to bound the memory.
-  const int64_t frame_bytes = int64_t(input.decoder()->width) * input.decoder()->height * 4;
-  Shared shared(frame_bytes > (int64_t(64) << 20) ? int64_t(threads) + 1 : int64_t(threads) * 2 + 2);
+  result.workers = output != nullptr ? std::max(settings.plan.workers, 1) : 0;
+  result.in_flight = std::max<int64_t>(settings.plan.in_flight, 1);
+  Shared shared(result.in_flight);
 
   // Each worker's instance is made here, before any thread starts, exactly
   // as the host makes one: InitProc, then the settings replayed.
   std::vector<std::unique_ptr<FilterInstance>> instances;
-  if (output != nullptr)
-    for (int k = 0; k < threads; ++k) instances.push_back(std::make_unique<FilterInstance>(module, settings.instance));
+  std::vector<std::unique_ptr<Worker>> workers;
+  for (int k = 0; k < result.workers; ++k) {
+    instances.push_back(std::make_unique<FilterInstance>(module, settings.instance));
+    workers.push_back(std::make_unique<Worker>(instances.back().get(), *choice, settings.bypass));
+  }
 
   Reader reader(input, output != nullptr, settings, shared, result);
   std::vector<std::thread> pool;
   pool.emplace_back([&] { guarded(shared, [&] { reader.run(); }); });
-  if (output != nullptr)
-    for (int k = 0; k < threads; ++k)
-      pool.emplace_back([&, k] { guarded(shared, [&] { work(shared, instances[size_t(k)].get(), *choice, settings.bypass); }); });
+  for (auto& w : workers) pool.emplace_back([&, w = w.get()] { guarded(shared, [&] { w->run(shared); }); });
 
   if (output != nullptr) {
     guarded(shared, [&] {
@@ -367,5 +404,10 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
   if (shared.error()) shared.stop();
   for (std::thread& t : pool) t.join();
   if (std::exception_ptr e = shared.error()) std::rethrow_exception(e);
+  for (const auto& w : workers) {
+    result.stages.to_host += w->times().to_host;
+    result.stages.filter += w->times().filter;
+    result.stages.from_host += w->times().from_host;
+  }
   return result;
 }

@@ -1,8 +1,10 @@
-// The frame pipeline: one thread decodes, N worker threads each run their
-// own filter instance on different frames (converting into and out of the
-// host's layout), and the calling thread encodes and muxes in frame order,
-// copying audio packets alongside. The three stages overlap, and the
-// number of frames in flight is bounded.
+// The frame pipeline: one thread decodes (with FFmpeg's decoder threads),
+// N worker threads each convert a frame into the host's layout, run their
+// own filter instance on it and convert it back to the encoder's pixel
+// format, and the calling thread encodes (with the encoder's threads) and
+// muxes in frame order, passing audio packets alongside. The stages
+// overlap; the workers and the frames in flight are bounded by the thread
+// count and by a memory budget (frame_budget.h).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 
 #include "cli/av_helpers.h"
 #include "cli/filter_host.h"
+#include "cli/frame_budget.h"
 #include "cli/options.h"
 
 class MediaInput;
@@ -18,7 +21,7 @@ struct OutputChoice;
 class Progress;
 
 struct PipelineSettings {
-  int threads = 1;
+  FramePlan plan;  // workers and frames in flight
   FrameRange range;
   bool range_given = false;
   InstanceSettings instance;
@@ -26,7 +29,18 @@ struct PipelineSettings {
   int64_t capture_at = -1;    // keep a copy of this decoded frame (for --compare)
 };
 
+// Processor time spent in each of velbrin's own per-frame steps, summed
+// over the workers, in seconds.
+struct StageTimes {
+  double to_host = 0;    // decoded frame to host frame
+  double filter = 0;     // the module's RunProc
+  double from_host = 0;  // host frame to the encoder's pixel format
+};
+
 struct PipelineResult {
+  StageTimes stages;
+  int workers = 0;
+  int64_t in_flight = 0;
   int64_t frames_written = 0;
   int64_t frames_decoded = 0;
   int64_t damaged_packets = 0;

@@ -103,7 +103,7 @@ void make_noisy_clip(const std::string& path, int width, int height, int frames,
 std::vector<Picture> decode_frames(const std::string& path, int width, int height) {
   const std::string raw = scratch_file("raw");
   ffmpeg({"-i", path, "-map", "0:v:0", "-fps_mode", "passthrough", "-sws_flags",
-          "bicubic+accurate_rnd+full_chroma_int+full_chroma_inp+bitexact", "-f", "rawvideo", "-pix_fmt", "bgra", raw});
+          "bicubic+accurate_rnd+bitexact", "-f", "rawvideo", "-pix_fmt", "bgra", raw});
   const std::string bytes = read_file(raw);
   unlink(raw.c_str());
   const size_t frame_bytes = size_t(width) * size_t(height) * 4;

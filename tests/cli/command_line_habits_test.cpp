@@ -45,7 +45,7 @@ TEST_F(CommandLineHabits, SettingsOutsideTheDialogsRangesAreRefused) {
   // The same values through the script line run.
   const RunResult r = run_velbrin({"-y", "--config", "Config(401, -1)", clip(), *dir_ / "wide.mkv"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, "Velbrin ( 401, -1 )\nConfig(401, -1)\n");
+  EXPECT_NE(r.err.find("Velbrin ( 401, -1 )\nConfig(401, -1)\n"), std::string::npos) << r.err;
 }
 
 TEST_F(CommandLineHabits, CombinedSwitchesDoubleDashAndNeverReplace) {
@@ -72,8 +72,9 @@ TEST_F(CommandLineHabits, CombinedSwitchesDoubleDashAndNeverReplace) {
   EXPECT_EQ(r.err, "velbrin: unknown option '-z' in '-qz' (see velbrin --help)\n");
 }
 
-// A full or closed standard output is a failure with one line; the output
-// file is complete all the same (and never receives the printed lines).
+// A full or closed standard output is a failure with one line. A run that
+// writes a file prints nothing there, so it succeeds, and its output file
+// never takes the place of the closed descriptor.
 TEST_F(CommandLineHabits, StandardOutputErrorsCount) {
   const std::string reference = *dir_ / "reference.png";
   ASSERT_EQ(run_velbrin({"-q", "-y", "--frames", "0", clip(), reference}).exit_code, 0);
@@ -94,13 +95,9 @@ TEST_F(CommandLineHabits, StandardOutputErrorsCount) {
       EXPECT_EQ(r.err, line) << what;
     }
     ScratchDir out;
-    RunResult r = run_velbrin({"--frames", "0", clip(), out / "o.png"}, c.stdout_to);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
-    EXPECT_EQ(read_file(out / "o.png"), read_file(reference));
-    // Quiet prints nothing, so nothing fails.
-    r = run_velbrin({"-q", "--frames", "0", clip(), out / "q.png"}, c.stdout_to);
+    const RunResult r = run_velbrin({"--frames", "0", clip(), out / "o.png"}, c.stdout_to);
     EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_file(out / "o.png"), read_file(reference));
   }
 }
 

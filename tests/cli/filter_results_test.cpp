@@ -90,15 +90,19 @@ TEST_F(FilterResults, ConfigLineAndOptionsAgree) {
     const RunResult b = run_velbrin({"--config", c.config, "-y", *dir_ / "clip.mkv", *dir_ / "b.mkv"});
     ASSERT_EQ(a.exit_code, 0) << a.err;
     ASSERT_EQ(b.exit_code, 0) << b.err;
-    // Both print the caption and the script line as the host shows them.
-    EXPECT_EQ(a.out, c.caption + "\n" + c.config + "\n");
-    EXPECT_EQ(b.out, a.out);
+    // Both end their closing lines on standard error with the caption and
+    // the script line as the host shows them; standard output stays free.
+    const std::string tail = c.caption + "\n" + c.config + "\n";
+    EXPECT_EQ(a.out, "");
+    EXPECT_EQ(b.out, "");
+    EXPECT_TRUE(a.err.size() >= tail.size() && a.err.compare(a.err.size() - tail.size(), tail.size(), tail) == 0) << a.err;
+    EXPECT_TRUE(b.err.size() >= tail.size() && b.err.compare(b.err.size() - tail.size(), tail.size(), tail) == 0) << b.err;
     EXPECT_EQ(first_difference(decode_frames(*dir_ / "a.mkv", kW, kH), decode_frames(*dir_ / "b.mkv", kW, kH)), "");
   }
   // Later options override earlier ones, field by field.
   const RunResult r = run_velbrin({"--config", "Config(300, 2)", "--level", "7", "-y", *dir_ / "clip.mkv", *dir_ / "c.mkv"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, "Velbrin ( 7, 2 )\nConfig(7, 2)\n");
+  EXPECT_NE(r.err.find("\nVelbrin ( 7, 2 )\nConfig(7, 2)\n"), std::string::npos) << r.err;
 }
 
 TEST_F(FilterResults, ThreadCountDoesNotChangeTheOutput) {
@@ -179,13 +183,31 @@ TEST_F(FilterResults, TimingAndAudioAreKept) {
   }
 }
 
-// Audio a container cannot hold is left out, with a warning, not silently.
-TEST_F(FilterResults, AudioTheContainerCannotHoldIsLeftOut) {
-  const RunResult r = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", *dir_ / "no-pcm.mp4"});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.err.find("velbrin: warning: .mp4 files cannot hold pcm_s16le audio"), std::string::npos) << r.err;
-  EXPECT_TRUE(probe_each(*dir_ / "no-pcm.mp4", "a", "stream", "codec_name").empty());
-  EXPECT_EQ(first_difference(expected(*input_, settings_of(100, 5)), decode_frames(*dir_ / "no-pcm.mp4", kW, kH)), "");
+// Audio a container cannot hold is re-encoded to its usual codec, with a
+// note, and lasts as long as the input's.
+TEST_F(FilterResults, AudioTheContainerCannotHoldIsReencoded) {
+  struct Case {
+    const char* name;
+    const char* codec;
+    const char* note;
+  };
+  const Case cases[] = {
+      {"pcm.mp4", "\"aac\"", "velbrin: note: .mp4 files cannot hold pcm_s16le audio; audio stream 1 re-encoded to AAC\n"},
+      {"pcm.webm", "\"opus\"", "velbrin: note: .webm files cannot hold pcm_s16le audio; audio stream 1 re-encoded to Opus\n"},
+  };
+  const std::string in = *dir_ / "clip.mkv";
+  const double in_seconds = std::stod(probe_each(in, "a", "packet", "pts_time").back().substr(1));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = run_velbrin({"-y", "--lossless", in, *dir_ / c.name});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err.rfind(c.note, 0), 0u) << r.err;
+    EXPECT_EQ(probe_each(*dir_ / c.name, "a", "stream", "codec_name"), (std::vector<std::string>{c.codec}));
+    const std::vector<std::string> times = probe_each(*dir_ / c.name, "a", "packet", "pts_time");
+    ASSERT_FALSE(times.empty());
+    EXPECT_NEAR(std::stod(times.back().substr(1)), in_seconds, 0.05);
+    EXPECT_EQ(first_difference(expected(*input_, settings_of(100, 5)), decode_frames(*dir_ / c.name, kW, kH)), "");
+  }
 }
 
 // Lossy output goes back to YUV with the right matrix and range: its
@@ -198,7 +220,7 @@ TEST_F(FilterResults, LossyOutputStaysClose) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const RunResult exact = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", *dir_ / "exact.mkv"});
   ASSERT_EQ(exact.exit_code, 0) << exact.err;
-  ffmpeg({"-i", *dir_ / "exact.mkv", "-sws_flags", "bicubic+accurate_rnd+full_chroma_int+full_chroma_inp+bitexact",
+  ffmpeg({"-i", *dir_ / "exact.mkv", "-sws_flags", "bicubic+accurate_rnd+bitexact",
           "-c:v", "libx264", "-crf", "4", "-pix_fmt", "yuv420p", *dir_ / "by-ffmpeg.mp4"});
   EXPECT_EQ(probe_each(*dir_ / "lossy.mp4", "v", "stream", "pix_fmt"), (std::vector<std::string>{"\"yuv420p\""}));
   const std::vector<Picture> want = expected(*input_, settings_of(100, 5));
@@ -221,7 +243,7 @@ TEST_F(FilterResults, LossyOutputStaysClose) {
 TEST_F(FilterResults, YuvVideoUsesTheDocumentedConversion) {
   const std::string in = *dir_ / "yuv.mp4";
   ffmpeg({"-i", *dir_ / "clip.mkv", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-crf", "18", in});
-  const RunResult r = run_velbrin({"-q", "-y", "--level", "250", in, *dir_ / "yuv.mkv"});
+  const RunResult r = run_velbrin({"-q", "-y", "--lossless", "--level", "250", in, *dir_ / "yuv.mkv"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(first_difference(expected(decode_frames(in, kW, kH), settings_of(250, 5)), decode_frames(*dir_ / "yuv.mkv", kW, kH)),
             "");
