@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cli/cli_error.h"
+#include "cli/sequence_kind.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -75,6 +76,8 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
   if (err < 0) throw CliError("cannot decode " + quoted + ": " + av_error_text(err));
   if (decoder_->width <= 0 || decoder_->height <= 0)
     throw CliError("cannot read " + quoted + ": no picture could be read from it");
+  pixel_format_ = decoder_->pix_fmt;
+  if (is_sequence_pattern(path)) pixel_format_ = widest_sequence_format(url, pixel_format_);
 }
 
 bool MediaInput::is_lossless() const {

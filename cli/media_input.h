@@ -21,6 +21,9 @@ class MediaInput {
   int video_index() const { return video_index_; }
   const std::vector<int>& audio_indices() const { return audio_indices_; }
   AVCodecContext* decoder() const { return decoder_.get(); }
+  // The kind of picture the input holds: the decoder's pixel format, or for
+  // an image sequence whose pictures differ, one that holds them all.
+  AVPixelFormat pixel_format() const { return pixel_format_; }
 
   // Whether the video is stored without loss (FFV1, PNG, RGB or lossless
   // H.264, uncompressed, ...), so that writing it lossy would lose detail.
@@ -35,4 +38,5 @@ class MediaInput {
   int video_index_ = -1;
   std::vector<int> audio_indices_;
   CodecContextPtr decoder_;
+  AVPixelFormat pixel_format_ = AV_PIX_FMT_NONE;
 };

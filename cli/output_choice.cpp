@@ -217,7 +217,7 @@ void take_video_encoder(const OutputRequest& request, const MediaInput& input, c
 // exactly; otherwise the input's own kind of picture, and for a YUV video
 // the input's chroma layout in 8 bits (the filter's output has 8 bits).
 void choose_pixel_format(const MediaInput& input, OutputChoice& c) {
-  const AVPixelFormat in = input.decoder()->pix_fmt;
+  const AVPixelFormat in = input.pixel_format();
   const bool alpha = format_has_alpha(in);
   const bool grey = format_is_grey(in);
   const bool yuv_in = in != AV_PIX_FMT_NONE && !grey && !format_is_rgb(in);
@@ -267,7 +267,7 @@ void fit_odd_size(const OutputRequest& request, const MediaInput& input, OutputC
 // Step 5: colour of a YUV output: the input's matrix and range; JPEG is
 // full range.
 void choose_colour(const MediaInput& input, OutputChoice& c) {
-  const AVPixelFormat in = input.decoder()->pix_fmt;
+  const AVPixelFormat in = input.pixel_format();
   const bool yuv_in = in != AV_PIX_FMT_NONE && !format_is_grey(in) && !format_is_rgb(in);
   c.colour.space = yuv_in ? input.decoder()->colorspace : AVCOL_SPC_UNSPECIFIED;
   if (is_full_range_format(c.pixel_format) || c.codec->id == AV_CODEC_ID_MJPEG)
