@@ -26,6 +26,7 @@
 #include "cli/output_choice.h"
 #include "cli/pipeline.h"
 #include "cli/progress.h"
+#include "cli/progress_report.h"
 #include "cli/standard_streams.h"
 #include "cli/temp_output.h"
 
@@ -223,8 +224,15 @@ int run(const Options& o) {
   if (out.writer && !o.quiet)
     for (const std::string& note : out.writer->notes()) std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
 
+  std::optional<ProgressReport> report;
+  if (!o.progress_path.empty()) report.emplace(o.progress_path, o.overwrite);
+
   const PipelineSettings ps = pipeline_settings(o, plan);
   Progress progress(!o.output.empty() && !o.quiet && isatty(STDERR_FILENO), expected_frames(input, ps.range));
+  if (report) {
+    if (out.writer) report->set_clock([w = &*out.writer] { return w->written_time_us(); });
+    progress.report_to(&*report);
+  }
   PipelineResult result = run_pipeline(input, out.writer ? &*out.writer : nullptr, out.choice ? &*out.choice : nullptr,
                                        module, ps, progress);
   progress.finish();

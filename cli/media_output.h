@@ -51,6 +51,11 @@ class MediaOutput {
   // Lines for the user about what was done for them (audio re-encoded).
   const std::vector<std::string>& notes() const { return notes_; }
 
+  // The time of the last frame written, in microseconds from the start.
+  int64_t written_time_us() const {
+    return last_pts_ == INT64_MIN ? 0 : av_rescale_q(last_pts_, encoder_->time_base, AVRational{1, 1000000});
+  }
+
   int width() const { return encoder_->width; }
   int height() const { return encoder_->height; }
   AVPixelFormat pixel_format() const { return encoder_->pix_fmt; }

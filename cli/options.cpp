@@ -87,6 +87,11 @@ const std::map<std::string, ValueHandler>& value_options() {
          if (v.empty()) throw usage_error(n + ": expected a file name");
          o.compare_path = v;
        }},
+      {"--progress",
+       [](Options& o, auto& n, auto& v) {
+         if (v.empty()) throw usage_error(n + ": expected a file name, or - for standard error");
+         o.progress_path = v;
+       }},
       {"--at", [](Options& o, auto& n, auto& v) { o.compare_at = frame_number(n, v, v); }},
       {"--module",
        [](Options& o, auto& n, auto& v) {
@@ -244,6 +249,9 @@ Running:
                      from velbrin's folder)
   --bypass           copy frames without the filter (to time decoding and
                      encoding alone)
+  --progress FILE    key=value progress reports for scripts (frame=, fps=,
+                     out_time_us=, progress=continue|end), as ffmpeg
+                     -progress writes them; '-' for standard error
   -q, --quiet        no progress bar, notes or closing lines
   --verbose          show FFmpeg's own messages, the module's path, and where
                      the time went

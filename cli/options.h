@@ -40,6 +40,8 @@ struct Options {
   std::string compare_path;
   int64_t compare_at = 0;
 
+  std::string progress_path;  // --progress: key=value reports there ("-": stderr)
+
   std::string module_path;  // empty: $VELBRIN_MODULE, then beside the executable
 };
 

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "cli/progress_report.h"
+
 Progress::Progress(bool enabled, int64_t total)
     : enabled_(enabled), total_(total), start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
 
@@ -12,6 +14,8 @@ double Progress::frames_per_second(int64_t done) const {
 }
 
 void Progress::update(int64_t done) {
+  done_ = done;
+  if (report_ != nullptr) report_->update(done, frames_per_second(done));
   if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
   if (drawn_ && now - last_draw_ < std::chrono::milliseconds(200)) return;
@@ -41,6 +45,7 @@ void Progress::update(int64_t done) {
 }
 
 void Progress::finish() {
+  if (report_ != nullptr) report_->end(done_, frames_per_second(done_));
   if (enabled_ && drawn_) std::fprintf(stderr, "\r\033[K");
   drawn_ = false;
   std::fflush(stderr);

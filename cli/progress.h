@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 
+class ProgressReport;
+
 class Progress {
  public:
   // `total` is the number of frames expected, or -1 when unknown.
@@ -12,6 +14,8 @@ class Progress {
   ~Progress() { finish(); }
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
+  // Also feeds the --progress report, if there is one (it must outlive this).
+  void report_to(ProgressReport* report) { report_ = report; }
   void update(int64_t done);
   // Clears the line.
   void finish();
@@ -23,4 +27,6 @@ class Progress {
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point last_draw_;
   bool drawn_ = false;
+  ProgressReport* report_ = nullptr;
+  int64_t done_ = 0;
 };

@@ -2,12 +2,14 @@
 #include "cli/standard_streams.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 
 void reserve_standard_descriptors() {
+  signal(SIGPIPE, SIG_IGN);
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     const int null = open("/dev/null", O_RDONLY);

@@ -6,7 +6,9 @@
 // Descriptors 0, 1 and 2 that are closed when velbrin starts are opened on
 // /dev/null, read-only: otherwise the first output file would get number 1
 // and printf would write into it; read-only, writes to them still fail and
-// are reported.
+// are reported. SIGPIPE is ignored: a reader that went away makes a write
+// fail with EPIPE, which is reported, instead of killing velbrin before it
+// can remove its temporary files.
 void reserve_standard_descriptors();
 
 // Flushes and closes standard output. Returns 0, or the errno of the

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "tests/cli/cli_test_support.h"
 
@@ -98,6 +100,65 @@ TEST_F(CommandLineHabits, StandardOutputErrorsCount) {
     const RunResult r = run_velbrin({"--frames", "0", clip(), out / "o.png"}, c.stdout_to);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(read_file(out / "o.png"), read_file(reference));
+  }
+}
+
+// Blocks of key=value lines, each ended by a progress= line.
+std::vector<std::map<std::string, std::string>> progress_blocks(const std::string& text) {
+  std::vector<std::map<std::string, std::string>> blocks(1);
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;  // other lines on stderr
+    blocks.back()[line.substr(0, eq)] = line.substr(eq + 1);
+    if (line.rfind("progress=", 0) == 0) blocks.emplace_back();
+  }
+  blocks.pop_back();
+  return blocks;
+}
+
+TEST_F(CommandLineHabits, MachineReadableProgress) {
+  ScratchDir out;
+  make_noisy_clip(out / "long.mkv", 32, 24, 30, false);
+  for (const std::string where : {"file", "-"}) {
+    SCOPED_TRACE(where);
+    const std::string report = where == "-" ? "-" : out / "progress.txt";
+    const RunResult r = run_velbrin({"-q", "-y", "--progress", report, out / "long.mkv", out / "o.mkv"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto blocks = progress_blocks(where == "-" ? r.err : read_file(report));
+    ASSERT_GE(blocks.size(), 2u);
+    int64_t last_frame = -1;
+    for (size_t k = 0; k < blocks.size(); ++k) {
+      for (const char* key : {"frame", "fps", "out_time_us", "out_time"}) EXPECT_EQ(blocks[k].count(key), 1u) << key;
+      EXPECT_EQ(blocks[k].at("progress"), k + 1 == blocks.size() ? "end" : "continue");
+      EXPECT_GE(std::stoll(blocks[k].at("frame")), last_frame);
+      last_frame = std::stoll(blocks[k].at("frame"));
+    }
+    EXPECT_EQ(blocks.back().at("frame"), "30");
+    EXPECT_EQ(blocks.back().at("out_time_us"), "1160000");  // the 30th frame at 25 per second
+    EXPECT_EQ(blocks.back().at("out_time"), "00:00:01.160000");
+  }
+  // Refusals: one line, and neither the output nor a temporary file is left.
+  const struct {
+    std::vector<std::string> args;
+    int exit_code;
+    std::string message;
+  } refusals[] = {
+      {{"--progress", out / "progress.txt"}, 1, "velbrin: '" + out / "progress.txt" + "' already exists (add -y to replace it)\n"},
+      {{"--progress", out.path()}, 1, "velbrin: cannot write progress to '" + out.path() + "': it is a directory\n"},
+      {{"--progress", out / "none/p.txt"}, 1,
+       "velbrin: cannot write progress to '" + out / "none/p.txt" + "': No such file or directory\n"},
+      {{"--progress", ""}, 2, "velbrin: --progress: expected a file name, or - for standard error\n"},
+  };
+  const std::vector<std::string> before = out.entries();
+  for (const auto& c : refusals) {
+    SCOPED_TRACE(c.message);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-q", out / "long.mkv", out / "new.mkv"});
+    const RunResult r = run_velbrin(args);
+    EXPECT_EQ(r.exit_code, c.exit_code);
+    EXPECT_EQ(r.err, c.message);
+    EXPECT_EQ(out.entries(), before);
   }
 }
 
