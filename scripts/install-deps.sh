@@ -10,9 +10,10 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 xvfb xauth
-  ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   imagemagick
   strace man-db
+  time
 )
 
 missing=()

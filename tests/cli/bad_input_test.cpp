@@ -33,6 +33,7 @@ class BadInput : public testing::Test {
     std::ofstream(*dir_ / "existing.mkv") << "keep me\n";
     mkdir((*dir_ / "folder").c_str(), 0755);
     mkfifo((*dir_ / "pipe.mkv").c_str(), 0600);
+    ffmpeg({"-f", "lavfi", "-i", "color=s=16000x8", "-frames:v", "1", *dir_ / "wide.png"});
   }
   static void TearDownTestSuite() { delete dir_; }
   static ScratchDir* dir_;
@@ -83,6 +84,14 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
       {"lossless impossible", {d + "/clip.mkv", d + "/o.gif"}, 2, "cannot hold a lossless video"},
       {"crf for a picture", {"--crf", "20", "--frames", "0", d + "/clip.mkv", d + "/o.png"}, 2, "--crf applies to video"},
       {"unknown codec", {"--codec", "nosuch", d + "/clip.mkv", d + "/o.mkv"}, 2, "--codec: no video encoder named 'nosuch'"},
+      {"lossless lossy picture", {"--lossless", "--frames", "0", d + "/clip.mkv", d + "/o.jpg"}, 2,
+       "velbrin: --lossless: .jpg pictures cannot store the pixels exactly; use .png, .bmp or .tif"},
+      {"lossless and crf", {"--lossless", "--crf", "20", d + "/clip.mkv", d + "/o.mkv"}, 2,
+       "velbrin: --lossless and --crf ask for opposite things"},
+      {"lossless codec without a lossless mode", {"--lossless", "--codec", "mpeg4", d + "/clip.mkv", d + "/o.mkv"}, 2,
+       "velbrin: --lossless: velbrin knows no lossless setting of mpeg4; use --codec ffv1"},
+      {"encoder refuses the size", {"--codec", "mpeg4", "-y", d + "/wide.png", d + "/o.mkv"}, 1,
+       "velbrin: cannot encode '" + d + "/o.mkv' as MPEG4 yuv420p at 16000x8: the encoder mpeg4 refused it"},
   };
   const std::vector<std::string> before = dir_->entries();
   for (const Case& c : cases) {

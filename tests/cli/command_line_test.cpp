@@ -52,6 +52,8 @@ TEST(Options, ReadInOrder) {
   EXPECT_TRUE(o.overwrite);
   EXPECT_EQ(o.input, "in.mkv");
   EXPECT_EQ(o.output, "out.mkv");
+  EXPECT_FALSE(o.lossless);
+  EXPECT_TRUE(parse_options({"--lossless", "in.mkv", "out.mkv"}).lossless);
   // "--" ends the options, so a file may start with a dash.
   const Options dash = parse_options({"--", "-in.mkv", "-out.mkv"});
   EXPECT_EQ(dash.input, "-in.mkv");
@@ -79,6 +81,8 @@ TEST(Options, MistakesAreUsageErrors) {
       {"-qx", "in.mkv", "out.mkv"},
       {"-q5", "in.mkv", "out.mkv"},
       {"-yq-", "in.mkv", "out.mkv"},
+      {"--lossless", "--crf", "3", "in.mkv", "out.mkv"},
+      {"--lossless=1", "in.mkv", "out.mkv"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
