@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -18,6 +19,7 @@
 #include "cli/cli_error.h"
 #include "cli/compare_picture.h"
 #include "cli/filter_host.h"
+#include "cli/folder_outputs.h"
 #include "cli/frame_budget.h"
 #include "cli/host_frame.h"
 #include "cli/media_input.h"
@@ -96,6 +98,10 @@ void check_names(const Options& o) {
   if (!o.compare_path.empty() && !is_picture_name(o.compare_path))
     throw usage_error("--compare: '" + o.compare_path + "' is not a picture name (use .png, .jpg, .bmp or .tif)");
   if (!o.output.empty() && o.output == o.compare_path) throw usage_error("OUTPUT and --compare name the same file");
+  // With -y the input would be read while its own replacement is written.
+  for (const std::string& out : {o.output, o.compare_path})
+    if (!out.empty() && is_same_file(o.input, out))
+      throw usage_error("'" + out + "' is the input itself; name another file");
 }
 
 // The output's choice, its temporary file and the writer, made in that
@@ -107,9 +113,13 @@ struct OutputSide {
 };
 
 void open_output(const Options& o, const MediaInput& input, OutputSide& out) {
+  if (o.output == "-") {  // a stream, written as it goes: no temporary file
+    out.writer.emplace(nullptr, o.output, *out.choice, input);
+    return;
+  }
   const bool sequence = out.choice->picture && !out.choice->single_picture;
   out.file.emplace(o.output, o.overwrite, sequence ? TempOutput::Kind::kSequence : TempOutput::Kind::kFile);
-  out.writer.emplace(*out.file, o.output, *out.choice, input);
+  out.writer.emplace(&*out.file, o.output, *out.choice, input);
   out.writer->on_frame([f = &*out.file](int64_t number) { f->add_picture(number); });
 }
 
@@ -141,7 +151,8 @@ void check_frames_reached(const Options& o, const PipelineResult& result) {
   const std::string count = "the input has only " + plural(result.frames_decoded, "frame") + " (counted from 0)";
   if (!o.output.empty() && result.frames_written == 0) {
     if (o.frames) throw CliError("--frames: " + count);
-    throw CliError("cannot read '" + o.input + "': no frame could be decoded");
+    throw CliError("cannot read " + (o.input == "-" ? std::string("standard input") : "'" + o.input + "'") +
+                   ": no frame could be decoded");
   }
   if (!o.compare_path.empty() && !result.captured)
     throw CliError("--at " + std::to_string(o.compare_at) + ": " + count);
@@ -150,25 +161,25 @@ void check_frames_reached(const Options& o, const PipelineResult& result) {
 // "3.1 MB", "420 kB"; empty when the file cannot be measured (a sequence).
 std::string file_size_text(const std::string& path) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+  if (path == "-" || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
   char text[32];
   if (st.st_size >= 1000000) std::snprintf(text, sizeof text, "%.1f MB", double(st.st_size) / 1e6);
   else std::snprintf(text, sizeof text, "%.0f kB", double(st.st_size) / 1e3);
   return text;
 }
 
-// The closing lines on standard error: what was written, then the filter's
-// caption and script line as the host shows them.
-void print_summary(const Options& o, const OutputChoice* choice, const PipelineResult& result,
-                   const FilterInstance& described, double fps) {
-  if (choice != nullptr) {
-    std::string line = "wrote " + o.output + ": " + plural(result.frames_written, choice->picture ? "picture" : "frame") +
-                       ", " + describe(*choice);
-    const std::string out_size = file_size_text(o.output), in_size = file_size_text(o.input);
-    if (!out_size.empty()) line += ", " + out_size + (in_size.empty() ? "" : " (input " + in_size + ")");
-    std::fprintf(stderr, "velbrin: %s; %.1f frames per second\n", line.c_str(), fps);
-  }
-  if (!o.compare_path.empty()) std::fprintf(stderr, "velbrin: wrote %s\n", o.compare_path.c_str());
+// The closing line on standard error: what was written.
+void print_written(const Options& o, const OutputChoice& choice, const PipelineResult& result, double fps) {
+  const std::string name = o.output == "-" ? "standard output" : o.output;
+  std::string line = "wrote " + name + ": " + plural(result.frames_written, choice.picture ? "picture" : "frame") +
+                     ", " + describe(choice);
+  const std::string out_size = file_size_text(o.output), in_size = file_size_text(o.input);
+  if (!out_size.empty()) line += ", " + out_size + (in_size.empty() ? "" : " (input " + in_size + ")");
+  std::fprintf(stderr, "velbrin: %s; %.1f frames per second\n", line.c_str(), fps);
+}
+
+// The filter's caption and script line as the host shows them.
+void print_caption(const FilterInstance& described) {
   std::fprintf(stderr, "%s\n%s\n", described.caption().c_str(), described.script_line().c_str());
 }
 
@@ -189,29 +200,20 @@ void print_stage_times(const PipelineResult& result) {
                static_cast<long long>(result.in_flight), (total - ours) * per);
 }
 
-int run(const Options& o) {
-  if (o.action == Options::Action::kHelp) {
-    std::fputs(usage_text().c_str(), stdout);
-    return 0;
-  }
-  if (o.action == Options::Action::kVersion) {
-    print_version();
-    return 0;
-  }
-  av_log_set_level(o.verbose ? AV_LOG_INFO : AV_LOG_QUIET);
+// Filters one input into o.output (and --compare). `report` is the
+// --progress report, `last` whether this is the last input for it; `label`
+// names the file in the progress line.
+void run_file(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
+              ProgressReport* report, bool last, const std::string& label) {
   check_names(o);
-  if (o.threads > 0) keep_to_processors(o.threads);
-
-  const std::string module_path = locate_filter_module(o.module_path);
-  if (o.verbose) std::fprintf(stderr, "velbrin: filter module '%s'\n", module_path.c_str());
-  LoadedFilterModule module(module_path);
-  const FilterInstance described(module, InstanceSettings{o.level, o.dynamic, o.show_noise, o.disable});
   MediaInput input(o.input);
 
   OutputSide out;
   FramePlan plan;
   if (!o.output.empty()) {
-    out.choice = choose_output(o.output, OutputRequest{o.crf, o.codec, o.lossless}, input);
+    if (o.output == "-" && isatty(STDOUT_FILENO))
+      throw usage_error("OUTPUT - writes to standard output, which is a terminal; pipe it into a program or a file");
+    out.choice = choose_output(o.output, OutputRequest{o.crf, o.codec, o.lossless, o.format}, input);
     // Too large a picture is refused here, before anything is decoded or written.
     const AVCodecContext* dec = input.decoder();
     plan = plan_frames(o.input, dec->width, dec->height, dec->pix_fmt, out.choice->pixel_format,
@@ -224,18 +226,17 @@ int run(const Options& o) {
   if (out.writer && !o.quiet)
     for (const std::string& note : out.writer->notes()) std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
 
-  std::optional<ProgressReport> report;
-  if (!o.progress_path.empty()) report.emplace(o.progress_path, o.overwrite);
-
   const PipelineSettings ps = pipeline_settings(o, plan);
-  Progress progress(!o.output.empty() && !o.quiet && isatty(STDERR_FILENO), expected_frames(input, ps.range));
-  if (report) {
+  Progress progress(!o.output.empty() && !o.quiet && isatty(STDERR_FILENO), expected_frames(input, ps.range), label);
+  if (report != nullptr) {
     if (out.writer) report->set_clock([w = &*out.writer] { return w->written_time_us(); });
-    progress.report_to(&*report);
+    else report->set_clock(nullptr);
+    progress.report_to(report, last);
   }
   PipelineResult result = run_pipeline(input, out.writer ? &*out.writer : nullptr, out.choice ? &*out.choice : nullptr,
                                        module, ps, progress);
   progress.finish();
+  if (report != nullptr) report->set_clock(nullptr);  // the writer goes before the report
   check_frames_reached(o, result);
 
   if (out.writer) out.writer->finish();
@@ -248,9 +249,75 @@ int run(const Options& o) {
     std::fprintf(stderr, "velbrin: warning: '%s' is damaged; %lld unreadable packet%s skipped\n", o.input.c_str(),
                  static_cast<long long>(result.damaged_packets), result.damaged_packets == 1 ? "" : "s");
   if (o.verbose) print_stage_times(result);
-  if (!o.quiet)
-    print_summary(o, out.choice ? &*out.choice : nullptr, result, described,
-                  progress.frames_per_second(result.frames_written));
+  if (!o.quiet && out.choice) print_written(o, *out.choice, result, progress.frames_per_second(result.frames_written));
+  if (!o.quiet && !o.compare_path.empty()) std::fprintf(stderr, "velbrin: wrote %s\n", o.compare_path.c_str());
+}
+
+// One line for a failed input, naming it unless the message already does.
+std::string failure_line(const std::string& input, const std::string& message) {
+  if (message.find("'" + input + "'") != std::string::npos) return message;
+  return "'" + input + "': " + message;
+}
+
+// INPUT... FOLDER/: each input in turn; a failing one does not stop the
+// others, and each failure gets one line at the end.
+int run_folder(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
+               ProgressReport* report) {
+  struct stat st {};
+  if (stat(o.output_folder.c_str(), &st) != 0)
+    throw CliError("cannot write into '" + o.output_folder + "': " + std::strerror(errno));
+  if (!S_ISDIR(st.st_mode)) throw CliError("cannot write into '" + o.output_folder + "': it is not a folder");
+  const std::vector<FolderJob> jobs = plan_folder_outputs(o.inputs, o.output_folder);
+  std::vector<std::string> failures;
+  for (size_t k = 0; k < jobs.size(); ++k) {
+    const FolderJob& job = jobs[k];
+    if (!job.refusal.empty()) {
+      failures.push_back(job.refusal);
+      continue;
+    }
+    Options one = o;
+    one.input = job.input;
+    one.output = job.output;
+    std::string label = "[";
+    label.append(std::to_string(k + 1)).append("/").append(std::to_string(jobs.size())).append("] ").append(job.input);
+    try {
+      run_file(one, module, described, report, k + 1 == jobs.size(), label);
+    } catch (const CliError& e) {
+      failures.push_back(failure_line(job.input, e.what()));
+    } catch (const std::bad_alloc&) {
+      failures.push_back(failure_line(job.input, "out of memory"));
+    }
+    if (report != nullptr) report->set_clock(nullptr);  // that file's writer is gone
+  }
+  if (report != nullptr) report->end(0, 0);  // when the last input failed before its progress began
+  if (!o.quiet) print_caption(described);
+  for (const std::string& line : failures) std::fprintf(stderr, "velbrin: %s\n", line.c_str());
+  return failures.empty() ? 0 : kExitFailure;
+}
+
+int run(const Options& o) {
+  if (o.action == Options::Action::kHelp) {
+    std::fputs(usage_text().c_str(), stdout);
+    return 0;
+  }
+  if (o.action == Options::Action::kVersion) {
+    print_version();
+    return 0;
+  }
+  av_log_set_level(o.verbose ? AV_LOG_INFO : AV_LOG_QUIET);
+  if (o.threads > 0) keep_to_processors(o.threads);
+
+  const std::string module_path = locate_filter_module(o.module_path);
+  if (o.verbose) std::fprintf(stderr, "velbrin: filter module '%s'\n", module_path.c_str());
+  LoadedFilterModule module(module_path);
+  const FilterInstance described(module, InstanceSettings{o.level, o.dynamic, o.show_noise, o.disable});
+  std::optional<ProgressReport> report;
+  if (!o.progress_path.empty()) report.emplace(o.progress_path, o.overwrite);
+  ProgressReport* report_ptr = report ? &*report : nullptr;
+
+  if (!o.output_folder.empty()) return run_folder(o, module, described, report_ptr);
+  run_file(o, module, described, report_ptr, true, "");
+  if (!o.quiet) print_caption(described);
   return 0;
 }
 

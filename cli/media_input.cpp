@@ -27,8 +27,11 @@ bool is_sequence_pattern(const std::string& path) {
 }  // namespace
 
 MediaInput::MediaInput(const std::string& path) : path_(path) {
-  const std::string quoted = "'" + path + "'";
-  if (!is_sequence_pattern(path)) {
+  const bool from_stdin = path == "-";
+  const std::string quoted = from_stdin ? "standard input" : "'" + path + "'";
+  if (from_stdin && isatty(STDIN_FILENO))
+    throw usage_error("INPUT - reads standard input, which is a terminal; pipe a picture or a stream into it");
+  if (!from_stdin && !is_sequence_pattern(path)) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) throw CliError("cannot open " + quoted + ": " + std::strerror(errno));
     if (S_ISDIR(st.st_mode))
@@ -38,10 +41,11 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
   }
 
   // Read through the file protocol only: a name is always a local file,
-  // never a network address or a protocol such as "concat:".
+  // never a network address or a protocol such as "concat:". "-" is
+  // standard input, read as a pipe (FFmpeg probes what comes).
   AVDictionary* options = nullptr;
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  const std::string url = "file:" + path;
+  av_dict_set(&options, "protocol_whitelist", from_stdin ? "pipe" : "file", 0);
+  const std::string url = from_stdin ? "pipe:0" : "file:" + path;
   AVFormatContext* opened = nullptr;
   int err = avformat_open_input(&opened, url.c_str(), nullptr, &options);
   av_dict_free(&options);
@@ -77,7 +81,7 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
   if (decoder_->width <= 0 || decoder_->height <= 0)
     throw CliError("cannot read " + quoted + ": no picture could be read from it");
   pixel_format_ = decoder_->pix_fmt;
-  if (is_sequence_pattern(path)) pixel_format_ = widest_sequence_format(url, pixel_format_);
+  if (!from_stdin && is_sequence_pattern(path)) pixel_format_ = widest_sequence_format(url, pixel_format_);
 }
 
 bool MediaInput::is_lossless() const {

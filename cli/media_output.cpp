@@ -2,6 +2,8 @@
 // re-encoded), and muxing into the file, each set up in its own step.
 #include "cli/media_output.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -52,9 +54,9 @@ CliError encoder_refusal(const std::string& target, const OutputChoice& c, int w
 
 }  // namespace
 
-MediaOutput::MediaOutput(TempOutput& file, const std::string& target, const OutputChoice& choice,
+MediaOutput::MediaOutput(TempOutput* file, const std::string& target, const OutputChoice& choice,
                          const MediaInput& input)
-    : file_(file), target_(target), picture_(choice.picture), single_picture_(choice.single_picture),
+    : file_(file), target_(target), shown_(file == nullptr ? "standard output" : "'" + target + "'"), picture_(choice.picture), single_picture_(choice.single_picture),
       packet_(make_packet()) {
   create_muxer(choice);
   open_video_encoder(choice, input);
@@ -62,18 +64,29 @@ MediaOutput::MediaOutput(TempOutput& file, const std::string& target, const Outp
   // Pictures carry no sound: audio goes only into videos.
   if (!picture_) add_audio_streams(input);
   open_file();
-  const int err = avformat_write_header(muxer_.get(), nullptr);
+  AVDictionary* options = nullptr;
+  for (const auto& [key, value] : choice.muxer_options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
+  const int err = avformat_write_header(muxer_.get(), &options);
+  av_dict_free(&options);
+  if (err < 0 && file_ == nullptr && io_->stream_error() != 0)
+    throw CliError("cannot write to standard output: " + std::string(std::strerror(io_->stream_error())));
   if (err < 0)
-    throw CliError("cannot write '" + target_ + "': " + extension_of(target_) + " files refused its streams (" +
-                   av_error_text(err) + "); try .mkv, which holds nearly every codec");
+    throw CliError("cannot write " + shown_ + ": " + (file_ == nullptr ? std::string(muxer_->oformat->name) : extension_of(target_)) +
+                   " files refused its streams (" + av_error_text(err) + "); try " +
+                   (file_ == nullptr ? "--format matroska" : ".mkv") + ", which holds nearly every codec");
 }
 
-void MediaOutput::fail(int err) const { throw CliError("cannot write '" + target_ + "': " + av_error_text(err)); }
+void MediaOutput::fail(int err) const {
+  if (file_ == nullptr && io_ && io_->stream_error() != 0)
+    throw CliError("cannot write to standard output: " + std::string(std::strerror(io_->stream_error())));
+  throw CliError("cannot write " + shown_ + ": " + av_error_text(err));
+}
 
 void MediaOutput::create_muxer(const OutputChoice& choice) {
   AVFormatContext* muxer = nullptr;
   // The name is only a pattern for the picture numbers: velbrin opens the files.
-  const int err = avformat_alloc_output_context2(&muxer, choice.container, nullptr, target_.c_str());
+  const int err = avformat_alloc_output_context2(&muxer, choice.container, nullptr,
+                                                 file_ == nullptr ? "pipe:" : target_.c_str());
   if (err < 0) fail(err);
   muxer_.reset(muxer);
   // Audio is copied as it is, even where its storage in the container is
@@ -192,7 +205,7 @@ void MediaOutput::add_reencoded_audio(const AVStream* in, int index) {
   const std::string to = codec_display_name(encoder->id);
   AudioRoute route;
   route.transcoder = std::make_unique<AudioTranscoder>(in, encoder, (muxer_->oformat->flags & AVFMT_GLOBALHEADER) != 0,
-                                                       to + " audio for '" + target_ + "'");
+                                                       to + " audio for " + shown_);
   route.out = avformat_new_stream(muxer_.get(), nullptr);
   if (route.out == nullptr) throw std::bad_alloc();
   const int err = avcodec_parameters_from_context(route.out->codecpar, route.transcoder->encoder());
@@ -206,8 +219,14 @@ void MediaOutput::add_reencoded_audio(const AVStream* in, int index) {
                    " re-encoded to " + to);
 }
 
-// The muxer gets the temporary file(s) velbrin created; it opens nothing itself.
-void MediaOutput::open_file() { io_.emplace(muxer_.get(), file_); }
+// The muxer gets the temporary file(s) velbrin created, or standard
+// output; it opens nothing itself.
+void MediaOutput::open_file() {
+  if (file_ == nullptr)
+    io_.emplace(muxer_.get(), STDOUT_FILENO);
+  else
+    io_.emplace(muxer_.get(), *file_);
+}
 
 void MediaOutput::write_video(AVFrame* frame) {
   if (single_picture_ && frames_ >= 1)
@@ -246,11 +265,11 @@ void MediaOutput::write_audio(AVPacket* packet, int input_stream) {
 
 void MediaOutput::encode(AVFrame* frame) {
   int err = avcodec_send_frame(encoder_.get(), frame);
-  if (err < 0) throw CliError("cannot encode '" + target_ + "': " + av_error_text(err));
+  if (err < 0) throw CliError("cannot encode " + shown_ + ": " + av_error_text(err));
   for (;;) {
     err = avcodec_receive_packet(encoder_.get(), packet_.get());
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return;
-    if (err < 0) throw CliError("cannot encode '" + target_ + "': " + av_error_text(err));
+    if (err < 0) throw CliError("cannot encode " + shown_ + ": " + av_error_text(err));
     mux(packet_.get(), encoder_->time_base, video_out_);
   }
 }
@@ -259,7 +278,7 @@ void MediaOutput::mux(AVPacket* packet, AVRational from, AVStream* stream) {
   av_packet_rescale_ts(packet, from, stream->time_base);
   packet->stream_index = stream->index;
   const int err = av_interleaved_write_frame(muxer_.get(), packet);
-  if (err < 0) throw CliError("cannot write '" + target_ + "': " + av_error_text(err));
+  if (err < 0) fail(err);
 }
 
 void MediaOutput::finish() {
@@ -267,6 +286,7 @@ void MediaOutput::finish() {
   for (auto& [index, route] : audio_)
     if (route.transcoder) route.transcoder->finish([&](AVPacket* p, AVRational tb) { mux(p, tb, route.out); });
   int err = av_write_trailer(muxer_.get());
-  if (err < 0) throw CliError("cannot write '" + target_ + "': " + av_error_text(err));
+  if (err < 0) fail(err);
   if (io_) io_->close();
+  if (file_ == nullptr && io_->stream_error() != 0) fail(AVERROR(io_->stream_error()));
 }

@@ -28,10 +28,11 @@ constexpr int kEncoderThreads = 3;
 class MediaOutput {
  public:
   // Opens the encoder and writes the header into `file` (the temporary
-  // file(s); `target` names the output in messages). Audio streams of the input that
+  // file(s); `target` names the output in messages), or with `file` null
+  // into standard output. Audio streams of the input that
   // the container cannot hold are re-encoded to its usual audio codec, or
   // left out with a warning when there is none.
-  MediaOutput(TempOutput& file, const std::string& target, const OutputChoice& choice,
+  MediaOutput(TempOutput* file, const std::string& target, const OutputChoice& choice,
               const MediaInput& input);
   MediaOutput(const MediaOutput&) = delete;
   MediaOutput& operator=(const MediaOutput&) = delete;
@@ -78,8 +79,9 @@ class MediaOutput {
   void mux(AVPacket* packet, AVRational from, AVStream* stream);
   [[noreturn]] void fail(int err) const;
 
-  TempOutput& file_;
+  TempOutput* file_;
   std::string target_;
+  std::string shown_;  // the output in messages: 'NAME', or standard output
   bool picture_;
   bool single_picture_;
   std::function<void(int64_t)> on_frame_;

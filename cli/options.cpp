@@ -3,6 +3,8 @@
 // names the option and what was expected.
 #include "cli/options.h"
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <map>
 
@@ -92,6 +94,11 @@ const std::map<std::string, ValueHandler>& value_options() {
          if (v.empty()) throw usage_error(n + ": expected a file name, or - for standard error");
          o.progress_path = v;
        }},
+      {"--format",
+       [](Options& o, auto& n, auto& v) {
+         if (v.empty()) throw usage_error(n + ": expected a format name such as matroska, nut or yuv4mpegpipe");
+         o.format = v;
+       }},
       {"--at", [](Options& o, auto& n, auto& v) { o.compare_at = frame_number(n, v, v); }},
       {"--module",
        [](Options& o, auto& n, auto& v) {
@@ -159,6 +166,7 @@ std::vector<std::string> read_arguments(const std::vector<std::string>& args, Op
       f->second(o);
       continue;
     }
+    if (name == "-f") name = "--format";
     auto h = value_options().find(name);
     if (h == value_options().end()) throw usage_error("unknown option '" + name + "' (see velbrin --help)");
     if (!inline_value) {
@@ -171,17 +179,38 @@ std::vector<std::string> read_arguments(const std::vector<std::string>& args, Op
   return positional;
 }
 
-// INPUT and OUTPUT: both, or INPUT alone with --compare.
+// The last of several names is a folder when it exists as one or ends
+// with '/'.
+bool names_a_folder(const std::string& name) {
+  struct stat st {};
+  return !name.empty() && (name.back() == '/' || (stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)));
+}
+
+// INPUT and OUTPUT: both, or INPUT alone with --compare; or INPUT... FOLDER/.
 void take_file_names(const std::vector<std::string>& positional, Options& o) {
+  for (const std::string& name : positional)
+    if (name.empty()) throw usage_error("empty file name");
+  if (positional.size() >= 2 && names_a_folder(positional.back())) {
+    o.inputs.assign(positional.begin(), positional.end() - 1);
+    o.output_folder = positional.back();
+    if (o.inputs.size() > 1 && !o.compare_path.empty())
+      throw usage_error("--compare takes one input; give it one INPUT at a time");
+    for (const std::string& in : o.inputs)
+      if (in == "-") throw usage_error("standard input has no name to be written under in '" + o.output_folder + "'");
+    o.input = o.inputs.front();
+    return;
+  }
   const size_t wanted = o.compare_path.empty() ? 2 : 1;
   if (positional.size() < wanted || positional.size() > 2) {
     if (positional.empty()) throw usage_error("missing INPUT and OUTPUT (see velbrin --help)");
-    if (positional.size() > 2) throw usage_error("too many file names: '" + positional[2] + "' (see velbrin --help)");
+    if (positional.size() > 2)
+      throw usage_error("several inputs need a folder as the last name (an existing one, or a name ending in '/'); '" +
+                        positional.back() + "' is not one");
     throw usage_error("missing OUTPUT (see velbrin --help)");
   }
   o.input = positional[0];
+  o.inputs = {o.input};
   if (positional.size() == 2) o.output = positional[1];
-  if (o.input.empty() || (positional.size() == 2 && o.output.empty())) throw usage_error("empty file name");
 }
 
 // Options that contradict each other.
@@ -189,6 +218,8 @@ void check_combinations(const Options& o) {
   if (o.bypass && (o.show_noise || o.disable || o.level || o.dynamic))
     throw usage_error("--bypass skips the filter; it takes no filter settings");
   if (o.lossless && o.crf) throw usage_error("--lossless and --crf ask for opposite things; give one");
+  if (!o.format.empty() && o.output != "-")
+    throw usage_error("--format is for OUTPUT - (standard output); a file's format comes from its extension");
 }
 
 }  // namespace

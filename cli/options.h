@@ -16,8 +16,15 @@ struct Options {
   enum class Action { kRun, kHelp, kVersion };
   Action action = Action::kRun;
 
-  std::string input;
-  std::string output;  // may be empty when only --compare is asked for
+  std::string input;   // "-": standard input
+  std::string output;  // may be empty when only --compare is asked for; "-": standard output
+
+  // INPUT... FOLDER/: every input filtered into the folder under its own
+  // name. Empty folder: one input, `input` and `output` as given.
+  std::vector<std::string> inputs;
+  std::string output_folder;
+
+  std::string format;  // --format: the stream format for OUTPUT -
 
   // Filter settings. Level and Dynamic go to the module through its Config
   // script command; unset ones keep the instance's defaults.

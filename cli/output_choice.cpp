@@ -129,6 +129,25 @@ AVPixelFormat planar_like(AVPixelFormat in) {
 
 std::string size_text(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
 
+// Step 1 for standard output: a stream format, with the settings that let
+// it be written without seeking back (Matroska without its index, MP4 as
+// fragments). Formats that write files of their own cannot go to a pipe.
+void choose_stream_container(const std::string& format, OutputChoice& c) {
+  const std::string name = format.empty() ? "matroska" : format;
+  c.container = av_guess_format(name.c_str(), nullptr, nullptr);
+  if (c.container == nullptr || c.container->video_codec == AV_CODEC_ID_NONE)
+    throw usage_error("--format: no video format named '" + name +
+                      "' in this FFmpeg (try matroska, nut, yuv4mpegpipe or image2pipe)");
+  if (c.container->flags & AVFMT_NOFILE)
+    throw usage_error("--format: " + name + " writes files of its own and cannot go to standard output (try image2pipe)");
+  c.to_pipe = true;
+  c.picture = std::strcmp(c.container->name, "image2pipe") == 0;
+  const std::string muxer = c.container->name;
+  if (muxer == "matroska" || muxer == "webm") c.muxer_options = {{"live", "1"}};
+  if (muxer == "mp4" || muxer == "mov" || muxer == "ipod" || muxer == "ismv")
+    c.muxer_options = {{"movflags", "frag_keyframe+empty_moov+default_base_moof"}};
+}
+
 // Step 1: the container, and whether it holds pictures or a video.
 void choose_container(const std::string& target, OutputChoice& c) {
   c.container = av_guess_format(nullptr, target.c_str(), nullptr);
@@ -189,6 +208,11 @@ const EncoderCandidate* first_held(const std::vector<EncoderCandidate>& list, co
 
 void take_video_encoder(const OutputRequest& request, const MediaInput& input, const std::string& kind,
                         OutputChoice& c) {
+  // Formats of uncompressed frames (Y4M) take their own encoder only.
+  if (c.container->video_codec == AV_CODEC_ID_WRAPPED_AVFRAME && !request.crf && !request.lossless) {
+    c.codec = avcodec_find_encoder(AV_CODEC_ID_WRAPPED_AVFRAME);
+    if (c.codec != nullptr) return;
+  }
   // A lossless input stays lossless unless a quality is asked for; a lossy
   // one gets a lossy video of high quality, unless --lossless.
   const bool want_lossless = request.lossless || (!request.crf && input.is_lossless());
@@ -221,6 +245,12 @@ void choose_pixel_format(const MediaInput& input, OutputChoice& c) {
   const bool alpha = format_has_alpha(in);
   const bool grey = format_is_grey(in);
   const bool yuv_in = in != AV_PIX_FMT_NONE && !grey && !format_is_rgb(in);
+  if (std::strcmp(c.container->name, "yuv4mpegpipe") == 0) {
+    // Y4M holds 8-bit YUV or grey only; RGB keeps full chroma resolution.
+    c.pixel_format = grey && !alpha ? AV_PIX_FMT_GRAY8 : yuv_in ? planar_like(in) : AV_PIX_FMT_YUV444P;
+    c.lossless = false;
+    return;
+  }
   const bool exact = c.lossless || lossless_only(c.codec);
   if (exact && grey && !alpha && c.picture && supports(c.codec, AV_PIX_FMT_GRAY8)) {
     c.pixel_format = AV_PIX_FMT_GRAY8;  // grey stays grey: the filter keeps the three channels equal
@@ -300,6 +330,7 @@ std::string codec_display_name(AVCodecID id) {
     case AV_CODEC_ID_AAC: return "AAC";
     case AV_CODEC_ID_OPUS: return "Opus";
     case AV_CODEC_ID_VORBIS: return "Vorbis";
+    case AV_CODEC_ID_WRAPPED_AVFRAME: return "uncompressed";
     default: break;
   }
   std::string name = avcodec_get_name(id);
@@ -310,7 +341,10 @@ std::string codec_display_name(AVCodecID id) {
 OutputChoice choose_output(const std::string& target, const OutputRequest& request, const MediaInput& input) {
   const std::string ext = extension_of(target);
   OutputChoice c;
-  choose_container(target, c);
+  if (target == "-")
+    choose_stream_container(request.format, c);
+  else
+    choose_container(target, c);
   const std::string kind = ext.empty() ? c.container->name : ext;  // ".mkv", for messages
   if (c.picture && request.crf)
     throw usage_error("--crf applies to video, not to pictures such as '" + target + "'");

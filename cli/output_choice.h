@@ -26,14 +26,18 @@ struct OutputChoice {
   bool lossless = false;        // the filtered pixels are stored exactly
   ColourFacts colour;           // matrix and range of a YUV output
   std::string note;             // one line for the user about a choice made for them, or empty
+  bool to_pipe = false;         // written to standard output, which cannot seek
+  std::vector<std::pair<std::string, std::string>> muxer_options;  // what the container needs for that
 };
 
 struct OutputRequest {
   std::optional<int> crf;
   std::string codec;     // empty: chosen by the container
   bool lossless = false;  // the filter's output stored exactly, whatever the input
+  std::string format;     // the container of OUTPUT - (empty: Matroska)
 };
 
+// A target "-" is standard output, in request.format or Matroska.
 // Throws CliError when the name says no format, or the format cannot hold
 // what was asked (with a hint of what to do instead).
 OutputChoice choose_output(const std::string& target, const OutputRequest& request, const MediaInput& input);

@@ -2,11 +2,12 @@
 #include "cli/progress.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "cli/progress_report.h"
 
-Progress::Progress(bool enabled, int64_t total)
-    : enabled_(enabled), total_(total), start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
+Progress::Progress(bool enabled, int64_t total, std::string label)
+    : enabled_(enabled), total_(total), label_(std::move(label)), start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
 
 double Progress::frames_per_second(int64_t done) const {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
@@ -24,6 +25,11 @@ void Progress::update(int64_t done) {
   const double fps = frames_per_second(done);
   constexpr int kBarWidth = 30;
   char line[160];
+  // A long name is cut from the front: its end tells the files apart.
+  constexpr size_t kLabelWidth = 40;
+  std::string label = label_;
+  if (label.size() > kLabelWidth) label = "..." + label.substr(label.size() - (kLabelWidth - 3));
+  if (!label.empty()) label += "  ";
   int n = 0;
   if (total_ > 0) {
     const int64_t shown = done < total_ ? done : total_;
@@ -31,21 +37,21 @@ void Progress::update(int64_t done) {
     char bar[kBarWidth + 1];
     for (int k = 0; k < kBarWidth; ++k) bar[k] = k < filled ? '#' : '.';
     bar[kBarWidth] = '\0';
-    n = std::snprintf(line, sizeof line, "[%s] %lld/%lld frames  %.1f fps", bar, static_cast<long long>(done),
+    n = std::snprintf(line, sizeof line, "%s[%s] %lld/%lld frames  %.1f fps", label.c_str(), bar, static_cast<long long>(done),
                       static_cast<long long>(total_), fps);
     if (fps > 0 && done < total_ && n > 0 && size_t(n) < sizeof line) {
       const long long left = static_cast<long long>(double(total_ - done) / fps + 0.5);
       std::snprintf(line + n, sizeof line - size_t(n), "  %lld:%02lld left", left / 60, left % 60);
     }
   } else {
-    std::snprintf(line, sizeof line, "%lld frames  %.1f fps", static_cast<long long>(done), fps);
+    std::snprintf(line, sizeof line, "%s%lld frames  %.1f fps", label.c_str(), static_cast<long long>(done), fps);
   }
   std::fprintf(stderr, "\r%s\033[K", line);
   std::fflush(stderr);
 }
 
 void Progress::finish() {
-  if (report_ != nullptr) report_->end(done_, frames_per_second(done_));
+  if (report_ != nullptr && last_) report_->end(done_, frames_per_second(done_));
   if (enabled_ && drawn_) std::fprintf(stderr, "\r\033[K");
   drawn_ = false;
   std::fflush(stderr);

@@ -4,18 +4,24 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 class ProgressReport;
 
 class Progress {
  public:
-  // `total` is the number of frames expected, or -1 when unknown.
-  Progress(bool enabled, int64_t total);
+  // `total` is the number of frames expected, or -1 when unknown; `label`
+  // (the file being worked on, with several inputs) leads the line.
+  Progress(bool enabled, int64_t total, std::string label = "");
   ~Progress() { finish(); }
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
-  // Also feeds the --progress report, if there is one (it must outlive this).
-  void report_to(ProgressReport* report) { report_ = report; }
+  // Also feeds the --progress report, if there is one (it must outlive this);
+  // with `last` false, the report's end is left to a later file's progress.
+  void report_to(ProgressReport* report, bool last = true) {
+    report_ = report;
+    last_ = last;
+  }
   void update(int64_t done);
   // Clears the line.
   void finish();
@@ -24,6 +30,8 @@ class Progress {
  private:
   bool enabled_;
   int64_t total_;
+  std::string label_;
+  bool last_ = true;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point last_draw_;
   bool drawn_ = false;

@@ -1,0 +1,56 @@
+// Output names of several inputs written into one folder.
+#include "cli/folder_outputs.h"
+
+#include <sys/stat.h>
+
+#include <map>
+
+namespace {
+
+std::string base_name(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool same_inode(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+bool is_same_file(const std::string& input, const std::string& output) {
+  if (input == "-" || output == "-") return false;
+  if (same_inode(input, output)) return true;
+  return base_name(input) == base_name(output) && same_inode(folder_of(input), folder_of(output));
+}
+
+std::vector<FolderJob> plan_folder_outputs(const std::vector<std::string>& inputs, const std::string& folder) {
+  std::string prefix = folder;
+  while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+  if (prefix != "/") prefix += '/';
+  std::vector<FolderJob> jobs;
+  std::map<std::string, std::string> first_with_name;  // output name -> the input that takes it
+  for (const std::string& in : inputs) {
+    FolderJob job{in, "", ""};
+    const std::string name = base_name(in);
+    if (name.empty() || name == "." || name == "..") {
+      job.refusal = "'" + in + "' has no file name to be written under in '" + folder + "'";
+    } else {
+      job.output = prefix + name;
+      if (auto [it, fresh] = first_with_name.emplace(name, in); !fresh)
+        job.refusal = "'" + in + "' would be written to '" + job.output + "' as '" + it->second +
+                      "' is; not written (filter inputs of the same name into different folders)";
+      else if (is_same_file(in, job.output))
+        job.refusal = "'" + in + "' would be written over itself; not written (choose another folder)";
+    }
+    jobs.push_back(job);
+  }
+  return jobs;
+}
