@@ -71,9 +71,13 @@ MediaOutput::MediaOutput(TempOutput* file, const std::string& target, const Outp
   if (err < 0 && file_ == nullptr && io_->stream_error() != 0)
     throw CliError("cannot write to standard output: " + std::string(std::strerror(io_->stream_error())));
   if (err < 0)
-    throw CliError("cannot write " + shown_ + ": " + (file_ == nullptr ? std::string(muxer_->oformat->name) : extension_of(target_)) +
+    throw CliError("cannot write " + shown_ + ": " + kind() +
                    " files refused its streams (" + av_error_text(err) + "); try " +
                    (file_ == nullptr ? "--format matroska" : ".mkv") + ", which holds nearly every codec");
+}
+
+std::string MediaOutput::kind() const {
+  return file_ == nullptr ? std::string(muxer_->oformat->name) : extension_of(target_);
 }
 
 void MediaOutput::fail(int err) const {
@@ -167,7 +171,7 @@ void MediaOutput::add_video_stream(const MediaInput& input) {
     std::fprintf(stderr,
                  "velbrin: warning: the input carries a display rotation of %ld degrees, which %s files cannot "
                  "store; the frames are written as stored (use .mp4 or .mov to keep the rotation)\n",
-                 std::lround(angle), extension_of(target_).c_str());
+                 std::lround(angle), kind().c_str());
 }
 
 void MediaOutput::add_audio_streams(const MediaInput& input) {
@@ -194,7 +198,7 @@ void MediaOutput::add_copied_audio(const AVStream* in, int index) {
 }
 
 void MediaOutput::add_reencoded_audio(const AVStream* in, int index) {
-  const std::string ext = extension_of(target_);
+  const std::string ext = kind();
   const std::string from = avcodec_get_name(in->codecpar->codec_id);
   const AVCodec* encoder = usual_audio_encoder(muxer_->oformat);
   if (encoder == nullptr) {

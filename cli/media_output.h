@@ -78,6 +78,8 @@ class MediaOutput {
   void encode(AVFrame* frame);
   void mux(AVPacket* packet, AVRational from, AVStream* stream);
   [[noreturn]] void fail(int err) const;
+  // The output's kind in messages: ".mp4", or a stream's format name.
+  std::string kind() const;
 
   TempOutput* file_;
   std::string target_;

@@ -237,11 +237,19 @@ Options parse_options(const std::vector<std::string>& args) {
 
 std::string usage_text() {
   return R"USAGE(Usage: velbrin [options] INPUT OUTPUT
+       velbrin [options] INPUT... FOLDER/
        velbrin [options] --compare PICTURE [--at N] INPUT [OUTPUT]
 
 Runs the Velbrin edge-preserving smoothing filter on a picture, an image
 sequence (a pattern such as frames/%04d.png) or a video, through the filter
 module noname.so, exactly as the VirtualDub host runs it.
+
+INPUT - reads standard input (a picture, or a stream such as Matroska, NUT
+or Y4M); OUTPUT - writes a stream to standard output. When the last name is
+an existing folder or ends with '/', each INPUT is filtered into it under
+its own file name; an input that fails, or whose output would be the input
+itself or an earlier input's output, is reported at the end (exit 1) and
+the others are still written.
 
 Filter settings:
   --level N          base brightness tolerance (0..400, default 100)
@@ -263,6 +271,8 @@ Output:
   --lossless         store the filter's output exactly, whatever the input
   --crf N            lossy video at constant quality N (0..63; H.264 or VP9)
   --codec NAME       use this FFmpeg encoder for the video
+  -f, --format NAME  the stream format of OUTPUT - (default matroska; nut,
+                     yuv4mpegpipe, image2pipe with --codec png, mp4, ...)
   --frames A-B       only frames A to B (counted from 0); 'A-' to the end,
                      'N' for one frame
   --compare PICTURE  write input, output and Show noise view side by side
@@ -294,7 +304,8 @@ One-letter switches combine: -qy is -q -y.
 
 At the end velbrin prints on standard error what it wrote, and the filter's
 caption and script line as the host shows them, e.g. "Velbrin ( 100, 5 )"
-and "Config(100, 5)"; standard output stays free.
+and "Config(100, 5)"; standard output stays free (it carries only the
+stream of OUTPUT -).
 Exit codes: 0 success, 1 a file could not be read or written, 2 bad command line.
 )USAGE";
 }
