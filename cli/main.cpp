@@ -278,8 +278,13 @@ int run_folder(const Options& o, const LoadedFilterModule& module, const FilterI
     Options one = o;
     one.input = job.input;
     one.output = job.output;
+    // "[2/5] name": the counter, and the file name cut from the front when
+    // long (its end tells the files apart), so the line fits a terminal.
+    constexpr size_t kNameWidth = 40;
+    std::string name = job.input.substr(job.input.rfind('/') + 1);
+    if (name.size() > kNameWidth) name = "..." + name.substr(name.size() - (kNameWidth - 3));
     std::string label = "[";
-    label.append(std::to_string(k + 1)).append("/").append(std::to_string(jobs.size())).append("] ").append(job.input);
+    label.append(std::to_string(k + 1)).append("/").append(std::to_string(jobs.size())).append("] ").append(name);
     try {
       run_file(one, module, described, report, k + 1 == jobs.size(), label);
     } catch (const CliError& e) {

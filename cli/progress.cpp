@@ -25,11 +25,7 @@ void Progress::update(int64_t done) {
   const double fps = frames_per_second(done);
   constexpr int kBarWidth = 30;
   char line[160];
-  // A long name is cut from the front: its end tells the files apart.
-  constexpr size_t kLabelWidth = 40;
-  std::string label = label_;
-  if (label.size() > kLabelWidth) label = "..." + label.substr(label.size() - (kLabelWidth - 3));
-  if (!label.empty()) label += "  ";
+  const std::string label = label_.empty() ? label_ : label_ + "  ";
   int n = 0;
   if (total_ > 0) {
     const int64_t shown = done < total_ ? done : total_;

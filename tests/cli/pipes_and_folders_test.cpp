@@ -162,6 +162,16 @@ TEST_F(PipesAndFolders, FolderOfInputsGoesOnPastFailures) {
   EXPECT_EQ(ok.exit_code, 0) << ok.err;
   EXPECT_EQ(ok.err, "");
   EXPECT_EQ(again.entries(), (std::vector<std::string>{"clip.mkv", "pic.png"}));
+
+  // On a terminal the progress line names the file being worked on.
+  ScratchDir shown;
+  const RunResult tty = run_program({"script", "-qec",
+                                     kVelbrin + " " + quoted(clip()) + " " + quoted(*dir_ / "pic.png") + " " +
+                                         quoted(shown.path()),
+                                     "/dev/null"});
+  EXPECT_EQ(tty.exit_code, 0) << tty.out;
+  EXPECT_NE(tty.out.find("\r[1/2] clip.mkv  ["), std::string::npos) << tty.out;
+  EXPECT_NE(tty.out.find("\r[2/2] pic.png  "), std::string::npos) << tty.out;
 }
 
 TEST_F(PipesAndFolders, InputsThatMustNotBeWritten) {
