@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/smooth.h"
-#include "engine/smooth_kernels.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_kernels.h"
 #include "tests/checkasm/frame_content.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // unpack the source bitmap's geometry and hand it to the kernel.
 #include "engine/run_proc.h"
 
-#include "engine/smooth.h"
+#include "engine/kernels/smooth.h"
 
 int VDCALL RunProc(const FilterActivation* fa, const FilterFunctions*) {
   const VFBitmap& src = *fa->src;

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/smooth.h"
-#include "engine/smooth_kernels.h"
-#include "engine/smooth_plan.h"
-#include "engine/smooth_rules.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_kernels.h"
+#include "engine/kernels/smooth_plan.h"
+#include "engine/kernels/smooth_rules.h"
 #include "tests/checkasm/frame_content.h"
 #include "tests/checkasm/guarded_frame.h"
 

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/smooth.h"
+#include "engine/kernels/smooth.h"
 
 namespace velbrin_cli_test {
 

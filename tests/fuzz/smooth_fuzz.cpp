@@ -11,8 +11,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/smooth.h"
-#include "engine/smooth_kernels.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_kernels.h"
 
 namespace {
 

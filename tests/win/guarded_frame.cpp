@@ -1,7 +1,7 @@
 // Guarded frames and the reference outputs they are compared with.
 #include "tests/win/guarded_frame.h"
 
-#include "engine/smooth.h"
+#include "engine/kernels/smooth.h"
 
 namespace wintest {
 

@@ -3,8 +3,8 @@
 // the benchmark run each of them through the same front door.
 #pragma once
 
-#include "engine/smooth.h"
-#include "engine/smooth_plan.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_plan.h"
 
 // A vector kernel: runs a frame that make_smooth_plan accepted.
 using SmoothFastKernel = void (*)(const SmoothFrame& frame, const SmoothPlan& plan);

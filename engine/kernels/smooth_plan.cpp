@@ -1,7 +1,7 @@
 // Per-frame set-up of the vector kernels: the frame checks that send a call
 // to the reference kernel, and the exact 16-bit form of the pair tolerance
 // (see smooth_plan.h for the argument).
-#include "engine/smooth_plan.h"
+#include "engine/kernels/smooth_plan.h"
 
 #include <climits>
 

@@ -33,7 +33,7 @@
 #include <cstdint>
 
 #include "engine/filter_settings.h"
-#include "engine/smooth.h"
+#include "engine/kernels/smooth.h"
 
 enum class PairRule : int {
   kMinusQuotient,  // K > 0: T4 = base - Q

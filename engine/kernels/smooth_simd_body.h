@@ -33,8 +33,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/smooth.h"
-#include "engine/smooth_plan.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_plan.h"
 
 #define VELBRIN_INLINE inline __attribute__((always_inline))
 

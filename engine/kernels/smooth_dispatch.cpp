@@ -3,10 +3,10 @@
 // test CPU flags themselves.
 #include <atomic>
 
-#include "engine/cpu_features.h"
-#include "engine/smooth.h"
-#include "engine/smooth_kernels.h"
-#include "engine/smooth_plan.h"
+#include "engine/kernels/cpu_features.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_kernels.h"
+#include "engine/kernels/smooth_plan.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // faster kernel is tested against it bit for bit.
 #include <cstdint>
 
-#include "engine/smooth.h"
-#include "engine/smooth_rules.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_rules.h"
 
 namespace {
 
