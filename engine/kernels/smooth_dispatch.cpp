@@ -61,17 +61,17 @@ int smooth_kernels_built(const char** names, int capacity) {
   return n;
 }
 
-void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, const FilterSettings* settings) {
+void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, const SmoothParams& params) {
   if (kernel.fast != nullptr) {
     SmoothPlan plan;
-    if (make_smooth_plan(frame, settings, &plan)) {
+    if (make_smooth_plan(frame, params, &plan)) {
       kernel.fast(frame, plan);
       return;
     }
   }
-  smooth_frame_c(frame, settings);
+  smooth_frame_c(frame, params);
 }
 
-void smooth_frame(const SmoothFrame& frame, const FilterSettings* settings) {
-  smooth_frame_with(best_kernel(), frame, settings);
+void smooth_frame(const SmoothFrame& frame, const SmoothParams& params) {
+  smooth_frame_with(best_kernel(), frame, params);
 }

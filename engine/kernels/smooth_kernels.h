@@ -27,7 +27,7 @@ int smooth_kernels_built(const char** names, int capacity);
 
 // One kernel with the whole contract of smooth_frame_c: frames the plan
 // refuses go to the reference.
-void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, const FilterSettings* settings);
+void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, const SmoothParams& params);
 
 // The vector kernels, one per instruction set (each in its own file,
 // compiled with that set's flags only).
