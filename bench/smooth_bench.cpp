@@ -18,7 +18,7 @@
 
 #include "engine/kernels/smooth.h"
 #include "engine/kernels/smooth_kernels.h"
-#include "tests/checkasm/frame_content.h"
+#include "tests/support/frame_content.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include "engine/kernels/smooth_kernels.h"
 #include "engine/kernels/smooth_plan.h"
 #include "engine/kernels/smooth_rules.h"
-#include "tests/checkasm/frame_content.h"
-#include "tests/checkasm/guarded_frame.h"
+#include "tests/support/frame_content.h"
+#include "tests/support/guarded_frame.h"
 #include "tests/checkasm/kernel_timing.h"
 
 namespace {

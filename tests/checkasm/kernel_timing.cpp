@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "engine/kernels/smooth.h"
-#include "tests/checkasm/frame_content.h"
+#include "tests/support/frame_content.h"
 
 namespace {
 
