@@ -23,10 +23,10 @@ namespace {
 // filled with garbage before InitProc), a test frame for the preview and the
 // recording preview itself.
 struct Session {
-  explicit Session(RegisteredFilter& f) : filter(f), instance(f.def, 0x6B), source(24, 16, 2, false),
+  explicit Session(RegisteredFilter& f) : filter(f), instance(f.def, 0x6B),
+                                          source(24, 16, 26, Placement::kHighGuard),
                                           preview(instance, f.ff, source) {
-    std::mt19937 rng(20240611u);
-    source.fill_picture(rng);
+    fill_picture(source, 20240611u);
     filter.def->initProc(&instance.fa, &filter.ff);
   }
   DialogRun run(const DialogScript& script) {
@@ -422,7 +422,7 @@ void dialog_cases(const std::string& vdf, const std::string& self) {
     CHECK(filter.ok());
   });
   if (!filter.ok()) return;
-  HMODULE module = filter.module.handle;
+  HMODULE module = filter.module.instance_handle();
 
   dialog_template_cases(module);
   harness::run_case("dialog: opens with the caption and controls where the template puts them",
