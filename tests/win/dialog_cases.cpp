@@ -326,6 +326,10 @@ void ok_stores_positions(RegisteredFilter& filter) {
     CHECK(d.checked(IDC_DISABLE));
     CHECK_EQ(d.position(IDC_LEVEL), 150);
     d.press_key(IDC_DYNAMIC, VK_RIGHT);
+    // Written behind the dialog's back: OK stores what the dialog shows.
+    s.record().level = 9;
+    s.record().showNoise = 0;
+    s.record().disable = 0;
     before_ok = s.preview.events.size();
     d.ok();
   });
@@ -334,7 +338,7 @@ void ok_stores_positions(RegisteredFilter& filter) {
   CHECK_EQ(s.record().level, 150);
   CHECK_EQ(s.record().dynamic, 6);
   CHECK_EQ(s.record().showNoise, 1);
-  CHECK(s.record().disable != 0);
+  CHECK_EQ(s.record().disable, 1);
 }
 
 void script_values_beyond_range(RegisteredFilter& filter) {
