@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/smooth.h"
-#include "engine/smooth_kernels.h"
-#include "tests/checkasm/frame_content.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_kernels.h"
+#include "tests/support/frame_content.h"
 
 namespace {
 
@@ -70,14 +70,14 @@ int main(int argc, char** argv) {
 
   struct Setting {
     const char* label;
-    FilterSettings s;
+    SmoothParams s;
   };
   Setting settings[2] = {{"Level 100, Dynamic 5", {}}, {"Level 400, Dynamic 10, Show noise", {}}};
   settings[0].s.level = 100;
   settings[0].s.dynamic = 5;
   settings[1].s.level = 400;
   settings[1].s.dynamic = 10;
-  settings[1].s.showNoise = 1;
+  settings[1].s.show_noise = 1;
 
   std::printf("velbrin_bench: %dx%d frame, synthetic photograph plus noise, %d-bit build, %d rounds (reference %d)\n", w, h,
               static_cast<int>(8 * sizeof(void*)), rounds, ref_rounds);
@@ -85,8 +85,8 @@ int main(int argc, char** argv) {
     for (Variant& v : variants) v.ms.clear();
     auto run = [&](const Variant& v) {
       if (v.kind == Variant::kMemcpy) std::memcpy(dst.data(), src.data(), pixels * 4);
-      else if (v.kind == Variant::kDispatch) smooth_frame(frame, &st.s);
-      else smooth_frame_with(v.kernel, frame, &st.s);
+      else if (v.kind == Variant::kDispatch) smooth_frame(frame, st.s);
+      else smooth_frame_with(v.kernel, frame, st.s);
     };
     for (const Variant& v : variants) run(v);  // warm-up
     for (int r = 0; r < rounds; ++r)

@@ -13,7 +13,6 @@ if [ "${1:-}" = "--native-only" ]; then
   presets=(native)
   shift
 fi
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 for preset in "${presets[@]}"; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --target velbrin_bench >/dev/null
@@ -21,7 +20,7 @@ for preset in "${presets[@]}"; do
   if [ "$preset" = native ]; then
     "build/$preset/bench/velbrin_bench" "$@"
   else
-    wine "build/$preset/bench/velbrin_bench.exe" "$@"
+    scripts/wine-run.sh "build/$preset/bench/velbrin_bench.exe" "$@"
   fi
   echo
 done

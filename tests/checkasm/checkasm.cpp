@@ -6,7 +6,7 @@
 // Prints each failure with its case and first differing pixel, and a closing
 // line "N passed, N failed"; exits non-zero on any failure.
 //
-// Usage: velbrin_checkasm [--quick] [--seed N]
+// Usage: velbrin_checkasm --help
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -14,12 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/smooth.h"
-#include "engine/smooth_kernels.h"
-#include "engine/smooth_plan.h"
-#include "engine/smooth_rules.h"
-#include "tests/checkasm/frame_content.h"
-#include "tests/checkasm/guarded_frame.h"
+#include "engine/kernels/cpu_features.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_kernels.h"
+#include "engine/kernels/smooth_plan.h"
+#include "engine/kernels/smooth_rules.h"
+#include "tests/support/frame_content.h"
+#include "tests/support/guarded_frame.h"
+#include "tests/checkasm/kernel_timing.h"
 
 namespace {
 
@@ -46,13 +48,13 @@ constexpr const char* kDispatchName = "smooth_frame";
 struct KernelCall {
   const SmoothKernel* kernel;
   const SmoothFrame* frame;
-  const FilterSettings* settings;
+  const SmoothParams* params;
 };
 
 void run_call(void* p) {
   const KernelCall& c = *static_cast<const KernelCall*>(p);
-  if (std::strcmp(c.kernel->name, kDispatchName) == 0) smooth_frame(*c.frame, c.settings);
-  else smooth_frame_with(*c.kernel, *c.frame, c.settings);
+  if (std::strcmp(c.kernel->name, kDispatchName) == 0) smooth_frame(*c.frame, *c.params);
+  else smooth_frame_with(*c.kernel, *c.frame, *c.params);
 }
 
 #if defined(_WIN32) && defined(__i386__)
@@ -81,14 +83,14 @@ void velbrin_call_misaligned(void (*fn)(void*), void* arg) { fn(arg); }
 constexpr bool kMisalignedCalls = false;
 #endif
 
-void run_kernel(const SmoothKernel& k, const SmoothFrame& frame, const FilterSettings* s) {
-  KernelCall call{&k, &frame, s};
+void run_kernel(const SmoothKernel& k, const SmoothFrame& frame, const SmoothParams& s) {
+  KernelCall call{&k, &frame, &s};
   velbrin_call_misaligned(run_call, &call);
 }
 
-std::string settings_text(const FilterSettings& s) {
+std::string settings_text(const SmoothParams& s) {
   char buf[96];
-  std::snprintf(buf, sizeof buf, "L=%d D=%d noise=%d disable=%d", s.level, s.dynamic, s.showNoise, s.disable);
+  std::snprintf(buf, sizeof buf, "L=%d D=%d noise=%d disable=%d", s.level, s.dynamic, s.show_noise, s.disable);
   return buf;
 }
 
@@ -100,7 +102,7 @@ struct FrameCase {
   uint64_t seed;
 };
 
-std::string case_text(const FrameCase& c, const FilterSettings& s) {
+std::string case_text(const FrameCase& c, const SmoothParams& s) {
   char buf[200];
   std::snprintf(buf, sizeof buf, "%dx%d stride %lld %s %s seed %llu %s", c.w, c.h, static_cast<long long>(c.stride),
                 placement_name(c.placement), content_name(c.content), static_cast<unsigned long long>(c.seed),
@@ -111,14 +113,16 @@ std::string case_text(const FrameCase& c, const FilterSettings& s) {
 uint64_t checksum(const GuardedFrame& f) {
   // Pixels only: the padding of a source is never written either, but the
   // pixels are what a faulty kernel would be likely to touch.
-  uint64_t h = 1469598103934665603ull;
+  // 64-bit FNV-1a over the pixel words: any change to one word changes it.
+  constexpr uint64_t kFnvOffsetBasis = 1469598103934665603ull, kFnvPrime = 1099511628211ull;
+  uint64_t h = kFnvOffsetBasis;
   for (int i = 0; i < f.height(); ++i)
-    for (int j = 0; j < f.width(); ++j) h = (h ^ f.at(i, j)) * 1099511628211ull;
+    for (int j = 0; j < f.width(); ++j) h = (h ^ f.at(i, j)) * kFnvPrime;
   return h;
 }
 
 // One frame, every kernel, several settings.
-void check_frame(const FrameCase& c, const std::vector<FilterSettings>& settings) {
+void check_frame(const FrameCase& c, const std::vector<SmoothParams>& settings) {
   GuardedFrame src(c.w, c.h, c.stride, c.placement);
   src.fill_all(c.seed * 3 + 1);
   TestRng rng(c.seed);
@@ -127,18 +131,18 @@ void check_frame(const FrameCase& c, const std::vector<FilterSettings>& settings
     for (int j = 0; j < c.w; ++j) src.at(i, j) = content_pixel(c.content, i, j, c.w, c.h, level_hint, rng);
   const uint64_t src_sum = checksum(src);
 
-  for (const FilterSettings& s : settings) {
+  for (const SmoothParams& s : settings) {
     GuardedFrame ref(c.w, c.h, c.stride, c.placement);
     ref.fill_all(c.seed * 3 + 2);
     const std::string what = case_text(c, s);
     set_fault_context(("reference on " + what).c_str());
-    smooth_frame_c(SmoothFrame{src.row0(), ref.row0(), c.w, c.h, src.stride()}, &s);
+    smooth_frame_c(SmoothFrame{src.row0(), ref.row0(), c.w, c.h, src.stride()}, s);
     for (const SmoothKernel& k : g_kernels) {
       GuardedFrame out(c.w, c.h, c.stride, c.placement);
       out.fill_all(c.seed * 3 + 2);
       const std::string label = std::string(k.name) + " " + what;
       set_fault_context(label.c_str());
-      run_kernel(k, SmoothFrame{src.row0(), out.row0(), c.w, c.h, src.stride()}, &s);
+      run_kernel(k, SmoothFrame{src.row0(), out.row0(), c.w, c.h, src.stride()}, s);
       ptrdiff_t diff = 0;
       bool ok = out.same_bytes(ref, &diff);
       std::string detail;
@@ -170,11 +174,11 @@ const int kDynamics[] = {0,     1,     2,    3,    4,    5,       6,       7,   
                          -2541, 2561,  2562, 2563, 1000, INT_MIN, INT_MAX, INT_MIN + 1, INT_MAX - 1};
 const int kSwitches[][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}, {7, 0}, {0, -3}};
 
-FilterSettings make(int level, int dynamic, int noise = 0, int disable = 0) {
-  FilterSettings s{};
+SmoothParams make(int level, int dynamic, int noise = 0, int disable = 0) {
+  SmoothParams s{};
   s.level = level;
   s.dynamic = dynamic;
-  s.showNoise = noise;
+  s.show_noise = noise;
   s.disable = disable;
   return s;
 }
@@ -188,7 +192,7 @@ void group_settings_grid() {
   };
   int k = 0;
   for (const FrameCase& f : frames) {
-    std::vector<FilterSettings> all;
+    std::vector<SmoothParams> all;
     for (int level : kLevels)
       for (int dynamic : kDynamics) {
         const int* sw = kSwitches[k++ % 6];
@@ -205,7 +209,7 @@ void group_geometry() {
                         35, 47, 48, 63, 64, 65,  66,  67,  100, 127, 128, 129, 351, 352, 353, 367, 368,  369,
                         370, 371, 372, 373, 383, 384, 385, 704, 705, 735, 736, 737, 740, 1000, 1919};
   const int heights[] = {1, 2, 3, 4, 5, 6, 7};
-  const std::vector<FilterSettings> settings = {make(100, 5), make(400, 10, 1), make(201, 10, 0, 0), make(60, 11)};
+  const std::vector<SmoothParams> settings = {make(100, 5), make(400, 10, 1), make(201, 10, 0, 0), make(60, 11)};
   uint64_t seed = 1000;
   int n = 0;
   for (int w : widths)
@@ -284,7 +288,7 @@ void group_random(uint64_t seed, int count) {
     const ptrdiff_t stride = rng.below(2) ? w + pad : -(w + pad);
     const Placement pl = rng.below(2) ? Placement::kHighGuard : Placement::kLowGuard;
     const Content content = static_cast<Content>(rng.below(static_cast<int>(Content::kCount)));
-    std::vector<FilterSettings> s;
+    std::vector<SmoothParams> s;
     for (int k = 0; k < 2; ++k) {
       const int level = rng.below(3) == 0 ? static_cast<int>(rng.u32()) : kLevels[rng.below(int(sizeof kLevels / sizeof(int)))];
       const int dynamic = rng.below(4) == 0 ? static_cast<int>(rng.u32()) : kDynamics[rng.below(int(sizeof kDynamics / sizeof(int)))];
@@ -312,16 +316,43 @@ void group_aliasing() {
     TestRng rng(static_cast<uint64_t>(a.w * 31 + a.h));
     for (uint32_t& x : base) x = content_pixel(Content::kPhoto, rng.below(50), rng.below(50), 50, 50, 100, rng);
     const ptrdiff_t src0 = margin + (a.stride < 0 ? rows : 0) + (a.dst_offset < 0 ? -a.dst_offset : 0);
-    for (const FilterSettings& s : {make(100, 5), make(400, 10, 1)}) {
+    for (const SmoothParams& s : {make(100, 5), make(400, 10, 1)}) {
       std::vector<uint32_t> expect = base;
-      smooth_frame_c(SmoothFrame{expect.data() + src0, expect.data() + src0 + a.dst_offset, a.w, a.h, a.stride}, &s);
+      smooth_frame_c(SmoothFrame{expect.data() + src0, expect.data() + src0 + a.dst_offset, a.w, a.h, a.stride}, s);
       for (const SmoothKernel& k : g_kernels) {
         std::vector<uint32_t> got = base;
-        run_kernel(k, SmoothFrame{got.data() + src0, got.data() + src0 + a.dst_offset, a.w, a.h, a.stride}, &s);
+        run_kernel(k, SmoothFrame{got.data() + src0, got.data() + src0 + a.dst_offset, a.w, a.h, a.stride}, s);
         char buf[160];
         std::snprintf(buf, sizeof buf, "%s aliasing %dx%d stride %lld dst offset %lld %s", k.name, a.w, a.h,
                       static_cast<long long>(a.stride), static_cast<long long>(a.dst_offset), settings_text(s).c_str());
         g_tally.record(got == expect, buf);
+      }
+    }
+  }
+}
+
+// Switches followed live (as the run procedure passes them): the words the
+// pointers name decide, whatever the snapshot says.
+void group_live_switches() {
+  const int states[][2] = {{1, 0}, {0, 1}, {1, 1}, {0, 0}};
+  for (const int* live : states) {
+    const int live_noise = live[0], live_disable = live[1];
+    SmoothParams followed = make(250, 7, !live_noise, !live_disable);
+    followed.live_show_noise = &live_noise;
+    followed.live_disable = &live_disable;
+    const SmoothParams fixed = make(250, 7, live_noise, live_disable);
+    for (const int w : {5, 40, 700}) {
+      const FrameCase f{w, 9, w + 3, Placement::kHighGuard, Content::kPhoto, static_cast<uint64_t>(w)};
+      GuardedFrame src(f.w, f.h, f.stride, f.placement);
+      src.fill_all(77);
+      GuardedFrame ref(f.w, f.h, f.stride, f.placement), out(f.w, f.h, f.stride, f.placement);
+      ref.fill_all(78);
+      smooth_frame_c(SmoothFrame{src.row0(), ref.row0(), f.w, f.h, src.stride()}, fixed);
+      for (const SmoothKernel& k : g_kernels) {
+        out.fill_all(78);
+        run_kernel(k, SmoothFrame{src.row0(), out.row0(), f.w, f.h, src.stride()}, followed);
+        ptrdiff_t diff = 0;
+        g_tally.record(out.same_bytes(ref, &diff), std::string(k.name) + " live switches " + case_text(f, fixed));
       }
     }
   }
@@ -391,9 +422,9 @@ void group_tolerance_model() {
   uint32_t a_pixel = 0, b_pixel = 0;
   for (int level : kLevels)
     for (int dynamic : kDynamics) {
-      const FilterSettings s = make(level, dynamic);
+      const SmoothParams s = make(level, dynamic);
       SmoothPlan plan;
-      const bool made = make_smooth_plan(SmoothFrame{&a_pixel, &b_pixel, 1, 1, 1}, &s, &plan);
+      const bool made = make_smooth_plan(SmoothFrame{&a_pixel, &b_pixel, 1, 1, 1}, s, &plan);
       const PairTolerance exact(level, dynamic);
       bool ok = made;
       int bad_d = -1;
@@ -418,32 +449,41 @@ void group_tolerance_model() {
     }
 }
 
+void usage() {
+  std::printf(
+      "usage: velbrin_checkasm [--quick] [--seed N] [--test GROUP] [--function KERNEL] [--bench] [--list]\n"
+      "                        [--expect-dispatch KERNEL]\n"
+      "  --test GROUP        run one group of checks (see --list)\n"
+      "  --function KERNEL   check one kernel only (sse2, avx2, avx512, smooth_frame)\n"
+      "  --bench             also time each checked kernel against the reference on a 1080p frame\n"
+      "  --expect-dispatch K fail unless the dispatcher runs kernel K; exit 77 (skipped) if this\n"
+      "                      processor cannot run K\n"
+      "VELBRIN_CPU_MASK (c, sse2, avx2, avx512 or a bit mask) caps what the dispatcher may pick.\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   uint64_t seed = 20240601;
+  const char* only_group = nullptr;
+  const char* only_kernel = nullptr;
+  const char* expect_dispatch = nullptr;
+  bool bench = false, list = false;
   for (int i = 1; i < argc; ++i) {
+    const bool has_value = i + 1 < argc;
     if (std::strcmp(argv[i], "--quick") == 0) g_quick = true;
-    else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
+    else if (std::strcmp(argv[i], "--bench") == 0) bench = true;
+    else if (std::strcmp(argv[i], "--list") == 0) list = true;
+    else if (std::strcmp(argv[i], "--seed") == 0 && has_value) seed = std::strtoull(argv[++i], nullptr, 10);
+    else if (std::strcmp(argv[i], "--test") == 0 && has_value) only_group = argv[++i];
+    else if (std::strcmp(argv[i], "--function") == 0 && has_value) only_kernel = argv[++i];
+    else if (std::strcmp(argv[i], "--expect-dispatch") == 0 && has_value) expect_dispatch = argv[++i];
+    else {
+      usage();
+      return 2;
+    }
   }
   install_fault_reporter();
-
-  SmoothKernel supported[8];
-  const int n = smooth_kernels_supported(supported, 8);
-  const char* built[8];
-  const int nb = smooth_kernels_built(built, 8);
-  std::printf("kernels built:");
-  for (int i = 0; i < nb; ++i) std::printf(" %s", built[i]);
-  std::printf("\nkernels checked:");
-  for (int i = 0; i < n; ++i)
-    if (supported[i].fast != nullptr) {
-      g_kernels.push_back(supported[i]);
-      std::printf(" %s", supported[i].name);
-    }
-  g_kernels.push_back(SmoothKernel{kDispatchName, via_dispatch, nullptr});
-  std::printf(" %s\n", kDispatchName);
-  if (kMisalignedCalls) std::printf("kernels are called with the stack 4 bytes off 16-byte alignment\n");
-  std::fflush(stdout);
 
   struct Group {
     const char* name;
@@ -452,20 +492,76 @@ int main(int argc, char** argv) {
   static uint64_t s_seed;
   s_seed = seed;
   const Group groups[] = {
-      {"arithmetic: average step", group_divide},
-      {"arithmetic: pair tolerance", group_tolerance_model},
-      {"settings grid", group_settings_grid},
+      {"divide", group_divide},
+      {"tolerance", group_tolerance_model},
+      {"settings-grid", group_settings_grid},
       {"geometry", group_geometry},
-      {"row guards", group_row_guards},
+      {"row-guards", group_row_guards},
       {"aliasing", group_aliasing},
+      {"live-switches", group_live_switches},
       {"random", [] { group_random(s_seed, g_quick ? 60 : 300); }},
   };
+  if (list) {
+    for (const Group& g : groups) std::printf("%s\n", g.name);
+    return 0;
+  }
+
+  SmoothKernel supported[8];
+  const int n = smooth_kernels_supported(supported, 8);
+  const char* built[8];
+  const int nb = smooth_kernels_built(built, 8);
+  const char* cap = std::getenv("VELBRIN_CPU_MASK");
+  std::printf("kernels built:");
+  for (int i = 0; i < nb; ++i) std::printf(" %s", built[i]);
+  std::printf("\ndispatcher runs: %s%s%s%s\n", smooth_kernel_chosen(), cap ? " (VELBRIN_CPU_MASK=" : "",
+              cap ? cap : "", cap ? ")" : "");
+  for (int i = 0; i < n; ++i)
+    if (supported[i].fast != nullptr) g_kernels.push_back(supported[i]);
+  g_kernels.push_back(SmoothKernel{kDispatchName, via_dispatch, nullptr});
+  if (only_kernel != nullptr) {
+    std::vector<SmoothKernel> chosen;
+    for (const SmoothKernel& k : g_kernels)
+      if (std::strcmp(k.name, only_kernel) == 0) chosen.push_back(k);
+    if (chosen.empty()) {
+      std::printf("kernel %s is not built or this processor (or VELBRIN_CPU_MASK) rules it out\n", only_kernel);
+      return 2;
+    }
+    g_kernels = chosen;
+  }
+  std::printf("kernels checked:");
+  for (const SmoothKernel& k : g_kernels) std::printf(" %s", k.name);
+  std::printf("\n");
+  if (kMisalignedCalls) std::printf("kernels are called with the stack 4 bytes off 16-byte alignment\n");
+  std::fflush(stdout);
+
+  if (expect_dispatch != nullptr) {
+    // The cap must reach the dispatcher: it runs exactly the level asked
+    // for, provided this processor has it.
+    bool is_built = false;
+    for (int i = 0; i < nb; ++i) is_built = is_built || std::strcmp(built[i], expect_dispatch) == 0;
+    const unsigned needs = cpu_cap_from_text(expect_dispatch);
+    if (!is_built || (cpu_features() & needs) != needs) {
+      std::printf("skipped: %s is not built or this processor cannot run it\n", expect_dispatch);
+      return 77;
+    }
+    g_tally.record(std::strcmp(smooth_kernel_chosen(), expect_dispatch) == 0,
+                   std::string("dispatcher runs ") + smooth_kernel_chosen() + ", expected " + expect_dispatch);
+  }
+
+  bool group_found = only_group == nullptr;
   for (const Group& g : groups) {
+    if (only_group != nullptr && std::strcmp(only_group, g.name) != 0) continue;
+    group_found = true;
     const long before_pass = g_tally.passed, before_fail = g_tally.failed;
     g.run();
     std::printf("%-28s %6ld passed, %ld failed\n", g.name, g_tally.passed - before_pass, g_tally.failed - before_fail);
     std::fflush(stdout);
   }
+  if (!group_found) {
+    std::printf("no group %s (--list shows them)\n", only_group);
+    return 2;
+  }
   std::printf("%ld passed, %ld failed\n", g_tally.passed, g_tally.failed);
+  if (bench && g_tally.failed == 0) time_kernels(g_kernels);
   return g_tally.failed == 0 ? 0 : 1;
 }

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/smooth.h"
-#include "engine/smooth_kernels.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_kernels.h"
 
 namespace {
 
@@ -50,9 +50,9 @@ Layout layout(int w, int h, ptrdiff_t stride) {
   return {w, h, stride, lo, hi - lo};
 }
 
-[[noreturn]] void fail(const char* kernel, const Layout& l, const FilterSettings& s, ptrdiff_t word) {
+[[noreturn]] void fail(const char* kernel, const Layout& l, const SmoothParams& s, ptrdiff_t word) {
   std::fprintf(stderr, "MISMATCH kernel %s: %dx%d stride %td L=%d D=%d noise=%d disable=%d at word %td\n", kernel, l.w,
-               l.h, l.stride, s.level, s.dynamic, s.showNoise, s.disable, word);
+               l.h, l.stride, s.level, s.dynamic, s.show_noise, s.disable, word);
   std::abort();
 }
 
@@ -69,12 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((b2 & 0x30) == 0x30) stride = (b2 & 0x08) ? -(w / 2) : w / 2;  // rows sharing words
   const bool in_place = (b2 & 0xC0) == 0xC0;
 
-  FilterSettings s{};
+  SmoothParams s{};
   const uint8_t mode = in.byte();
   s.level = setting(in.int32(), mode, -60, 5300);
   s.dynamic = setting(in.int32(), mode >> 2, -4, 20);
   const uint8_t switches = in.byte();
-  s.showNoise = (switches & 1) ? (switches >> 4) | 1 : 0;
+  s.show_noise = (switches & 1) ? (switches >> 4) | 1 : 0;
   s.disable = (switches & 2) ? 1 : 0;
   const uint8_t smooth = in.byte();
 
@@ -101,24 +101,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int n = smooth_kernels_supported(kernels, 8);
   if (in_place) {
     std::vector<uint32_t> expect = src;
-    smooth_frame_c(SmoothFrame{expect.data() - l.lo, expect.data() - l.lo, w, h, stride}, &s);
+    smooth_frame_c(SmoothFrame{expect.data() - l.lo, expect.data() - l.lo, w, h, stride}, s);
     for (int k = 0; k <= n; ++k) {
       std::vector<uint32_t> got = src;
       const SmoothFrame f{got.data() - l.lo, got.data() - l.lo, w, h, stride};
-      if (k == n) smooth_frame(f, &s);
-      else smooth_frame_with(kernels[k], f, &s);
+      if (k == n) smooth_frame(f, s);
+      else smooth_frame_with(kernels[k], f, s);
       if (got != expect) fail(k == n ? "smooth_frame (in place)" : kernels[k].name, l, s, -1);
     }
     return 0;
   }
   std::vector<uint32_t> expect = fill;
-  smooth_frame_c(SmoothFrame{src.data() - l.lo, expect.data() - l.lo, w, h, stride}, &s);
+  smooth_frame_c(SmoothFrame{src.data() - l.lo, expect.data() - l.lo, w, h, stride}, s);
   const std::vector<uint32_t> original = src;
   for (int k = 0; k <= n; ++k) {
     std::vector<uint32_t> got = fill;
     const SmoothFrame f{src.data() - l.lo, got.data() - l.lo, w, h, stride};
-    if (k == n) smooth_frame(f, &s);
-    else smooth_frame_with(kernels[k], f, &s);
+    if (k == n) smooth_frame(f, s);
+    else smooth_frame_with(kernels[k], f, s);
     for (size_t q = 0; q < got.size(); ++q)
       if (got[q] != expect[q]) fail(k == n ? "smooth_frame" : kernels[k].name, l, s, static_cast<ptrdiff_t>(q) + l.lo);
     if (src != original) fail(k == n ? "smooth_frame (source written)" : kernels[k].name, l, s, -1);

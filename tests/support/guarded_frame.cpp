@@ -1,9 +1,9 @@
 // Placement of checker frames in guarded pages (see guarded_frame.h).
-#include "tests/checkasm/guarded_frame.h"
+#include "tests/support/guarded_frame.h"
 
 #include <cstring>
 
-#include "tests/checkasm/frame_content.h"
+#include "tests/support/frame_content.h"
 
 const char* placement_name(Placement p) {
   switch (p) {
@@ -55,6 +55,14 @@ void GuardedFrame::fill_all(uint64_t seed) {
     uint32_t* words = reinterpret_cast<uint32_t*>(pages_->begin() + p * page);
     for (size_t k = 0; k < page / 4; ++k) words[k] = rng.u32();
   }
+}
+
+std::vector<uint32_t> GuardedFrame::pixels() const {
+  std::vector<uint32_t> out;
+  out.reserve(static_cast<size_t>(w_) * static_cast<size_t>(h_));
+  for (int i = 0; i < h_; ++i)
+    for (int j = 0; j < w_; ++j) out.push_back(at(i, j));
+  return out;
 }
 
 bool GuardedFrame::same_bytes(const GuardedFrame& other, ptrdiff_t* first_diff) const {

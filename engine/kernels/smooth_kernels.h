@@ -3,8 +3,8 @@
 // the benchmark run each of them through the same front door.
 #pragma once
 
-#include "engine/smooth.h"
-#include "engine/smooth_plan.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_plan.h"
 
 // A vector kernel: runs a frame that make_smooth_plan accepted.
 using SmoothFastKernel = void (*)(const SmoothFrame& frame, const SmoothPlan& plan);
@@ -17,17 +17,22 @@ struct SmoothKernel {
   SmoothDivideHook divide;  // nullptr for the reference
 };
 
-// The kernels built into this module that this processor runs, reference
-// first, then in order of preference; returns how many were written (at
-// most `capacity`).
+// The kernels built into this module that this processor runs and the
+// instruction-set cap allows (VELBRIN_CPU_MASK, see cpu_features.h),
+// reference first, then in order of preference; returns how many were
+// written (at most `capacity`).
 int smooth_kernels_supported(SmoothKernel* out, int capacity);
+
+// Name of the kernel smooth_frame runs (the last of the list above, read
+// once per process).
+const char* smooth_kernel_chosen();
 
 // Names of all kernels built into this module, supported or not.
 int smooth_kernels_built(const char** names, int capacity);
 
 // One kernel with the whole contract of smooth_frame_c: frames the plan
 // refuses go to the reference.
-void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, const FilterSettings* settings);
+void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, const SmoothParams& params);
 
 // The vector kernels, one per instruction set (each in its own file,
 // compiled with that set's flags only).

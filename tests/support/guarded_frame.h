@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "tests/checkasm/guarded_memory.h"
+#include "tests/support/guarded_memory.h"
 
 enum class Placement : int { kLowGuard, kHighGuard, kRowGuardAfter, kRowGuardBefore };
 
@@ -29,6 +29,8 @@ class GuardedFrame {
 
   // Fills every accessible byte (pixels and padding) from a seed.
   void fill_all(uint64_t seed);
+  // The pixels, row 0 first.
+  std::vector<uint32_t> pixels() const;
   // Same accessible bytes as `other` (same geometry); on a difference,
   // reports the first differing word's position relative to row 0.
   bool same_bytes(const GuardedFrame& other, ptrdiff_t* first_diff) const;
