@@ -233,7 +233,9 @@ void take_video_encoder(const OutputRequest& request, const MediaInput& input, c
   // FFV1 version 3 with slices encodes on several cores, but this FFmpeg
   // (5.1) stores pictures only a few pixels wide wrongly in it (a 2x1
   // picture comes back black); small pictures get the plain version 1.
-  if (input.decoder()->width < 128 || input.decoder()->height < 128)
+  // Below this side length slices would gain nothing anyway.
+  constexpr int kSmallestSlicedSide = 128;
+  if (input.decoder()->width < kSmallestSlicedSide || input.decoder()->height < kSmallestSlicedSide)
     std::erase_if(c.codec_options, [](const auto& o) { return o.first == "slices" || o.first == "level"; });
 }
 
