@@ -34,7 +34,9 @@ constexpr int kKernelCount = static_cast<int>(sizeof kKernels / sizeof kKernels[
 // threads that race there compute and store the same entry.
 std::atomic<const SmoothKernel*> g_best{nullptr};
 
-const SmoothKernel& best_kernel() {
+}  // namespace
+
+const SmoothKernel& smooth_kernel_best() {
   const SmoothKernel* best = g_best.load(std::memory_order_acquire);
   if (best != nullptr) return *best;
   const unsigned cpu = cpu_features();
@@ -44,8 +46,6 @@ const SmoothKernel& best_kernel() {
   g_best.store(best, std::memory_order_release);
   return *best;
 }
-
-}  // namespace
 
 int smooth_kernels_supported(SmoothKernel* out, int capacity) {
   const unsigned cpu = cpu_features();
@@ -73,5 +73,5 @@ void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, con
 }
 
 void smooth_frame(const SmoothFrame& frame, const FilterSettings* settings) {
-  smooth_frame_with(best_kernel(), frame, settings);
+  smooth_frame_with(smooth_kernel_best(), frame, settings);
 }

@@ -22,6 +22,9 @@ struct SmoothKernel {
 // most `capacity`).
 int smooth_kernels_supported(SmoothKernel* out, int capacity);
 
+// The kernel smooth_frame runs: the fastest one this processor supports.
+const SmoothKernel& smooth_kernel_best();
+
 // Names of all kernels built into this module, supported or not.
 int smooth_kernels_built(const char** names, int capacity);
 

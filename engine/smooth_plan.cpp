@@ -79,6 +79,8 @@ bool make_smooth_plan(const SmoothFrame& frame, const FilterSettings* settings, 
   const int64_t level = settings->level;
   const int64_t divisor = int64_t{11} - settings->dynamic;
   plan->settings = settings;
+  plan->row_begin = 0;
+  plan->row_end = h;
   if (divisor == 0) {
     plan->rule = PairRule::kEqualKeysOnly;
     plan->multiplier = 0;

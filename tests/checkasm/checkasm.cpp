@@ -20,6 +20,7 @@
 #include "engine/smooth_rules.h"
 #include "tests/checkasm/frame_content.h"
 #include "tests/checkasm/guarded_frame.h"
+#include "tests/checkasm/threaded_cases.h"
 
 namespace {
 
@@ -459,6 +460,7 @@ int main(int argc, char** argv) {
       {"row guards", group_row_guards},
       {"aliasing", group_aliasing},
       {"random", [] { group_random(s_seed, g_quick ? 60 : 300); }},
+      {"threaded bands", [] { check_threaded_bands([](bool ok, const std::string& what) { g_tally.record(ok, what); }, g_quick); }},
   };
   for (const Group& g : groups) {
     const long before_pass = g_tally.passed, before_fail = g_tally.failed;
