@@ -40,7 +40,8 @@ int g_spare_count = 0;
 
 // Test hooks.
 int g_forced_threads = 0;
-int g_failing_starts = 0;
+int g_allowed_starts = 0;
+int g_refused_starts = 0;
 int g_start_attempts = 0;
 
 int clamp_threads(int n) { return n < 1 ? 1 : (n > kBandPoolMaxThreads ? kBandPoolMaxThreads : n); }
@@ -58,9 +59,10 @@ void start_workers() {
   ++g_start_attempts;
   if (g_wake == nullptr) g_wake = band_threads::semaphore_create();
   while (g_wake != nullptr && g_worker_count < g_threads - 1) {
-    Thread* t = nullptr;
-    if (g_failing_starts > 0) --g_failing_starts;
-    else t = band_threads::thread_start(nullptr);
+    bool refuse = false;
+    if (g_allowed_starts > 0) --g_allowed_starts;
+    else if (g_refused_starts > 0) refuse = (--g_refused_starts, true);
+    Thread* t = refuse ? nullptr : band_threads::thread_start(nullptr);
     if (t == nullptr) break;
     g_workers[g_worker_count++] = t;
   }
@@ -215,8 +217,9 @@ void band_pool_set_threads(int threads) {
   band_threads::unlock();
 }
 
-void band_pool_fail_thread_starts(int count) {
+void band_pool_fail_thread_starts(int allowed, int refused) {
   band_threads::lock();
-  g_failing_starts = count;
+  g_allowed_starts = allowed;
+  g_refused_starts = refused;
   band_threads::unlock();
 }

@@ -44,5 +44,6 @@ BandPoolState band_pool_state();
 // Threads per frame from the next start on, ignoring VELBRIN_THREADS and the
 // processor count (0: back to those). Stops the pool.
 void band_pool_set_threads(int threads);
-// The next `count` thread creations fail as if the system had refused them.
-void band_pool_fail_thread_starts(int count);
+// Of the next thread creations, the first `allowed` go ahead and the
+// `refused` after them fail as if the system had refused them.
+void band_pool_fail_thread_starts(int allowed, int refused);

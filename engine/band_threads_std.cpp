@@ -86,7 +86,7 @@ int threads_from_environment() {
   int n = 0;
   for (int k = 0; text[k] != '\0'; ++k) {
     if (text[k] < '0' || text[k] > '9' || k >= 15) return 0;
-    n = n > 100000 ? 100000 : n * 10 + (text[k] - '0');  // anything this large means "many"
+    n = n >= 10000 ? 100000 : n * 10 + (text[k] - '0');  // anything this large means "many"
   }
   return n;
 }

@@ -93,7 +93,7 @@ int threads_from_environment() {
   int n = 0;
   for (DWORD k = 0; k < len; ++k) {
     if (text[k] < '0' || text[k] > '9') return 0;
-    n = n > 100000 ? 100000 : n * 10 + (text[k] - '0');
+    n = n >= 10000 ? 100000 : n * 10 + (text[k] - '0');
   }
   return n;
 }
