@@ -18,6 +18,7 @@
 #include "tests/win/dialog_cases.h"
 #include "tests/win/harness.h"
 #include "tests/win/module_cases.h"
+#include "tests/win/thread_cases.h"
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
   const std::string vdf = argv[2];
   if (mode == "module") {
     wintest::module_cases(vdf);
+    wintest::thread_cases(vdf);
     if (argc > 3) wintest::stack_probe_case(argv[3]);
     return harness::summary();
   }
