@@ -21,9 +21,10 @@
 
 #include "engine/band_pool.h"
 #include "engine/band_split.h"
+#include "engine/filter_settings.h"
 #include "engine/run_proc.h"
-#include "engine/smooth.h"
-#include "engine/smooth_kernels.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_kernels.h"
 #include "tests/checkasm/frame_content.h"
 
 namespace {
@@ -73,21 +74,26 @@ void bench_size(int w, int h, int rounds, int ref_rounds) {
 
   struct Setting {
     const char* label;
-    FilterSettings s;
+    SmoothParams s;
   };
   Setting settings[2] = {{"Level 100, Dynamic 5", {}}, {"Level 400, Dynamic 10, Show noise", {}}};
   settings[0].s.level = 100;
   settings[0].s.dynamic = 5;
   settings[1].s.level = 400;
   settings[1].s.dynamic = 10;
-  settings[1].s.showNoise = 1;
+  settings[1].s.show_noise = 1;
 
   std::printf("\n=== %dx%d frame (%s the %d-pixel threshold for threads) ===\n", w, h,
               pixels < static_cast<size_t>(kBandMinPixels) ? "below" : "at or above", kBandMinPixels);
   for (Setting& st : settings) {
     for (Variant& v : variants) v.ms.clear();
+    // The instance record the host would hand the run procedure.
+    FilterSettings record{};
+    record.level = st.s.level;
+    record.dynamic = st.s.dynamic;
+    record.showNoise = st.s.show_noise;
     FilterActivation fa{};
-    fa.filter_data = &st.s;
+    fa.filter_data = &record;
     fa.src = &src_bitmap;
     fa.dst = &dst_bitmap;
     BandSplit one_thread;
@@ -95,10 +101,10 @@ void bench_size(int w, int h, int rounds, int ref_rounds) {
     auto run = [&](const Variant& v) {
       switch (v.kind) {
         case Variant::kMemcpy: std::memcpy(dst.data(), src.data(), pixels * 4); break;
-        case Variant::kDispatch: smooth_frame(frame, &st.s); break;
-        case Variant::kSplitOne: smooth_frame_split(frame, &st.s, one_thread); break;
+        case Variant::kDispatch: smooth_frame(frame, st.s); break;
+        case Variant::kSplitOne: smooth_frame_split(frame, st.s, one_thread); break;
         case Variant::kRunProc: RunProc(&fa, nullptr); break;
-        case Variant::kKernel: smooth_frame_with(v.kernel, frame, &st.s); break;
+        case Variant::kKernel: smooth_frame_with(v.kernel, frame, st.s); break;
       }
     };
     for (const Variant& v : variants) run(v);  // warm-up

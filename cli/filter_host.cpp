@@ -107,7 +107,8 @@ LoadedFilterModule::LoadedFilterModule(const std::string& path) {
   check(definition_->name != nullptr, "its filter has no name");
   if (definition_->script_obj != nullptr && definition_->script_obj->functions != nullptr) {
     for (const ScriptFunctionDef* f = definition_->script_obj->functions; f->name != nullptr; ++f)
-      if (std::strcmp(f->name, "Config") == 0 && f->signature != nullptr && std::strcmp(f->signature, "0ii") == 0)
+      if (std::strcmp(f->name, kScriptConfigName) == 0 && f->signature != nullptr &&
+          std::strcmp(f->signature, kScriptConfigSignature) == 0)
         config_ = f->func;
   }
   check(config_ != nullptr, "its script table has no Config(int, int)");
@@ -145,7 +146,8 @@ FilterInstance::FilterInstance(const LoadedFilterModule& module, const InstanceS
   module.config_function()(nullptr, &activation_, argv, 2);
 
   // Show noise and Disable have no script command; the host's dialog writes
-  // them into the record, and so does this host.
+  // them into the record, and so does this host, under the contract that
+  // engine/filter_settings.h documents.
   record->showNoise = settings.show_noise ? 1 : 0;
   record->disable = settings.disable ? 1 : 0;
 }

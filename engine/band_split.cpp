@@ -2,8 +2,8 @@
 #include "engine/band_split.h"
 
 #include "engine/band_pool.h"
-#include "engine/smooth_kernels.h"
-#include "engine/smooth_plan.h"
+#include "engine/kernels/smooth_kernels.h"
+#include "engine/kernels/smooth_plan.h"
 
 namespace {
 
@@ -32,11 +32,11 @@ void run_band(const void* context, int band) {
 
 }  // namespace
 
-void smooth_frame_split(const SmoothFrame& frame, const FilterSettings* settings, const BandSplit& split) {
+void smooth_frame_split(const SmoothFrame& frame, const SmoothParams& params, const BandSplit& split) {
   const SmoothKernel& kernel = smooth_kernel_best();
   SmoothPlan plan;
-  if (kernel.fast == nullptr || !make_smooth_plan(frame, settings, &plan)) {
-    smooth_frame_c(frame, settings);
+  if (kernel.fast == nullptr || !make_smooth_plan(frame, params, &plan)) {
+    smooth_frame_c(frame, params);
     return;
   }
   // The plan accepted the frame, so width and height are 1 .. INT_MAX - 4096.

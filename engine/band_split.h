@@ -4,8 +4,7 @@
 // and any band size.
 #pragma once
 
-#include "engine/filter_settings.h"
-#include "engine/smooth.h"
+#include "engine/kernels/smooth.h"
 
 // Frames with fewer pixels run on the calling thread alone: below this the
 // hand-over to other threads costs more than it saves (see README).
@@ -20,4 +19,4 @@ struct BandSplit {
 // smooth_frame with the frame's rows shared among threads. Frames that the
 // vector kernels refuse (overlapping source and destination, among others)
 // go to the reference on the calling thread, as smooth_frame does.
-void smooth_frame_split(const SmoothFrame& frame, const FilterSettings* settings, const BandSplit& split = {});
+void smooth_frame_split(const SmoothFrame& frame, const SmoothParams& params, const BandSplit& split = {});

@@ -1,8 +1,20 @@
-// The settings record of one filter instance. The host allocates it (its size
-// is declared in the filter definition), copies it byte for byte when it
-// duplicates an instance, and frees it; the dialog, the script command and
-// the run procedure all read and write this one record.
+// The settings record of one filter instance, and the one part of the
+// module's inside that a host shipped with it may rely on.
+//
+// The host allocates the record (its size is declared in the filter
+// definition), copies it byte for byte when it duplicates an instance, and
+// frees it; the dialog, the script command and the run procedure all read and
+// write this one record.
+//
+// Contract with velbrin, the command-line host built from this tree: it may
+// include this header, write `showNoise` and `disable` into an instance's
+// record after InitProc (the saved script line carries Level and Dynamic
+// only, so those two switches have no other way in), and find the script
+// command by kScriptConfigName and kScriptConfigSignature. Nothing else of the
+// module is its business; a change to the layout below is a change to both.
 #pragma once
+
+#include <cstddef>
 
 #include "host/vd_filter.h"
 
@@ -20,3 +32,8 @@ static_assert(offsetof(FilterSettings, disable) == sizeof(void*) + 12, "disable 
 
 constexpr int kDefaultLevel = 100;
 constexpr int kDefaultDynamic = 5;
+
+// The script command that sets Level and Dynamic, as the module registers it:
+// Config(level, dynamic), no result ("0"), two ints ("ii").
+constexpr const char* kScriptConfigName = "Config";
+constexpr const char* kScriptConfigSignature = "0ii";

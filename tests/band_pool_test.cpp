@@ -10,7 +10,7 @@
 #include "engine/band_pool.h"
 #include "engine/band_split.h"
 #include "engine/band_threads.h"
-#include "engine/smooth.h"
+#include "engine/kernels/smooth.h"
 
 namespace {
 
@@ -21,11 +21,11 @@ bool large_frame_exact() {
   static_assert(640 * 300 >= kBandMinPixels, "the frame must be large enough for threads");
   std::vector<uint32_t> src(size_t(w) * h), got(src.size(), 0xDEADBEEFu), want(src.size(), 0x12345678u);
   for (size_t k = 0; k < src.size(); ++k) src[k] = uint32_t(k * 2654435761u) ^ uint32_t(k >> 3);
-  FilterSettings s{};
+  SmoothParams s{};
   s.level = 150;
   s.dynamic = 4;
-  smooth_frame_split(SmoothFrame{src.data(), got.data(), w, h, w}, &s);
-  smooth_frame_c(SmoothFrame{src.data(), want.data(), w, h, w}, &s);
+  smooth_frame_split(SmoothFrame{src.data(), got.data(), w, h, w}, s);
+  smooth_frame_c(SmoothFrame{src.data(), want.data(), w, h, w}, s);
   return got == want;
 }
 

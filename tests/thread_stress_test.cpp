@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engine/band_split.h"
-#include "engine/smooth.h"
+#include "engine/kernels/smooth.h"
 #include "tests/fake_registration_host.h"
 #include "tests/frame_support.h"
 
@@ -62,7 +62,8 @@ void host_thread(FilterDefinition* def, FilterFunctions* ff, unsigned seed, Host
     for (int i = 0; i < h; ++i)
       for (int j = 0; j < w; ++j) src.at(i, j) = rng() % 3 ? grey(100 + int(rng() % 40)) : uint32_t(rng());
     TestFrame dst(w, h, src.pad, src.bottom_up), want(w, h, src.pad, src.bottom_up);
-    smooth_frame_c(SmoothFrame{src.row0(), want.row0(), w, h, src.pitch_words()}, &settings);
+    smooth_frame_c(SmoothFrame{src.row0(), want.row0(), w, h, src.pitch_words()},
+                   SmoothParams{settings.level, settings.dynamic, settings.showNoise, settings.disable});
     VFBitmap sb = bitmap_of(src), db = bitmap_of(dst);
     fa.src = &sb;
     fa.dst = &db;

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/smooth.h"
-#include "engine/smooth_kernels.h"
-#include "engine/smooth_plan.h"
-#include "engine/smooth_rules.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_kernels.h"
+#include "engine/kernels/smooth_plan.h"
+#include "engine/kernels/smooth_rules.h"
 #include "tests/checkasm/frame_content.h"
 #include "tests/checkasm/guarded_frame.h"
 #include "tests/checkasm/threaded_cases.h"
@@ -47,13 +47,13 @@ constexpr const char* kDispatchName = "smooth_frame";
 struct KernelCall {
   const SmoothKernel* kernel;
   const SmoothFrame* frame;
-  const FilterSettings* settings;
+  const SmoothParams* params;
 };
 
 void run_call(void* p) {
   const KernelCall& c = *static_cast<const KernelCall*>(p);
-  if (std::strcmp(c.kernel->name, kDispatchName) == 0) smooth_frame(*c.frame, c.settings);
-  else smooth_frame_with(*c.kernel, *c.frame, c.settings);
+  if (std::strcmp(c.kernel->name, kDispatchName) == 0) smooth_frame(*c.frame, *c.params);
+  else smooth_frame_with(*c.kernel, *c.frame, *c.params);
 }
 
 #if defined(_WIN32) && defined(__i386__)
@@ -82,14 +82,14 @@ void velbrin_call_misaligned(void (*fn)(void*), void* arg) { fn(arg); }
 constexpr bool kMisalignedCalls = false;
 #endif
 
-void run_kernel(const SmoothKernel& k, const SmoothFrame& frame, const FilterSettings* s) {
-  KernelCall call{&k, &frame, s};
+void run_kernel(const SmoothKernel& k, const SmoothFrame& frame, const SmoothParams& s) {
+  KernelCall call{&k, &frame, &s};
   velbrin_call_misaligned(run_call, &call);
 }
 
-std::string settings_text(const FilterSettings& s) {
+std::string settings_text(const SmoothParams& s) {
   char buf[96];
-  std::snprintf(buf, sizeof buf, "L=%d D=%d noise=%d disable=%d", s.level, s.dynamic, s.showNoise, s.disable);
+  std::snprintf(buf, sizeof buf, "L=%d D=%d noise=%d disable=%d", s.level, s.dynamic, s.show_noise, s.disable);
   return buf;
 }
 
@@ -101,7 +101,7 @@ struct FrameCase {
   uint64_t seed;
 };
 
-std::string case_text(const FrameCase& c, const FilterSettings& s) {
+std::string case_text(const FrameCase& c, const SmoothParams& s) {
   char buf[200];
   std::snprintf(buf, sizeof buf, "%dx%d stride %lld %s %s seed %llu %s", c.w, c.h, static_cast<long long>(c.stride),
                 placement_name(c.placement), content_name(c.content), static_cast<unsigned long long>(c.seed),
@@ -119,7 +119,7 @@ uint64_t checksum(const GuardedFrame& f) {
 }
 
 // One frame, every kernel, several settings.
-void check_frame(const FrameCase& c, const std::vector<FilterSettings>& settings) {
+void check_frame(const FrameCase& c, const std::vector<SmoothParams>& settings) {
   GuardedFrame src(c.w, c.h, c.stride, c.placement);
   src.fill_all(c.seed * 3 + 1);
   TestRng rng(c.seed);
@@ -128,18 +128,18 @@ void check_frame(const FrameCase& c, const std::vector<FilterSettings>& settings
     for (int j = 0; j < c.w; ++j) src.at(i, j) = content_pixel(c.content, i, j, c.w, c.h, level_hint, rng);
   const uint64_t src_sum = checksum(src);
 
-  for (const FilterSettings& s : settings) {
+  for (const SmoothParams& s : settings) {
     GuardedFrame ref(c.w, c.h, c.stride, c.placement);
     ref.fill_all(c.seed * 3 + 2);
     const std::string what = case_text(c, s);
     set_fault_context(("reference on " + what).c_str());
-    smooth_frame_c(SmoothFrame{src.row0(), ref.row0(), c.w, c.h, src.stride()}, &s);
+    smooth_frame_c(SmoothFrame{src.row0(), ref.row0(), c.w, c.h, src.stride()}, s);
     for (const SmoothKernel& k : g_kernels) {
       GuardedFrame out(c.w, c.h, c.stride, c.placement);
       out.fill_all(c.seed * 3 + 2);
       const std::string label = std::string(k.name) + " " + what;
       set_fault_context(label.c_str());
-      run_kernel(k, SmoothFrame{src.row0(), out.row0(), c.w, c.h, src.stride()}, &s);
+      run_kernel(k, SmoothFrame{src.row0(), out.row0(), c.w, c.h, src.stride()}, s);
       ptrdiff_t diff = 0;
       bool ok = out.same_bytes(ref, &diff);
       std::string detail;
@@ -171,11 +171,11 @@ const int kDynamics[] = {0,     1,     2,    3,    4,    5,       6,       7,   
                          -2541, 2561,  2562, 2563, 1000, INT_MIN, INT_MAX, INT_MIN + 1, INT_MAX - 1};
 const int kSwitches[][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}, {7, 0}, {0, -3}};
 
-FilterSettings make(int level, int dynamic, int noise = 0, int disable = 0) {
-  FilterSettings s{};
+SmoothParams make(int level, int dynamic, int noise = 0, int disable = 0) {
+  SmoothParams s{};
   s.level = level;
   s.dynamic = dynamic;
-  s.showNoise = noise;
+  s.show_noise = noise;
   s.disable = disable;
   return s;
 }
@@ -189,7 +189,7 @@ void group_settings_grid() {
   };
   int k = 0;
   for (const FrameCase& f : frames) {
-    std::vector<FilterSettings> all;
+    std::vector<SmoothParams> all;
     for (int level : kLevels)
       for (int dynamic : kDynamics) {
         const int* sw = kSwitches[k++ % 6];
@@ -206,7 +206,7 @@ void group_geometry() {
                         35, 47, 48, 63, 64, 65,  66,  67,  100, 127, 128, 129, 351, 352, 353, 367, 368,  369,
                         370, 371, 372, 373, 383, 384, 385, 704, 705, 735, 736, 737, 740, 1000, 1919};
   const int heights[] = {1, 2, 3, 4, 5, 6, 7};
-  const std::vector<FilterSettings> settings = {make(100, 5), make(400, 10, 1), make(201, 10, 0, 0), make(60, 11)};
+  const std::vector<SmoothParams> settings = {make(100, 5), make(400, 10, 1), make(201, 10, 0, 0), make(60, 11)};
   uint64_t seed = 1000;
   int n = 0;
   for (int w : widths)
@@ -285,7 +285,7 @@ void group_random(uint64_t seed, int count) {
     const ptrdiff_t stride = rng.below(2) ? w + pad : -(w + pad);
     const Placement pl = rng.below(2) ? Placement::kHighGuard : Placement::kLowGuard;
     const Content content = static_cast<Content>(rng.below(static_cast<int>(Content::kCount)));
-    std::vector<FilterSettings> s;
+    std::vector<SmoothParams> s;
     for (int k = 0; k < 2; ++k) {
       const int level = rng.below(3) == 0 ? static_cast<int>(rng.u32()) : kLevels[rng.below(int(sizeof kLevels / sizeof(int)))];
       const int dynamic = rng.below(4) == 0 ? static_cast<int>(rng.u32()) : kDynamics[rng.below(int(sizeof kDynamics / sizeof(int)))];
@@ -313,16 +313,43 @@ void group_aliasing() {
     TestRng rng(static_cast<uint64_t>(a.w * 31 + a.h));
     for (uint32_t& x : base) x = content_pixel(Content::kPhoto, rng.below(50), rng.below(50), 50, 50, 100, rng);
     const ptrdiff_t src0 = margin + (a.stride < 0 ? rows : 0) + (a.dst_offset < 0 ? -a.dst_offset : 0);
-    for (const FilterSettings& s : {make(100, 5), make(400, 10, 1)}) {
+    for (const SmoothParams& s : {make(100, 5), make(400, 10, 1)}) {
       std::vector<uint32_t> expect = base;
-      smooth_frame_c(SmoothFrame{expect.data() + src0, expect.data() + src0 + a.dst_offset, a.w, a.h, a.stride}, &s);
+      smooth_frame_c(SmoothFrame{expect.data() + src0, expect.data() + src0 + a.dst_offset, a.w, a.h, a.stride}, s);
       for (const SmoothKernel& k : g_kernels) {
         std::vector<uint32_t> got = base;
-        run_kernel(k, SmoothFrame{got.data() + src0, got.data() + src0 + a.dst_offset, a.w, a.h, a.stride}, &s);
+        run_kernel(k, SmoothFrame{got.data() + src0, got.data() + src0 + a.dst_offset, a.w, a.h, a.stride}, s);
         char buf[160];
         std::snprintf(buf, sizeof buf, "%s aliasing %dx%d stride %lld dst offset %lld %s", k.name, a.w, a.h,
                       static_cast<long long>(a.stride), static_cast<long long>(a.dst_offset), settings_text(s).c_str());
         g_tally.record(got == expect, buf);
+      }
+    }
+  }
+}
+
+// Switches followed live (as the run procedure passes them): the words the
+// pointers name decide, whatever the snapshot says.
+void group_live_switches() {
+  const int states[][2] = {{1, 0}, {0, 1}, {1, 1}, {0, 0}};
+  for (const int* live : states) {
+    const int live_noise = live[0], live_disable = live[1];
+    SmoothParams followed = make(250, 7, !live_noise, !live_disable);
+    followed.live_show_noise = &live_noise;
+    followed.live_disable = &live_disable;
+    const SmoothParams fixed = make(250, 7, live_noise, live_disable);
+    for (const int w : {5, 40, 700}) {
+      const FrameCase f{w, 9, w + 3, Placement::kHighGuard, Content::kPhoto, static_cast<uint64_t>(w)};
+      GuardedFrame src(f.w, f.h, f.stride, f.placement);
+      src.fill_all(77);
+      GuardedFrame ref(f.w, f.h, f.stride, f.placement), out(f.w, f.h, f.stride, f.placement);
+      ref.fill_all(78);
+      smooth_frame_c(SmoothFrame{src.row0(), ref.row0(), f.w, f.h, src.stride()}, fixed);
+      for (const SmoothKernel& k : g_kernels) {
+        out.fill_all(78);
+        run_kernel(k, SmoothFrame{src.row0(), out.row0(), f.w, f.h, src.stride()}, followed);
+        ptrdiff_t diff = 0;
+        g_tally.record(out.same_bytes(ref, &diff), std::string(k.name) + " live switches " + case_text(f, fixed));
       }
     }
   }
@@ -392,9 +419,9 @@ void group_tolerance_model() {
   uint32_t a_pixel = 0, b_pixel = 0;
   for (int level : kLevels)
     for (int dynamic : kDynamics) {
-      const FilterSettings s = make(level, dynamic);
+      const SmoothParams s = make(level, dynamic);
       SmoothPlan plan;
-      const bool made = make_smooth_plan(SmoothFrame{&a_pixel, &b_pixel, 1, 1, 1}, &s, &plan);
+      const bool made = make_smooth_plan(SmoothFrame{&a_pixel, &b_pixel, 1, 1, 1}, s, &plan);
       const PairTolerance exact(level, dynamic);
       bool ok = made;
       int bad_d = -1;
@@ -459,6 +486,7 @@ int main(int argc, char** argv) {
       {"geometry", group_geometry},
       {"row guards", group_row_guards},
       {"aliasing", group_aliasing},
+      {"live switches", group_live_switches},
       {"random", [] { group_random(s_seed, g_quick ? 60 : 300); }},
       {"threaded bands", [] { check_threaded_bands([](bool ok, const std::string& what) { g_tally.record(ok, what); }, g_quick); }},
   };

@@ -9,7 +9,7 @@
 
 #include "engine/band_pool.h"
 #include "engine/band_split.h"
-#include "engine/smooth.h"
+#include "engine/kernels/smooth.h"
 #include "tests/checkasm/frame_content.h"
 #include "tests/checkasm/guarded_frame.h"
 
@@ -29,7 +29,7 @@ uint64_t pixel_sum(const GuardedFrame& f) {
   return s;
 }
 
-void check_case(CheckRecord record, const BandCase& c, const FilterSettings& s, const int* threads, int thread_counts,
+void check_case(CheckRecord record, const BandCase& c, const SmoothParams& s, const int* threads, int thread_counts,
                 const int* band_rows, int band_sizes, uint64_t seed) {
   GuardedFrame src(c.w, c.h, c.stride, c.placement);
   src.fill_all(seed);
@@ -39,14 +39,14 @@ void check_case(CheckRecord record, const BandCase& c, const FilterSettings& s, 
   const uint64_t src_sum = pixel_sum(src);
   GuardedFrame ref(c.w, c.h, c.stride, c.placement);
   ref.fill_all(seed + 1);
-  smooth_frame_c(SmoothFrame{src.row0(), ref.row0(), c.w, c.h, src.stride()}, &s);
+  smooth_frame_c(SmoothFrame{src.row0(), ref.row0(), c.w, c.h, src.stride()}, s);
 
   for (int t = 0; t < thread_counts; ++t)
     for (int b = 0; b < band_sizes; ++b) {
       char what[200];
       std::snprintf(what, sizeof what, "bands of %d rows on %d threads: %dx%d stride %lld %s %s L=%d D=%d noise=%d",
                     band_rows[b], threads[t], c.w, c.h, static_cast<long long>(c.stride), placement_name(c.placement),
-                    content_name(c.content), s.level, s.dynamic, s.showNoise);
+                    content_name(c.content), s.level, s.dynamic, s.show_noise);
       set_fault_context(what);
       GuardedFrame out(c.w, c.h, c.stride, c.placement);
       out.fill_all(seed + 1);
@@ -54,7 +54,7 @@ void check_case(CheckRecord record, const BandCase& c, const FilterSettings& s, 
       split.max_threads = threads[t];
       split.band_rows = band_rows[b];
       split.min_pixels = 0;  // small frames too
-      smooth_frame_split(SmoothFrame{src.row0(), out.row0(), c.w, c.h, src.stride()}, &s, split);
+      smooth_frame_split(SmoothFrame{src.row0(), out.row0(), c.w, c.h, src.stride()}, s, split);
       ptrdiff_t diff = 0;
       const bool same = out.same_bytes(ref, &diff);
       const bool src_kept = pixel_sum(src) == src_sum;
@@ -72,8 +72,8 @@ void check_threaded_bands(CheckRecord record, bool quick) {
   band_pool_set_threads(kBandPoolMaxThreads);
   const int threads[] = {1, 2, 3, kBandPoolMaxThreads};
   const int band_rows[] = {1, 2, 3, 0};
-  const FilterSettings settings[] = {{nullptr, 100, 5, 0, 0}, {nullptr, 400, 10, 1, 0}, {nullptr, 60, 11, 0, 0},
-                                     {nullptr, 250, -3, 0, 1}};
+  const SmoothParams settings[] = {{100, 5, 0, 0}, {400, 10, 1, 0}, {60, 11, 0, 0},
+                                     {250, -3, 0, 1}};
 
   // Heights 1 to 9: bands at every distance from the top and bottom rows,
   // where the row clamp differs.
@@ -101,7 +101,7 @@ void check_threaded_bands(CheckRecord record, bool quick) {
   };
   const int tall_rows[] = {1, 5, 64, 0};
   for (const BandCase& c : tall)
-    for (const FilterSettings& s : {settings[0], settings[1]})
+    for (const SmoothParams& s : {settings[0], settings[1]})
       check_case(record, c, s, threads, 4, tall_rows, quick ? 2 : 4, 7100 + static_cast<uint64_t>(c.w));
 
   // Back to what VELBRIN_THREADS and the processors say.

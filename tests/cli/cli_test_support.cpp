@@ -14,7 +14,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/smooth.h"
+#include "engine/kernels/smooth.h"
 
 namespace velbrin_cli_test {
 
@@ -116,7 +116,8 @@ Picture reference_filter(const Picture& in, const FilterSettings& settings) {
   std::vector<uint32_t> src(w * h), dst(w * h, 0xDEADBEEFu);
   // The host's layout: the picture's bottom row first in memory.
   for (size_t y = 0; y < h; ++y) std::memcpy(&src[(h - 1 - y) * w], &in.words[y * w], w * 4);
-  smooth_frame_c(SmoothFrame{src.data(), dst.data(), in.width, in.height, ptrdiff_t(w)}, &settings);
+  smooth_frame_c(SmoothFrame{src.data(), dst.data(), in.width, in.height, ptrdiff_t(w)},
+                 SmoothParams{settings.level, settings.dynamic, settings.showNoise, settings.disable});
   Picture out{in.width, in.height, std::vector<uint32_t>(w * h)};
   for (size_t y = 0; y < h; ++y) std::memcpy(&out.words[y * w], &dst[(h - 1 - y) * w], w * 4);
   return out;

@@ -14,8 +14,8 @@
 
 #include "engine/band_pool.h"
 #include "engine/band_split.h"
-#include "engine/smooth.h"
-#include "engine/smooth_kernels.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_kernels.h"
 
 namespace {
 
@@ -53,9 +53,9 @@ Layout layout(int w, int h, ptrdiff_t stride) {
   return {w, h, stride, lo, hi - lo};
 }
 
-[[noreturn]] void fail(const char* kernel, const Layout& l, const FilterSettings& s, ptrdiff_t word) {
+[[noreturn]] void fail(const char* kernel, const Layout& l, const SmoothParams& s, ptrdiff_t word) {
   std::fprintf(stderr, "MISMATCH kernel %s: %dx%d stride %td L=%d D=%d noise=%d disable=%d at word %td\n", kernel, l.w,
-               l.h, l.stride, s.level, s.dynamic, s.showNoise, s.disable, word);
+               l.h, l.stride, s.level, s.dynamic, s.show_noise, s.disable, word);
   std::abort();
 }
 
@@ -72,12 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((b2 & 0x30) == 0x30) stride = (b2 & 0x08) ? -(w / 2) : w / 2;  // rows sharing words
   const bool in_place = (b2 & 0xC0) == 0xC0;
 
-  FilterSettings s{};
+  SmoothParams s{};
   const uint8_t mode = in.byte();
   s.level = setting(in.int32(), mode, -60, 5300);
   s.dynamic = setting(in.int32(), mode >> 2, -4, 20);
   const uint8_t switches = in.byte();
-  s.showNoise = (switches & 1) ? (switches >> 4) | 1 : 0;
+  s.show_noise = (switches & 1) ? (switches >> 4) | 1 : 0;
   s.disable = (switches & 2) ? 1 : 0;
   const uint8_t smooth = in.byte();
   // Rows per band for the split runs: one row, a few, or the default size.
@@ -113,24 +113,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char name[64];
   auto run = [&](int k, const SmoothFrame& f) -> const char* {
     if (k < n) {
-      smooth_frame_with(kernels[k], f, &s);
+      smooth_frame_with(kernels[k], f, s);
       return kernels[k].name;
     }
     if (k == n) {
-      smooth_frame(f, &s);
+      smooth_frame(f, s);
       return "smooth_frame";
     }
     BandSplit split;
     split.max_threads = kThreads[k - n - 1];
     split.band_rows = band_rows;
     split.min_pixels = 0;
-    smooth_frame_split(f, &s, split);
+    smooth_frame_split(f, s, split);
     std::snprintf(name, sizeof name, "split, %d threads, bands of %d rows", split.max_threads, band_rows);
     return name;
   };
   if (in_place) {
     std::vector<uint32_t> expect = src;
-    smooth_frame_c(SmoothFrame{expect.data() - l.lo, expect.data() - l.lo, w, h, stride}, &s);
+    smooth_frame_c(SmoothFrame{expect.data() - l.lo, expect.data() - l.lo, w, h, stride}, s);
     for (int k = 0; k < variants; ++k) {
       std::vector<uint32_t> got = src;
       const char* what = run(k, SmoothFrame{got.data() - l.lo, got.data() - l.lo, w, h, stride});
@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   std::vector<uint32_t> expect = fill;
-  smooth_frame_c(SmoothFrame{src.data() - l.lo, expect.data() - l.lo, w, h, stride}, &s);
+  smooth_frame_c(SmoothFrame{src.data() - l.lo, expect.data() - l.lo, w, h, stride}, s);
   const std::vector<uint32_t> original = src;
   for (int k = 0; k < variants; ++k) {
     std::vector<uint32_t> got = fill;

@@ -1,7 +1,7 @@
 // Guarded frames and the reference outputs they are compared with.
 #include "tests/win/guarded_frame.h"
 
-#include "engine/smooth.h"
+#include "engine/kernels/smooth.h"
 
 namespace wintest {
 
@@ -77,7 +77,8 @@ std::string GuardedFrame::describe() const {
 std::vector<uint32_t> reference_output(GuardedFrame& src, const FilterSettings& settings) {
   const int w = src.width(), h = src.height();
   std::vector<uint32_t> in = src.pixels(), out(in.size(), 0);
-  smooth_frame_c(SmoothFrame{in.data(), out.data(), w, h, w}, &settings);
+  smooth_frame_c(SmoothFrame{in.data(), out.data(), w, h, w},
+                 SmoothParams{settings.level, settings.dynamic, settings.showNoise, settings.disable});
   return out;
 }
 

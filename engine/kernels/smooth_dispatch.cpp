@@ -3,10 +3,10 @@
 // test CPU flags themselves.
 #include <atomic>
 
-#include "engine/cpu_features.h"
-#include "engine/smooth.h"
-#include "engine/smooth_kernels.h"
-#include "engine/smooth_plan.h"
+#include "engine/kernels/cpu_features.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_kernels.h"
+#include "engine/kernels/smooth_plan.h"
 
 namespace {
 
@@ -61,17 +61,17 @@ int smooth_kernels_built(const char** names, int capacity) {
   return n;
 }
 
-void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, const FilterSettings* settings) {
+void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, const SmoothParams& params) {
   if (kernel.fast != nullptr) {
     SmoothPlan plan;
-    if (make_smooth_plan(frame, settings, &plan)) {
+    if (make_smooth_plan(frame, params, &plan)) {
       kernel.fast(frame, plan);
       return;
     }
   }
-  smooth_frame_c(frame, settings);
+  smooth_frame_c(frame, params);
 }
 
-void smooth_frame(const SmoothFrame& frame, const FilterSettings* settings) {
-  smooth_frame_with(smooth_kernel_best(), frame, settings);
+void smooth_frame(const SmoothFrame& frame, const SmoothParams& params) {
+  smooth_frame_with(smooth_kernel_best(), frame, params);
 }

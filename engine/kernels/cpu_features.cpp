@@ -1,7 +1,7 @@
 // CPU feature detection for kernel dispatch: CPUID leaves 1 and 7, and XGETBV
 // to confirm that the operating system saves the wider registers. Reads no
 // globals and calls no runtime function.
-#include "engine/cpu_features.h"
+#include "engine/kernels/cpu_features.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>

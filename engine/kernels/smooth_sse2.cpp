@@ -3,8 +3,8 @@
 // processors; this file alone is compiled with -msse2 on 32-bit builds.
 #include <emmintrin.h>
 
-#include "engine/smooth_kernels.h"
-#include "engine/smooth_simd_body.h"
+#include "engine/kernels/smooth_kernels.h"
+#include "engine/kernels/smooth_simd_body.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // faster kernel is tested against it bit for bit.
 #include <cstdint>
 
-#include "engine/smooth.h"
-#include "engine/smooth_rules.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_rules.h"
 
 namespace {
 
@@ -36,13 +36,13 @@ int clamp_byte(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 
 }  // namespace
 
-void smooth_frame_c(const SmoothFrame& frame, const FilterSettings* settings) {
+void smooth_frame_c(const SmoothFrame& frame, const SmoothParams& params) {
   const int w = frame.width;
   const int h = frame.height;
   if (w <= 0 || h <= 0) return;
 
   // Level and Dynamic are taken once per frame; the switches per pixel.
-  const PairTolerance tolerance(settings->level, settings->dynamic);
+  const PairTolerance tolerance(params.level, params.dynamic);
   const ptrdiff_t stride = frame.stride;
 
   for (int i = 0; i < h; ++i) {
@@ -70,14 +70,13 @@ void smooth_frame_c(const SmoothFrame& frame, const FilterSettings* settings) {
         }
       }
 
-      const bool show_noise = settings->showNoise != 0;
-      const bool disable = settings->disable != 0;
+      const SmoothSwitches sw = current_switches(params);
       uint32_t out = 0;
       for (int c = 0; c < 3; ++c) {
         const int own = channel(centre, c);
         const int avg = sum[c] / count;
-        int v = show_noise ? 10 * (avg - own) + 127 : avg;
-        if (disable) v = own;
+        int v = sw.show_noise ? 10 * (avg - own) + 127 : avg;
+        if (sw.disable) v = own;
         out |= static_cast<uint32_t>(clamp_byte(v)) << (8 * c);
       }
       frame.dst[i * stride + j] = out;

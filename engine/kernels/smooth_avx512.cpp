@@ -10,8 +10,8 @@
 #endif
 #include <immintrin.h>
 
-#include "engine/smooth_kernels.h"
-#include "engine/smooth_simd_body.h"
+#include "engine/kernels/smooth_kernels.h"
+#include "engine/kernels/smooth_simd_body.h"
 
 namespace {
 

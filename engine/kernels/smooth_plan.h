@@ -32,8 +32,7 @@
 
 #include <cstdint>
 
-#include "engine/filter_settings.h"
-#include "engine/smooth.h"
+#include "engine/kernels/smooth.h"
 
 enum class PairRule : int {
   kMinusQuotient,  // K > 0: T4 = base - Q
@@ -42,7 +41,7 @@ enum class PairRule : int {
 };
 
 struct SmoothPlan {
-  const FilterSettings* settings;  // the switches are read from here once per row
+  const SmoothParams* params;  // the switches are read from here once per row
   PairRule rule;
   uint16_t multiplier;  // M
   int shift;            // s
@@ -68,4 +67,4 @@ bool find_quotient_multiplier(int64_t k_abs, uint16_t* multiplier, int* shift, i
 // destination overlapping (the reference then reads already-filtered pixels,
 // which a row cache would not), destination rows overlapping each other (the
 // order of stores then decides the result), or no exact multiplier.
-bool make_smooth_plan(const SmoothFrame& frame, const FilterSettings* settings, SmoothPlan* plan);
+bool make_smooth_plan(const SmoothFrame& frame, const SmoothParams& params, SmoothPlan* plan);

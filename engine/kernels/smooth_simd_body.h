@@ -24,17 +24,18 @@
 //  * Lanes that lie outside the frame (a frame narrower than one vector)
 //    compute from zero-filled plane entries and are not stored; nothing is
 //    read from the source outside its pixels, and only pixels are written.
-//  * Show noise and Disable are read once per row (of a tile) instead of
-//    once per pixel: the result differs only if another thread changes them
-//    during the call, and the host keeps such writes apart from a running
-//    frame.
+//  * Show noise and Disable are taken once per row (of a tile) instead of
+//    once per pixel: when they are followed live (see SmoothParams) the
+//    result differs from the reference's only if another thread flips one
+//    while that row is being worked, and then both answers are a mix of the
+//    old and the new setting.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/smooth.h"
-#include "engine/smooth_plan.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_plan.h"
 
 #define VELBRIN_INLINE inline __attribute__((always_inline))
 
@@ -259,16 +260,15 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
   // Rows row_begin - 2 .. row_begin + 1 (those that exist) fill the ring;
   // each output row then adds the row two below it.
   for (int row = row_begin - 2 > 0 ? row_begin - 2 : 0; row < row_begin + 2 && row < h; ++row) convert_row(row);
-  const volatile int* show_noise_flag = &plan.settings->showNoise;
-  const volatile int* disable_flag = &plan.settings->disable;
 
   BlockState<Ops> st;
   for (int i = row_begin; i < row_end; ++i) {
     prefetch_row(i + kAhead);
     if (i + 2 < h) convert_row(i + 2);
     const int row_of[5] = {i > 2 ? i - 2 : i, i > 1 ? i - 1 : i, i, i < h - 1 ? i + 1 : i, i < h - 2 ? i + 2 : i};
-    const bool show_noise = *show_noise_flag != 0;
-    const bool disable = *disable_flag != 0;
+    const SmoothSwitches sw = current_switches(*plan.params);
+    const bool show_noise = sw.show_noise;
+    const bool disable = sw.disable;
     uint32_t* drow = f.dst + i * stride;
 
     if (disable) {

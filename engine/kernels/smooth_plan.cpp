@@ -1,7 +1,7 @@
 // Per-frame set-up of the vector kernels: the frame checks that send a call
 // to the reference kernel, and the exact 16-bit form of the pair tolerance
 // (see smooth_plan.h for the argument).
-#include "engine/smooth_plan.h"
+#include "engine/kernels/smooth_plan.h"
 
 #include <climits>
 
@@ -60,7 +60,7 @@ bool find_quotient_multiplier(int64_t k_abs, uint16_t* multiplier, int* shift, i
   return false;
 }
 
-bool make_smooth_plan(const SmoothFrame& frame, const FilterSettings* settings, SmoothPlan* plan) {
+bool make_smooth_plan(const SmoothFrame& frame, const SmoothParams& params, SmoothPlan* plan) {
   const int w = frame.width;
   const int h = frame.height;
   if (w <= 0 || h <= 0) return false;
@@ -76,9 +76,9 @@ bool make_smooth_plan(const SmoothFrame& frame, const FilterSettings* settings, 
   if (src.lo < dst.hi && dst.lo < src.hi) return false;
 
   // Level and Dynamic are read once, here.
-  const int64_t level = settings->level;
-  const int64_t divisor = int64_t{11} - settings->dynamic;
-  plan->settings = settings;
+  const int64_t level = params.level;
+  const int64_t divisor = int64_t{11} - params.dynamic;
+  plan->params = &params;
   plan->row_begin = 0;
   plan->row_end = h;
   if (divisor == 0) {

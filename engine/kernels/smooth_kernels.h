@@ -3,8 +3,8 @@
 // the benchmark run each of them through the same front door.
 #pragma once
 
-#include "engine/smooth.h"
-#include "engine/smooth_plan.h"
+#include "engine/kernels/smooth.h"
+#include "engine/kernels/smooth_plan.h"
 
 // A vector kernel: runs a frame that make_smooth_plan accepted.
 using SmoothFastKernel = void (*)(const SmoothFrame& frame, const SmoothPlan& plan);
@@ -30,7 +30,7 @@ int smooth_kernels_built(const char** names, int capacity);
 
 // One kernel with the whole contract of smooth_frame_c: frames the plan
 // refuses go to the reference.
-void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, const FilterSettings* settings);
+void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, const SmoothParams& params);
 
 // The vector kernels, one per instruction set (each in its own file,
 // compiled with that set's flags only).

@@ -3,8 +3,8 @@
 // operating system report AVX2.
 #include <immintrin.h>
 
-#include "engine/smooth_kernels.h"
-#include "engine/smooth_simd_body.h"
+#include "engine/kernels/smooth_kernels.h"
+#include "engine/kernels/smooth_simd_body.h"
 
 namespace {
 
