@@ -31,11 +31,19 @@ endif()
 
 # Links `target` (a MODULE library) as a DLL without the MinGW start-up files
 # and default libraries: its own DllEntry is the entry point, memcpy and
-# friends come from module/crt_support.cpp, and only the KERNEL32 and USER32
-# import libraries are offered. libgcc is a static archive: it adds no import
-# and provides the stack probe (___chkstk_ms) that functions with more than
-# 4 KiB of locals call, and 64-bit division on 32-bit targets.
+# friends come from module/crt_support.cpp (both added here), and only the
+# KERNEL32 and USER32 import libraries are offered. libgcc is a static
+# archive: it adds no import and provides the stack probe (___chkstk_ms) that
+# functions with more than 4 KiB of locals call, and 64-bit division on
+# 32-bit targets.
 function(velbrin_link_without_crt target)
+  set(entry "${PROJECT_SOURCE_DIR}/module/dll_entry.cpp")
+  set(memory_functions "${PROJECT_SOURCE_DIR}/module/crt_support.cpp")
+  target_sources(${target} PRIVATE "${entry}" "${memory_functions}")
+  # Without these the compiler turns the copy loops back into calls of the
+  # very functions they define.
+  set_source_files_properties("${memory_functions}" PROPERTIES
+    COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
   target_link_options(${target} PRIVATE -nostdlib -static-libgcc "-Wl,-e,${VELBRIN_DLL_ENTRY}" -Wl,--subsystem,windows -s)
   target_link_libraries(${target} PRIVATE kernel32 user32 gcc)
 endfunction()

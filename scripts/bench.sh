@@ -20,7 +20,6 @@ case " $* " in
   *" --size "*) ;;
   *) set -- --size 1920x1080,3840x2160,480x270 "$@" ;;
 esac
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The processor and how busy the machine is: figures from a shared machine
 # are only comparable within one run.
 lscpu | grep -E "^(Model name|CPU\(s\)|Thread\(s\) per core)" || true
@@ -32,7 +31,7 @@ for preset in "${presets[@]}"; do
   if [ "$preset" = native ]; then
     "build/$preset/bench/velbrin_bench" "$@"
   else
-    wine "build/$preset/bench/velbrin_bench.exe" "$@"
+    scripts/wine-run.sh "build/$preset/bench/velbrin_bench.exe" "$@"
   fi
   echo
 done

@@ -15,7 +15,7 @@ mkdir -p "$(dirname "$out")"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2 --target noname velbrin_win_host >/dev/null
 
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. scripts/wine-env.sh
 export VELBRIN_HOST=$PWD/build/win32/tests/win/velbrin_win_host.exe
 export VELBRIN_VDF=$PWD/build/win32/noname.vdf
 export VELBRIN_PNG=$out

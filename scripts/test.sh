@@ -17,9 +17,8 @@ done
 # The Windows module, 32- and 64-bit: cross-built with MinGW-w64 and tested
 # under Wine (kernel checker, test host, and the dialog on an Xvfb display).
 # A fresh machine has no Wine prefix yet: make it once, quietly, before the
-# first Windows test (the overrides keep Wine from offering to install Mono
-# and Gecko).
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# first Windows test.
+. scripts/wine-env.sh
 if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
   echo "=== making the Wine prefix ==="
   wineboot -i

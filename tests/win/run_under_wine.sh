@@ -7,8 +7,8 @@
 #   lives as long as its server; one made by a run without a display, or on
 #   an Xvfb display that has since gone, makes every window of a later run
 #   fail. Waiting gives each run a desktop on its own display.
-# - Makes the Wine prefix on first use (Wine does that by itself; the
-#   overrides keep it from offering to install Mono and Gecko).
+# - Makes the Wine prefix on first use (Wine does that by itself), in the
+#   project's Wine environment (scripts/wine-env.sh).
 # - Lets Wine draw the test host's windows itself. Xvfb has no window
 #   manager, and Wine waits two seconds for one whenever a window that it
 #   leaves to the window manager is hidden: every time a dialog closes.
@@ -16,7 +16,7 @@
 set -u
 wine=$1
 shift
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$(dirname "$0")/../../scripts/wine-env.sh"
 
 wineserver -w
 xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
