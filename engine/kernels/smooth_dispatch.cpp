@@ -34,9 +34,7 @@ constexpr int kKernelCount = static_cast<int>(sizeof kKernels / sizeof kKernels[
 // threads that race there compute and store the same entry.
 std::atomic<const SmoothKernel*> g_best{nullptr};
 
-}  // namespace
-
-const SmoothKernel& smooth_kernel_best() {
+const SmoothKernel& best_kernel() {
   const SmoothKernel* best = g_best.load(std::memory_order_acquire);
   if (best != nullptr) return *best;
   const unsigned cpu = cpu_features();
@@ -46,6 +44,10 @@ const SmoothKernel& smooth_kernel_best() {
   g_best.store(best, std::memory_order_release);
   return *best;
 }
+
+}  // namespace
+
+const SmoothKernel& smooth_kernel_best() { return best_kernel(); }
 
 int smooth_kernels_supported(SmoothKernel* out, int capacity) {
   const unsigned cpu = cpu_features();
@@ -73,5 +75,5 @@ void smooth_frame_with(const SmoothKernel& kernel, const SmoothFrame& frame, con
 }
 
 void smooth_frame(const SmoothFrame& frame, const SmoothParams& params) {
-  smooth_frame_with(smooth_kernel_best(), frame, params);
+  smooth_frame_with(best_kernel(), frame, params);
 }
