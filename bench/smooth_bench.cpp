@@ -25,7 +25,7 @@
 #include "engine/run_proc.h"
 #include "engine/kernels/smooth.h"
 #include "engine/kernels/smooth_kernels.h"
-#include "tests/checkasm/frame_content.h"
+#include "tests/support/frame_content.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tests/frame_support.h"
+#include "tests/support/frame_support.h"
 
 using namespace velbrin_test;
 

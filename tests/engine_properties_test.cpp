@@ -6,7 +6,7 @@
 #include <climits>
 #include <random>
 
-#include "tests/frame_support.h"
+#include "tests/support/frame_support.h"
 
 using namespace velbrin_test;
 

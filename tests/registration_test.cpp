@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "host/vd_filter.h"
-#include "tests/fake_registration_host.h"
-#include "tests/frame_support.h"
+#include "tests/support/fake_registration_host.h"
+#include "tests/support/frame_support.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 
 #include "engine/band_split.h"
 #include "engine/kernels/smooth.h"
-#include "tests/fake_registration_host.h"
-#include "tests/frame_support.h"
+#include "tests/support/fake_registration_host.h"
+#include "tests/support/frame_support.h"
 
 namespace {
 

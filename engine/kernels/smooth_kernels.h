@@ -17,13 +17,18 @@ struct SmoothKernel {
   SmoothDivideHook divide;  // nullptr for the reference
 };
 
-// The kernels built into this module that this processor runs, reference
-// first, then in order of preference; returns how many were written (at
-// most `capacity`).
+// The kernels built into this module that this processor runs and the
+// instruction-set cap allows (VELBRIN_CPU_MASK, see cpu_features.h),
+// reference first, then in order of preference; returns how many were
+// written (at most `capacity`).
 int smooth_kernels_supported(SmoothKernel* out, int capacity);
 
 // The kernel smooth_frame runs: the fastest one this processor supports.
 const SmoothKernel& smooth_kernel_best();
+
+// Name of the kernel smooth_frame runs (the last of the list above, read
+// once per process).
+const char* smooth_kernel_chosen();
 
 // Names of all kernels built into this module, supported or not.
 int smooth_kernels_built(const char** names, int capacity);

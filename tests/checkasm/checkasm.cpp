@@ -6,7 +6,7 @@
 // Prints each failure with its case and first differing pixel, and a closing
 // line "N passed, N failed"; exits non-zero on any failure.
 //
-// Usage: velbrin_checkasm [--quick] [--seed N]
+// Usage: velbrin_checkasm --help
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -14,12 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/kernels/cpu_features.h"
 #include "engine/kernels/smooth.h"
 #include "engine/kernels/smooth_kernels.h"
 #include "engine/kernels/smooth_plan.h"
 #include "engine/kernels/smooth_rules.h"
-#include "tests/checkasm/frame_content.h"
-#include "tests/checkasm/guarded_frame.h"
+#include "tests/support/frame_content.h"
+#include "tests/support/guarded_frame.h"
+#include "tests/checkasm/kernel_timing.h"
 #include "tests/checkasm/threaded_cases.h"
 
 namespace {
@@ -446,32 +448,41 @@ void group_tolerance_model() {
     }
 }
 
+void usage() {
+  std::printf(
+      "usage: velbrin_checkasm [--quick] [--seed N] [--test GROUP] [--function KERNEL] [--bench] [--list]\n"
+      "                        [--expect-dispatch KERNEL]\n"
+      "  --test GROUP        run one group of checks (see --list)\n"
+      "  --function KERNEL   check one kernel only (sse2, avx2, avx512, smooth_frame)\n"
+      "  --bench             also time each checked kernel against the reference on a 1080p frame\n"
+      "  --expect-dispatch K fail unless the dispatcher runs kernel K; exit 77 (skipped) if this\n"
+      "                      processor cannot run K\n"
+      "VELBRIN_CPU_MASK (c, sse2, avx2, avx512 or a bit mask) caps what the dispatcher may pick.\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   uint64_t seed = 20240601;
+  const char* only_group = nullptr;
+  const char* only_kernel = nullptr;
+  const char* expect_dispatch = nullptr;
+  bool bench = false, list = false;
   for (int i = 1; i < argc; ++i) {
+    const bool has_value = i + 1 < argc;
     if (std::strcmp(argv[i], "--quick") == 0) g_quick = true;
-    else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
+    else if (std::strcmp(argv[i], "--bench") == 0) bench = true;
+    else if (std::strcmp(argv[i], "--list") == 0) list = true;
+    else if (std::strcmp(argv[i], "--seed") == 0 && has_value) seed = std::strtoull(argv[++i], nullptr, 10);
+    else if (std::strcmp(argv[i], "--test") == 0 && has_value) only_group = argv[++i];
+    else if (std::strcmp(argv[i], "--function") == 0 && has_value) only_kernel = argv[++i];
+    else if (std::strcmp(argv[i], "--expect-dispatch") == 0 && has_value) expect_dispatch = argv[++i];
+    else {
+      usage();
+      return 2;
+    }
   }
   install_fault_reporter();
-
-  SmoothKernel supported[8];
-  const int n = smooth_kernels_supported(supported, 8);
-  const char* built[8];
-  const int nb = smooth_kernels_built(built, 8);
-  std::printf("kernels built:");
-  for (int i = 0; i < nb; ++i) std::printf(" %s", built[i]);
-  std::printf("\nkernels checked:");
-  for (int i = 0; i < n; ++i)
-    if (supported[i].fast != nullptr) {
-      g_kernels.push_back(supported[i]);
-      std::printf(" %s", supported[i].name);
-    }
-  g_kernels.push_back(SmoothKernel{kDispatchName, via_dispatch, nullptr});
-  std::printf(" %s\n", kDispatchName);
-  if (kMisalignedCalls) std::printf("kernels are called with the stack 4 bytes off 16-byte alignment\n");
-  std::fflush(stdout);
 
   struct Group {
     const char* name;
@@ -480,22 +491,77 @@ int main(int argc, char** argv) {
   static uint64_t s_seed;
   s_seed = seed;
   const Group groups[] = {
-      {"arithmetic: average step", group_divide},
-      {"arithmetic: pair tolerance", group_tolerance_model},
-      {"settings grid", group_settings_grid},
+      {"divide", group_divide},
+      {"tolerance", group_tolerance_model},
+      {"settings-grid", group_settings_grid},
       {"geometry", group_geometry},
-      {"row guards", group_row_guards},
+      {"row-guards", group_row_guards},
       {"aliasing", group_aliasing},
-      {"live switches", group_live_switches},
+      {"live-switches", group_live_switches},
       {"random", [] { group_random(s_seed, g_quick ? 60 : 300); }},
-      {"threaded bands", [] { check_threaded_bands([](bool ok, const std::string& what) { g_tally.record(ok, what); }, g_quick); }},
+      {"threaded-bands", [] { check_threaded_bands([](bool ok, const std::string& what) { g_tally.record(ok, what); }, g_quick); }},
   };
+  if (list) {
+    for (const Group& g : groups) std::printf("%s\n", g.name);
+    return 0;
+  }
+
+  SmoothKernel supported[8];
+  const int n = smooth_kernels_supported(supported, 8);
+  const char* built[8];
+  const int nb = smooth_kernels_built(built, 8);
+  const char* cap = std::getenv("VELBRIN_CPU_MASK");
+  std::printf("kernels built:");
+  for (int i = 0; i < nb; ++i) std::printf(" %s", built[i]);
+  std::printf("\ndispatcher runs: %s%s%s%s\n", smooth_kernel_chosen(), cap ? " (VELBRIN_CPU_MASK=" : "",
+              cap ? cap : "", cap ? ")" : "");
+  for (int i = 0; i < n; ++i)
+    if (supported[i].fast != nullptr) g_kernels.push_back(supported[i]);
+  g_kernels.push_back(SmoothKernel{kDispatchName, via_dispatch, nullptr});
+  if (only_kernel != nullptr) {
+    std::vector<SmoothKernel> chosen;
+    for (const SmoothKernel& k : g_kernels)
+      if (std::strcmp(k.name, only_kernel) == 0) chosen.push_back(k);
+    if (chosen.empty()) {
+      std::printf("kernel %s is not built or this processor (or VELBRIN_CPU_MASK) rules it out\n", only_kernel);
+      return 2;
+    }
+    g_kernels = chosen;
+  }
+  std::printf("kernels checked:");
+  for (const SmoothKernel& k : g_kernels) std::printf(" %s", k.name);
+  std::printf("\n");
+  if (kMisalignedCalls) std::printf("kernels are called with the stack 4 bytes off 16-byte alignment\n");
+  std::fflush(stdout);
+
+  if (expect_dispatch != nullptr) {
+    // The cap must reach the dispatcher: it runs exactly the level asked
+    // for, provided this processor has it.
+    bool is_built = false;
+    for (int i = 0; i < nb; ++i) is_built = is_built || std::strcmp(built[i], expect_dispatch) == 0;
+    const unsigned needs = cpu_cap_from_text(expect_dispatch);
+    if (!is_built || (cpu_features() & needs) != needs) {
+      std::printf("skipped: %s is not built or this processor cannot run it\n", expect_dispatch);
+      return 77;
+    }
+    g_tally.record(std::strcmp(smooth_kernel_chosen(), expect_dispatch) == 0,
+                   std::string("dispatcher runs ") + smooth_kernel_chosen() + ", expected " + expect_dispatch);
+  }
+
+  bool group_found = only_group == nullptr;
   for (const Group& g : groups) {
+    if (only_group != nullptr && std::strcmp(only_group, g.name) != 0) continue;
+    group_found = true;
     const long before_pass = g_tally.passed, before_fail = g_tally.failed;
     g.run();
     std::printf("%-28s %6ld passed, %ld failed\n", g.name, g_tally.passed - before_pass, g_tally.failed - before_fail);
     std::fflush(stdout);
   }
+  if (!group_found) {
+    std::printf("no group %s (--list shows them)\n", only_group);
+    return 2;
+  }
   std::printf("%ld passed, %ld failed\n", g_tally.passed, g_tally.failed);
+  if (bench && g_tally.failed == 0) time_kernels(g_kernels);
   return g_tally.failed == 0 ? 0 : 1;
 }

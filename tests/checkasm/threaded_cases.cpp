@@ -10,8 +10,8 @@
 #include "engine/band_pool.h"
 #include "engine/band_split.h"
 #include "engine/kernels/smooth.h"
-#include "tests/checkasm/frame_content.h"
-#include "tests/checkasm/guarded_frame.h"
+#include "tests/support/frame_content.h"
+#include "tests/support/guarded_frame.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "tests/win/dialog_driver.h"
 #include "tests/win/dialog_layout.h"
 #include "tests/win/dialog_template_cases.h"
-#include "tests/win/harness.h"
+#include "tests/support/harness.h"
 
 namespace wintest {
 namespace {

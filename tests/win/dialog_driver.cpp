@@ -6,7 +6,7 @@
 #include <commctrl.h>
 
 #include "dialog/dialog_ids.h"
-#include "tests/win/harness.h"
+#include "tests/support/harness.h"
 
 namespace wintest {
 

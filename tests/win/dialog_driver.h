@@ -14,7 +14,7 @@
 
 #include "engine/filter_settings.h"
 #include "tests/win/guarded_frame.h"
-#include "tests/win/module_under_test.h"
+#include "tests/support/module_under_test.h"
 
 namespace wintest {
 

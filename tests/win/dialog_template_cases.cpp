@@ -5,7 +5,7 @@
 
 #include "dialog/dialog_ids.h"
 #include "tests/win/dialog_layout.h"
-#include "tests/win/harness.h"
+#include "tests/support/harness.h"
 
 namespace wintest {
 namespace {

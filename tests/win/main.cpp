@@ -16,8 +16,8 @@
 #include <string>
 
 #include "tests/win/dialog_cases.h"
-#include "tests/win/harness.h"
-#include "tests/win/module_cases.h"
+#include "tests/support/harness.h"
+#include "tests/conformance/module_cases.h"
 #include "tests/win/thread_cases.h"
 
 int main(int argc, char** argv) {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "tests/win/guarded_frame.h"
-#include "tests/win/harness.h"
-#include "tests/win/module_under_test.h"
+#include "tests/support/harness.h"
+#include "tests/support/module_under_test.h"
 
 namespace wintest {
 namespace {

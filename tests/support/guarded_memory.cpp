@@ -1,6 +1,6 @@
 // Guard-page allocation and crash reporting for the kernel checker, for
 // POSIX and Windows hosts (the Windows build runs under Wine in CI).
-#include "tests/checkasm/guarded_memory.h"
+#include "tests/support/guarded_memory.h"
 
 #include <cstdio>
 #include <cstdlib>

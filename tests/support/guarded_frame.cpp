@@ -1,9 +1,9 @@
 // Placement of checker frames in guarded pages (see guarded_frame.h).
-#include "tests/checkasm/guarded_frame.h"
+#include "tests/support/guarded_frame.h"
 
 #include <cstring>
 
-#include "tests/checkasm/frame_content.h"
+#include "tests/support/frame_content.h"
 
 const char* placement_name(Placement p) {
   switch (p) {

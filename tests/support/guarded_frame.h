@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "tests/checkasm/guarded_memory.h"
+#include "tests/support/guarded_memory.h"
 
 enum class Placement : int { kLowGuard, kHighGuard, kRowGuardAfter, kRowGuardBefore };
 

@@ -10,7 +10,7 @@
 
 #include "engine/filter_settings.h"
 #include "host/vd_filter.h"
-#include "tests/fake_registration_host.h"
+#include "tests/support/fake_registration_host.h"
 
 namespace wintest {
 

@@ -2,15 +2,15 @@
 // noname.vdf: registration, new instances over garbage, the script command,
 // the run procedure on many frames (bit for bit against the reference
 // kernel), and the caption and script line written into guarded buffers.
-#include "tests/win/module_cases.h"
+#include "tests/conformance/module_cases.h"
 
 #include <climits>
 #include <cstring>
 #include <random>
 
 #include "tests/win/guarded_frame.h"
-#include "tests/win/harness.h"
-#include "tests/win/module_under_test.h"
+#include "tests/support/harness.h"
+#include "tests/support/module_under_test.h"
 
 namespace wintest {
 namespace {

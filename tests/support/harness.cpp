@@ -1,6 +1,6 @@
 // The harness's bookkeeping: which case and row is running, how many cases
 // passed and failed.
-#include "tests/win/harness.h"
+#include "tests/support/harness.h"
 
 #include <chrono>
 

@@ -1,5 +1,5 @@
 // Loading the module and playing the host's side of registration.
-#include "tests/win/module_under_test.h"
+#include "tests/support/module_under_test.h"
 
 #include <cstring>
 
