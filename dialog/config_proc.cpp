@@ -1,9 +1,9 @@
 // The settings dialog. ConfigProc shows it modally over the host's window;
-// ConfigDlgProc writes every slider movement and switch change into the
-// instance's settings record at once and asks the host's preview to redo its
-// frame, so the user sees each change while the dialog is open. OK stores the
-// sliders' positions and returns 0; Cancel returns 1 and leaves restoring the
-// earlier settings to the host.
+// its dialog procedure writes every slider movement and switch change into
+// the instance's settings record at once and asks the host's preview to redo
+// its frame, so the user sees each change while the dialog is open. OK stores
+// every control's state and returns 0; Cancel returns 1 and leaves restoring
+// the earlier settings to the host.
 #include "dialog/config_proc.h"
 
 #include <commctrl.h>
@@ -62,10 +62,13 @@ INT_PTR init_dialog(HWND dlg, FilterSettings* s) {
 INT_PTR command(HWND dlg, FilterSettings* s, int id) {
   switch (id) {
     case IDOK:
-      s->showNoise = switch_state(dlg, IDC_SHOWNOISE);
+      // Every control's state once more, sliders and switches alike: each
+      // change was written as it happened, and this leaves the record
+      // matching the dialog even if something else wrote it meanwhile.
       s->level = slider_position(dlg, IDC_LEVEL);
       s->dynamic = slider_position(dlg, IDC_DYNAMIC);
-      // disable already holds the switch's state: every click wrote it.
+      s->showNoise = switch_state(dlg, IDC_SHOWNOISE);
+      s->disable = switch_state(dlg, IDC_DISABLE);
       EndDialog(dlg, 0);
       return TRUE;
     case IDCANCEL:
@@ -101,8 +104,6 @@ INT_PTR scroll(HWND dlg, FilterSettings* s, HWND slider) {
   return FALSE;
 }
 
-}  // namespace
-
 INT_PTR CALLBACK ConfigDlgProc(HWND dlg, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (msg == WM_INITDIALOG) return init_dialog(dlg, reinterpret_cast<FilterSettings*>(lparam));
 
@@ -119,6 +120,8 @@ INT_PTR CALLBACK ConfigDlgProc(HWND dlg, UINT msg, WPARAM wparam, LPARAM lparam)
       return FALSE;
   }
 }
+
+}  // namespace
 
 int VDCALL ConfigProc(FilterActivation* fa, const FilterFunctions*, HWND parent) {
   FilterSettings* s = static_cast<FilterSettings*>(fa->filter_data);

@@ -1,5 +1,5 @@
-// The configuration procedure the host calls to show the settings dialog,
-// and the dialog procedure behind it (Windows builds only).
+// The configuration procedure the host calls to show the settings dialog
+// (Windows builds only).
 #pragma once
 
 #include <windows.h>
@@ -7,4 +7,3 @@
 #include "host/vd_filter.h"
 
 int VDCALL ConfigProc(FilterActivation* fa, const FilterFunctions* ff, HWND parent);
-INT_PTR CALLBACK ConfigDlgProc(HWND dlg, UINT msg, WPARAM wparam, LPARAM lparam);

@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386 xvfb xauth
+  wine wine64 wine32:i386 fonts-wine xvfb xauth
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   imagemagick
 )

@@ -2,7 +2,7 @@
 #include "settings/settings_procs.h"
 
 #include "engine/filter_settings.h"
-#include "settings/text_format.h"
+#include "settings/line_builder.h"
 
 namespace {
 

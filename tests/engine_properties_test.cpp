@@ -90,10 +90,14 @@ TEST(EngineProperties, IdentityCases) {
 TEST(EngineProperties, HugeToleranceTakesEveryNeighbour) {
   // Any tolerance above 2550 takes all 24 neighbours; computed exactly, a
   // Level of INT_MAX does so for every Dynamic but 11, with no overflow.
+  // At D = 0 (K = 11) the widest pair, key difference 2550, lowers the
+  // tolerance by 2550 / 11 = 231: the lowest Level that still takes every
+  // neighbour (T > 2550 for every pair) is 2551 + 231.
+  constexpr int kLowestLevelTakingAll = 2551 + 2550 / 11;
   std::mt19937 rng(3);
   for (const Geometry& g : kGeometries) {
     TestFrame src = random_frame(rng, g);
-    const auto all_taken = run_filter(src, make_settings(2782, 0)).pixels();
+    const auto all_taken = run_filter(src, make_settings(kLowestLevelTakingAll, 0)).pixels();
     for (int d : {INT_MIN, -1, 0, 10, 12, INT_MAX}) {
       SCOPED_TRACE(testing::Message() << g.w << "x" << g.h << " D=" << d);
       EXPECT_EQ(run_filter(src, make_settings(INT_MAX, d)).pixels(), all_taken);

@@ -54,6 +54,10 @@ constexpr int kPlanes = 4;                 // B, G, R, 4Y
 constexpr int kPlanePitch = 372;           // 16-bit entries per plane row
 constexpr int kMaxTile = kPlanePitch - 4;  // output columns per tile
 constexpr int kBandRows = 64;              // output rows per band
+// Distances to the frame's left and right edge are only compared with 1..3;
+// capped at this they stay within a signed 16-bit lane after the lane index
+// (below 32) is added or subtracted.
+constexpr int kEdgeDistanceCap = 16000;
 constexpr int kPlaneB = 0, kPlaneG = 1, kPlaneR = 2, kPlaneY = 3;
 static_assert(kRingRows * kPlanes * kPlanePitch * sizeof(uint16_t) <= 15 * 1024, "row ring stays within the stack budget");
 
@@ -104,7 +108,7 @@ struct BlockState {
   using Mask = typename Ops::Mask;
   const uint16_t* rows[5];  // ring rows for row offsets -2..+2, at the block's first column
   V y0, sum_b, sum_g, sum_r, passes;
-  Mask edge[5];  // per column offset -2..+2: lanes where the offset clamps to the column itself
+  Mask edge[4];  // per column offset -2, -1, +1, +2: lanes where the offset clamps to the column itself
 };
 
 template <class Ops>
@@ -119,7 +123,7 @@ struct FrameConsts {
 template <class Ops, int R, int O, int kPlane, bool kEdge>
 VELBRIN_INLINE typename Ops::V neighbour(const BlockState<Ops>& st) {
   const uint16_t* p = st.rows[R + 2] + kPlane * kPlanePitch;
-  if constexpr (kEdge && O != 0) return Ops::select(st.edge[O + 2], Ops::load(p), Ops::load(p + O));
+  if constexpr (kEdge && O != 0) return Ops::select(st.edge[O < 0 ? O + 2 : O + 1], Ops::load(p), Ops::load(p + O));
   else return Ops::load(p + O);
 }
 
@@ -292,13 +296,13 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
         // Lanes where a column offset clamps: -2 for columns 0..2, -1 for
         // 0..1, +1 for the last column, +2 for the last two.
         const V lane = Ops::lane_index();
-        const V left = Ops::add(Ops::set1(j < 16000 ? j : 16000), lane);
-        const V right = Ops::sub(Ops::set1(w - 1 - j < 16000 ? w - 1 - j : 16000), lane);
+        const V left = Ops::add(Ops::set1(j < kEdgeDistanceCap ? j : kEdgeDistanceCap), lane);
+        const int to_right = w - 1 - j;
+        const V right = Ops::sub(Ops::set1(to_right < kEdgeDistanceCap ? to_right : kEdgeDistanceCap), lane);
         st.edge[0] = Ops::less(left, Ops::set1(3));
         st.edge[1] = Ops::less(left, Ops::set1(2));
-        st.edge[2] = Ops::less(left, k.zero);  // unused (offset 0 never clamps)
-        st.edge[3] = Ops::less(right, Ops::set1(1));
-        st.edge[4] = Ops::less(right, Ops::set1(2));
+        st.edge[2] = Ops::less(right, Ops::set1(1));
+        st.edge[3] = Ops::less(right, Ops::set1(2));
         smooth_block<Ops, kRule, kShift, true>(st, k, show_noise, out);
       } else {
         smooth_block<Ops, kRule, kShift, false>(st, k, show_noise, out);

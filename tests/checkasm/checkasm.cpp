@@ -114,9 +114,11 @@ std::string case_text(const FrameCase& c, const SmoothParams& s) {
 uint64_t checksum(const GuardedFrame& f) {
   // Pixels only: the padding of a source is never written either, but the
   // pixels are what a faulty kernel would be likely to touch.
-  uint64_t h = 1469598103934665603ull;
+  // 64-bit FNV-1a over the pixel words: any change to one word changes it.
+  constexpr uint64_t kFnvOffsetBasis = 1469598103934665603ull, kFnvPrime = 1099511628211ull;
+  uint64_t h = kFnvOffsetBasis;
   for (int i = 0; i < f.height(); ++i)
-    for (int j = 0; j < f.width(); ++j) h = (h ^ f.at(i, j)) * 1099511628211ull;
+    for (int j = 0; j < f.width(); ++j) h = (h ^ f.at(i, j)) * kFnvPrime;
   return h;
 }
 

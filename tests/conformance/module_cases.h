@@ -1,15 +1,17 @@
-// Cases that drive the built module through registration, instances, the
-// script command, the run procedure and the text procedures.
+// The host-interface conformance cases: the built module loaded as a host
+// loads it and driven through registration, instances, the script command,
+// the run procedure and the text procedures. Written once; run natively
+// under GoogleTest (run_with_gtest.cpp) and under Wine by the Windows test
+// host (tests/win/main.cpp), with the check macros of tests/support/check.h.
 #pragma once
 
 #include <string>
 
-namespace wintest {
+struct ConformanceCase {
+  const char* id;     // a name usable as a GoogleTest parameter name
+  const char* title;  // what the case shows, for the Windows host's report
+  void (*run)(const std::string& module_path);
+};
 
-void module_cases(const std::string& vdf);
-
-// Loads the DLL built from stack_probe_module.cpp (linked like the module)
-// and calls its function that keeps 16 KiB of scratch on the stack.
-void stack_probe_case(const std::string& dll);
-
-}  // namespace wintest
+// The cases, in the order they run; `count` receives how many there are.
+const ConformanceCase* conformance_cases(int* count);

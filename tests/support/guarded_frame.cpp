@@ -57,6 +57,14 @@ void GuardedFrame::fill_all(uint64_t seed) {
   }
 }
 
+std::vector<uint32_t> GuardedFrame::pixels() const {
+  std::vector<uint32_t> out;
+  out.reserve(static_cast<size_t>(w_) * static_cast<size_t>(h_));
+  for (int i = 0; i < h_; ++i)
+    for (int j = 0; j < w_; ++j) out.push_back(at(i, j));
+  return out;
+}
+
 bool GuardedFrame::same_bytes(const GuardedFrame& other, ptrdiff_t* first_diff) const {
   const size_t page = GuardedPages::page_size();
   for (size_t p = 0; p < protected_.size(); ++p) {

@@ -29,6 +29,8 @@ class GuardedFrame {
 
   // Fills every accessible byte (pixels and padding) from a seed.
   void fill_all(uint64_t seed);
+  // The pixels, row 0 first.
+  std::vector<uint32_t> pixels() const;
   // Same accessible bytes as `other` (same geometry); on a difference,
   // reports the first differing word's position relative to row 0.
   bool same_bytes(const GuardedFrame& other, ptrdiff_t* first_diff) const;

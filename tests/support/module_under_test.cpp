@@ -3,7 +3,13 @@
 
 #include <cstring>
 
-namespace wintest {
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace hosttest {
 
 namespace {
 
@@ -34,34 +40,64 @@ FilterFunctions host_functions() {
 
 int unexpected_host_calls() { return g_unexpected_calls; }
 
-std::string windows_path(const std::string& path) {
+std::string native_path(const std::string& path) {
+#if defined(_WIN32)
   if (path.empty() || path[0] != '/') return path;
   std::string out = "Z:" + path;
   for (char& c : out)
     if (c == '/') c = '\\';
   return out;
+#else
+  return path;
+#endif
 }
 
+#if defined(_WIN32)
+
 LoadedModule::LoadedModule(const std::string& path) {
-  handle = LoadLibraryA(windows_path(path).c_str());
-  if (handle == nullptr) {
+  HMODULE h = LoadLibraryA(native_path(path).c_str());
+  if (h == nullptr) {
     error = "LoadLibrary(" + path + ") failed, error " + std::to_string(GetLastError());
     return;
   }
-  init = reinterpret_cast<FilterModuleInitProc>(
-      reinterpret_cast<void*>(GetProcAddress(handle, "VirtualdubFilterModuleInit2")));
-  deinit = reinterpret_cast<FilterModuleDeinitProc>(
-      reinterpret_cast<void*>(GetProcAddress(handle, "VirtualdubFilterModuleDeinit")));
+  handle = h;
+  init = reinterpret_cast<FilterModuleInitProc>(reinterpret_cast<void*>(GetProcAddress(h, "VirtualdubFilterModuleInit2")));
+  deinit =
+      reinterpret_cast<FilterModuleDeinitProc>(reinterpret_cast<void*>(GetProcAddress(h, "VirtualdubFilterModuleDeinit")));
   if (!init || !deinit) error = "entries not found in " + path;
 }
 
 LoadedModule::~LoadedModule() {
-  if (handle) FreeLibrary(handle);
+  if (handle) FreeLibrary(static_cast<HMODULE>(handle));
 }
+
+HINSTANCE LoadedModule::instance_handle() const { return static_cast<HINSTANCE>(handle); }
+
+#else
+
+LoadedModule::LoadedModule(const std::string& path) {
+  handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    error = "dlopen(" + path + ") failed: " + (why ? why : "?");
+    return;
+  }
+  init = reinterpret_cast<FilterModuleInitProc>(dlsym(handle, "VirtualdubFilterModuleInit2"));
+  deinit = reinterpret_cast<FilterModuleDeinitProc>(dlsym(handle, "VirtualdubFilterModuleDeinit"));
+  if (!init || !deinit) error = "entries not found in " + path;
+}
+
+LoadedModule::~LoadedModule() {
+  if (handle) dlclose(handle);
+}
+
+HINSTANCE LoadedModule::instance_handle() const { return nullptr; }
+
+#endif
 
 RegisteredFilter::RegisteredFilter(const std::string& path) : module(path), ff(host_functions()) {
   if (!module.ok()) return;
-  fm.hInstModule = module.handle;
+  fm.hInstModule = module.instance_handle();
   fm.initProc = module.init;
   fm.deinitProc = module.deinit;
   g_host = FakeHost{};
@@ -100,4 +136,4 @@ void Instance::replay_config(int level, int dynamic, int value_type) {
   fa.filter->script_obj->functions[0].func(nullptr, &fa, argv, 2);
 }
 
-}  // namespace wintest
+}  // namespace hosttest

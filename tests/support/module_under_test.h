@@ -1,9 +1,8 @@
-// The module under test as a host sees it: loaded with LoadLibrary, its two
-// entries found with GetProcAddress, and a fake host function table that
-// records what the module hands over. Nothing of the module is linked in.
+// The module under test as a host sees it: loaded as a shared library
+// (dlopen natively, LoadLibrary on Windows), its two entries looked up by
+// name, and a fake host function table that records what the module hands
+// over. Nothing of the module is linked in.
 #pragma once
-
-#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -12,7 +11,7 @@
 #include "host/vd_filter.h"
 #include "tests/support/fake_registration_host.h"
 
-namespace wintest {
+namespace hosttest {
 
 using FakeHost = FakeRegistrationHost;
 inline FakeHost& g_host = g_fake_host;
@@ -22,9 +21,9 @@ inline FakeHost& g_host = g_fake_host;
 FilterFunctions host_functions();
 int unexpected_host_calls();
 
-// Unix paths given on the command line are turned into paths on Wine's Z:
-// drive (the whole Unix file system); Windows paths are kept.
-std::string windows_path(const std::string& path);
+// On Windows, Unix paths given on the command line are turned into paths on
+// Wine's Z: drive (the whole Unix file system); other paths are kept.
+std::string native_path(const std::string& path);
 
 class LoadedModule {
  public:
@@ -34,7 +33,9 @@ class LoadedModule {
   LoadedModule& operator=(const LoadedModule&) = delete;
 
   bool ok() const { return handle != nullptr && init != nullptr && deinit != nullptr; }
-  HMODULE handle = nullptr;
+  // What the host keeps in FilterModule::hInstModule.
+  HINSTANCE instance_handle() const;
+  void* handle = nullptr;
   FilterModuleInitProc init = nullptr;
   FilterModuleDeinitProc deinit = nullptr;
   std::string error;
@@ -78,4 +79,4 @@ class Instance {
   int size_ = 0;
 };
 
-}  // namespace wintest
+}  // namespace hosttest

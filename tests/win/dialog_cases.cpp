@@ -23,10 +23,10 @@ namespace {
 // filled with garbage before InitProc), a test frame for the preview and the
 // recording preview itself.
 struct Session {
-  explicit Session(RegisteredFilter& f) : filter(f), instance(f.def, 0x6B), source(24, 16, 2, false),
+  explicit Session(RegisteredFilter& f) : filter(f), instance(f.def, 0x6B),
+                                          source(24, 16, 26, Placement::kHighGuard),
                                           preview(instance, f.ff, source) {
-    std::mt19937 rng(20240611u);
-    source.fill_picture(rng);
+    fill_picture(source, 20240611u);
     filter.def->initProc(&instance.fa, &filter.ff);
   }
   DialogRun run(const DialogScript& script) {
@@ -326,6 +326,10 @@ void ok_stores_positions(RegisteredFilter& filter) {
     CHECK(d.checked(IDC_DISABLE));
     CHECK_EQ(d.position(IDC_LEVEL), 150);
     d.press_key(IDC_DYNAMIC, VK_RIGHT);
+    // Written behind the dialog's back: OK stores what the dialog shows.
+    s.record().level = 9;
+    s.record().showNoise = 0;
+    s.record().disable = 0;
     before_ok = s.preview.events.size();
     d.ok();
   });
@@ -334,7 +338,7 @@ void ok_stores_positions(RegisteredFilter& filter) {
   CHECK_EQ(s.record().level, 150);
   CHECK_EQ(s.record().dynamic, 6);
   CHECK_EQ(s.record().showNoise, 1);
-  CHECK(s.record().disable != 0);
+  CHECK_EQ(s.record().disable, 1);
 }
 
 void script_values_beyond_range(RegisteredFilter& filter) {
@@ -422,7 +426,7 @@ void dialog_cases(const std::string& vdf, const std::string& self) {
     CHECK(filter.ok());
   });
   if (!filter.ok()) return;
-  HMODULE module = filter.module.handle;
+  HMODULE module = filter.module.instance_handle();
 
   dialog_template_cases(module);
   harness::run_case("dialog: opens with the caption and controls where the template puts them",

@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "engine/filter_settings.h"
-#include "tests/win/guarded_frame.h"
+#include "tests/support/host_frames.h"
 #include "tests/support/module_under_test.h"
 
 namespace wintest {
+
+using namespace hosttest;
 
 struct PreviewEvent {
   enum Kind { kInitButton, kToggle, kRedoFrame, kScroll, kOtherMethod };

@@ -23,7 +23,7 @@ int config_without_template(const std::string& vdf, const std::string& variant) 
   filter.fm.hInstModule = variant == "null-handle" ? nullptr : GetModuleHandleA(nullptr);
   Instance instance(filter.def, 0);
   filter.def->initProc(&instance.fa, &filter.ff);
-  GuardedFrame source(8, 8, 0, false);
+  GuardedFrame source(8, 8, 8, Placement::kLowGuard);
   RecordingPreview preview(instance, filter.ff, source);
   const DialogRun run = run_dialog(instance, filter.ff, preview, [](OpenDialog& d) { d.cancel(); });
   std::printf("ConfigProc returned %d; the dialog %s; %u preview calls\n", run.result,
@@ -40,7 +40,7 @@ int show_dialog(const std::string& vdf, int ms) {
   }
   Instance instance(filter.def, 0);
   filter.def->initProc(&instance.fa, &filter.ff);
-  GuardedFrame source(8, 8, 0, false);
+  GuardedFrame source(8, 8, 8, Placement::kLowGuard);
   RecordingPreview preview(instance, filter.ff, source);
   const DialogRun run = run_dialog(instance, filter.ff, preview, [&](OpenDialog& d) {
     // Let the dialog paint, report where it is, then keep it open.

@@ -19,6 +19,7 @@
 #include "tests/support/harness.h"
 #include "tests/conformance/module_cases.h"
 #include "tests/win/thread_cases.h"
+#include "tests/win/stack_probe_case.h"
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
@@ -28,7 +29,10 @@ int main(int argc, char** argv) {
   }
   const std::string vdf = argv[2];
   if (mode == "module") {
-    wintest::module_cases(vdf);
+    // The conformance cases the native build runs under GoogleTest.
+    int n = 0;
+    const ConformanceCase* cases = conformance_cases(&n);
+    for (int k = 0; k < n; ++k) harness::run_case(cases[k].title, [&] { cases[k].run(vdf); });
     wintest::thread_cases(vdf);
     if (argc > 3) wintest::stack_probe_case(argv[3]);
     return harness::summary();
