@@ -41,8 +41,11 @@ void smooth_frame_c(const SmoothFrame& frame, const SmoothParams& params) {
   const int h = frame.height;
   if (w <= 0 || h <= 0) return;
 
-  // Level and Dynamic are taken once per frame; the switches per pixel.
+  // Level and Dynamic are taken once per frame; switches that are followed
+  // live are read again for every pixel, fixed ones once.
   const PairTolerance tolerance(params.level, params.dynamic);
+  const bool followed = params.live_show_noise != nullptr || params.live_disable != nullptr;
+  SmoothSwitches sw = current_switches(params);
   const ptrdiff_t stride = frame.stride;
 
   for (int i = 0; i < h; ++i) {
@@ -70,7 +73,7 @@ void smooth_frame_c(const SmoothFrame& frame, const SmoothParams& params) {
         }
       }
 
-      const SmoothSwitches sw = current_switches(params);
+      if (followed) sw = current_switches(params);
       uint32_t out = 0;
       for (int c = 0; c < 3; ++c) {
         const int own = channel(centre, c);
