@@ -11,7 +11,7 @@ namespace {
 // thread slowed by other work on the machine (or a second frame) holds up
 // little at the end, yet each band long enough that the two extra rows it
 // converts above and below are little next to its own.
-constexpr int kBandsPerThread = 4;
+constexpr int kBandsPerThread = 8;
 constexpr int kMinBandRows = 16;
 
 struct BandContext {
