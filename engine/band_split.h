@@ -8,7 +8,7 @@
 
 // Frames with fewer pixels run on the calling thread alone: below this the
 // hand-over to other threads costs more than it saves (see README).
-constexpr int kBandMinPixels = 160 * 1024;
+constexpr int kBandMinPixels = 96 * 1024;
 
 struct BandSplit {
   int max_threads = 0;  // threads on this frame at most (0: as many as the pool has)
