@@ -1,8 +1,10 @@
 // Thin glue between the host's activation record and the smoothing kernels:
 // unpack the source bitmap's geometry, take the settings out of the
-// instance's record, and hand both to the kernel.
+// instance's record, and hand both to the frame splitter, which shares
+// large frames' rows among the module's threads.
 #include "engine/run_proc.h"
 
+#include "engine/band_split.h"
 #include "engine/filter_settings.h"
 #include "engine/kernels/smooth.h"
 
@@ -26,6 +28,6 @@ int VDCALL RunProc(const FilterActivation* fa, const FilterFunctions*) {
   // The destination is taken to have the source's geometry: only its pixel
   // pointer is read, and both frames are indexed with the source's stride.
   const SmoothFrame frame{src.data, fa->dst->data, src.w, src.h, smooth_stride(src.w, src.modulo)};
-  smooth_frame(frame, params_of(*static_cast<const FilterSettings*>(fa->filter_data)));
+  smooth_frame_split(frame, params_of(*static_cast<const FilterSettings*>(fa->filter_data)));
   return 0;
 }

@@ -2,6 +2,7 @@
 // binding, and the entries that add it to and remove it from the host.
 #include "module/filter_definition.h"
 
+#include "engine/band_pool.h"
 #include "engine/filter_settings.h"
 #include "engine/run_proc.h"
 #include "settings/settings_procs.h"
@@ -67,6 +68,10 @@ VD_MODULE_EXPORT int VDCALL VirtualdubFilterModuleInit2(FilterModule* fm, const 
 }
 
 VD_MODULE_EXPORT void VDCALL VirtualdubFilterModuleDeinit(FilterModule*, const FilterFunctions* ff) {
+  // Every worker thread is joined here, while the host still holds the
+  // module: after Deinit it may be unloaded, and no thread may outlive it.
+  // (Never from the DLL entry, where waiting for a thread to end deadlocks.)
+  band_pool_stop();
   // After a failed registration there is nothing to remove, and a host's
   // removeFilter is not required to accept a null handle.
   if (g_registered == nullptr) return;

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
-presets=(native native-asan)
+presets=(native native-asan native-tsan)
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
   cmake --preset "$preset" >/dev/null

@@ -49,6 +49,8 @@ const SmoothKernel& best_kernel() {
 
 }  // namespace
 
+const SmoothKernel& smooth_kernel_best() { return best_kernel(); }
+
 int smooth_kernels_supported(SmoothKernel* out, int capacity) {
   const unsigned cpu = usable_features();
   int n = 0;

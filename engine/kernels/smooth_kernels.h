@@ -23,6 +23,9 @@ struct SmoothKernel {
 // written (at most `capacity`).
 int smooth_kernels_supported(SmoothKernel* out, int capacity);
 
+// The kernel smooth_frame runs: the fastest one this processor supports.
+const SmoothKernel& smooth_kernel_best();
+
 // Name of the kernel smooth_frame runs (the last of the list above, read
 // once per process).
 const char* smooth_kernel_chosen();

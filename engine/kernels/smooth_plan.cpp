@@ -79,6 +79,8 @@ bool make_smooth_plan(const SmoothFrame& frame, const SmoothParams& params, Smoo
   const int64_t level = params.level;
   const int64_t divisor = int64_t{11} - params.dynamic;
   plan->params = &params;
+  plan->row_begin = 0;
+  plan->row_end = h;
   if (divisor == 0) {
     plan->rule = PairRule::kEqualKeysOnly;
     plan->multiplier = 0;

@@ -46,6 +46,12 @@ struct SmoothPlan {
   uint16_t multiplier;  // M
   int shift;            // s
   int base;             // fits a signed 16-bit lane
+  // Output rows this call writes: row_begin .. row_end - 1 (the whole frame
+  // unless the caller narrows it). Rows outside are still read as the
+  // neighbours of the band's first and last rows, so a frame cut into bands
+  // comes out the same as in one piece.
+  int row_begin;
+  int row_end;
 };
 
 // Multiplier for the quotient of a key difference by |K|: on success,

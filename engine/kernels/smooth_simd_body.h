@@ -326,8 +326,8 @@ void smooth_frame_tiles(const SmoothFrame& f, const SmoothPlan& plan, const Fram
   // of a band stay in cache and in the address translation buffers while
   // its tiles pass over them. (Destination rows share no words here, so the
   // order of stores does not matter.)
-  for (int band = 0; band < f.height; band += kBandRows) {
-    const int band_end = band + kBandRows < f.height ? band + kBandRows : f.height;
+  for (int band = plan.row_begin; band < plan.row_end; band += kBandRows) {
+    const int band_end = band + kBandRows < plan.row_end ? band + kBandRows : plan.row_end;
     for (int x0 = 0; x0 < w; x0 += tile) {
       const int x1 = x0 + tile < w ? x0 + tile : w;
       // A last tile narrower than one vector starts earlier instead; the

@@ -22,6 +22,7 @@
 #include "tests/support/frame_content.h"
 #include "tests/support/guarded_frame.h"
 #include "tests/checkasm/kernel_timing.h"
+#include "tests/checkasm/threaded_cases.h"
 
 namespace {
 
@@ -500,6 +501,7 @@ int main(int argc, char** argv) {
       {"aliasing", group_aliasing},
       {"live-switches", group_live_switches},
       {"random", [] { group_random(s_seed, g_quick ? 60 : 300); }},
+      {"threaded-bands", [] { check_threaded_bands([](bool ok, const std::string& what) { g_tally.record(ok, what); }, g_quick); }},
   };
   if (list) {
     for (const Group& g : groups) std::printf("%s\n", g.name);

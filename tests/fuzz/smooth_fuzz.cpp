@@ -1,6 +1,7 @@
 // libFuzzer target: derives a frame's size, stride, settings and pixels from
-// the input, runs every kernel this processor supports (and the dispatcher)
-// and the reference, and aborts on the first byte that differs. Frames sit in
+// the input, runs every kernel this processor supports (and the dispatcher,
+// and the run procedure's split into bands of rows on 1, 2, 3 and 64
+// threads) and the reference, and aborts on the first byte that differs. Frames sit in
 // heap blocks of exactly their extent, so AddressSanitizer reports any access
 // outside the pixels' span; padding between rows is compared too, so a
 // write into it shows as a difference.
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/band_pool.h"
+#include "engine/band_split.h"
 #include "engine/kernels/smooth.h"
 #include "engine/kernels/smooth_kernels.h"
 
@@ -77,6 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.show_noise = (switches & 1) ? (switches >> 4) | 1 : 0;
   s.disable = (switches & 2) ? 1 : 0;
   const uint8_t smooth = in.byte();
+  // Rows per band for the split runs: one row, a few, or the default size.
+  const int band_rows = smooth >> 6 == 3 ? 0 : 1 + (smooth >> 6) * ((smooth >> 1) & 7);
 
   // Pixels: from the rest of the input, cycled; with `smooth`, as small
   // steps around a grey so that many pairs sit near their tolerance.
@@ -99,29 +104,49 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   SmoothKernel kernels[8];
   const int n = smooth_kernels_supported(kernels, 8);
+  // Variants 0..n-1: each kernel; n: the dispatcher; n+1..n+4: the split on
+  // kThreads[k] threads.
+  static const int kThreads[] = {1, 2, 3, kBandPoolMaxThreads};
+  static const bool pool_ready = (band_pool_set_threads(kBandPoolMaxThreads), true);
+  (void)pool_ready;
+  const int variants = n + 1 + 4;
+  char name[64];
+  auto run = [&](int k, const SmoothFrame& f) -> const char* {
+    if (k < n) {
+      smooth_frame_with(kernels[k], f, s);
+      return kernels[k].name;
+    }
+    if (k == n) {
+      smooth_frame(f, s);
+      return "smooth_frame";
+    }
+    BandSplit split;
+    split.max_threads = kThreads[k - n - 1];
+    split.band_rows = band_rows;
+    split.min_pixels = 0;
+    smooth_frame_split(f, s, split);
+    std::snprintf(name, sizeof name, "split, %d threads, bands of %d rows", split.max_threads, band_rows);
+    return name;
+  };
   if (in_place) {
     std::vector<uint32_t> expect = src;
     smooth_frame_c(SmoothFrame{expect.data() - l.lo, expect.data() - l.lo, w, h, stride}, s);
-    for (int k = 0; k <= n; ++k) {
+    for (int k = 0; k < variants; ++k) {
       std::vector<uint32_t> got = src;
-      const SmoothFrame f{got.data() - l.lo, got.data() - l.lo, w, h, stride};
-      if (k == n) smooth_frame(f, s);
-      else smooth_frame_with(kernels[k], f, s);
-      if (got != expect) fail(k == n ? "smooth_frame (in place)" : kernels[k].name, l, s, -1);
+      const char* what = run(k, SmoothFrame{got.data() - l.lo, got.data() - l.lo, w, h, stride});
+      if (got != expect) fail(what, l, s, -1);
     }
     return 0;
   }
   std::vector<uint32_t> expect = fill;
   smooth_frame_c(SmoothFrame{src.data() - l.lo, expect.data() - l.lo, w, h, stride}, s);
   const std::vector<uint32_t> original = src;
-  for (int k = 0; k <= n; ++k) {
+  for (int k = 0; k < variants; ++k) {
     std::vector<uint32_t> got = fill;
-    const SmoothFrame f{src.data() - l.lo, got.data() - l.lo, w, h, stride};
-    if (k == n) smooth_frame(f, s);
-    else smooth_frame_with(kernels[k], f, s);
+    const char* what = run(k, SmoothFrame{src.data() - l.lo, got.data() - l.lo, w, h, stride});
     for (size_t q = 0; q < got.size(); ++q)
-      if (got[q] != expect[q]) fail(k == n ? "smooth_frame" : kernels[k].name, l, s, static_cast<ptrdiff_t>(q) + l.lo);
-    if (src != original) fail(k == n ? "smooth_frame (source written)" : kernels[k].name, l, s, -1);
+      if (got[q] != expect[q]) fail(what, l, s, static_cast<ptrdiff_t>(q) + l.lo);
+    if (src != original) fail(what, l, s, -1);
   }
   return 0;
 }

@@ -6,7 +6,11 @@
 #     VirtualdubFilterModuleInit2 and VirtualdubFilterModuleDeinit,
 #     undecorated;
 #   - the only DLLs imported are KERNEL32.dll and USER32.dll (USER32 for the
-#     dialog): no C runtime, libgcc or libstdc++ DLL.
+#     dialog): no C runtime, libgcc or libstdc++ DLL;
+#   - every KERNEL32 function it imports is one that Windows XP already has
+#     (the list below: what the worker threads use), so the module still
+#     loads in old hosts; a newer one (condition variables, slim locks,
+#     GetTickCount64, ...) fails the check until it is judged and listed.
 #
 #   check_vdf_tables.sh <objdump> <noname.vdf> <pei-i386|pei-x86-64> [imports-only]
 #
@@ -50,6 +54,22 @@ for dll in $imports; do
     *) fail "imports $dll; only KERNEL32.dll and USER32.dll are allowed" ;;
   esac
 done
+# KERNEL32 functions present since Windows XP that the module may import.
+xp_kernel32="CloseHandle CreateSemaphoreA CreateSemaphoreW CreateThread DeleteCriticalSection EnterCriticalSection
+  GetCurrentProcess GetCurrentThreadId GetEnvironmentVariableA GetEnvironmentVariableW GetLastError
+  GetProcessAffinityMask GetSystemInfo InitializeCriticalSection InterlockedCompareExchange InterlockedDecrement
+  InterlockedExchange InterlockedIncrement LeaveCriticalSection ReleaseSemaphore ResetEvent SetEvent CreateEventA
+  CreateEventW Sleep SwitchToThread WaitForMultipleObjects WaitForSingleObject"
+kernel32_names=$(printf '%s\n' "$dump" | sed -n '/DLL Name: KERNEL32.dll/,/DLL Name:/p' |
+  awk 'NF == 3 && $2 ~ /^[0-9]+$/ { print $3 }' | sort -u | tr '\n' ' ')
+echo "  KERNEL32 functions: $kernel32_names"
+for name in $kernel32_names; do
+  case " $(echo $xp_kernel32) " in
+    *" $name "*) ;;
+    *) fail "imports KERNEL32 $name, which is not on the list of functions Windows XP has" ;;
+  esac
+done
+
 if [ "$only_imports" != "imports-only" ]; then
   case " $imports" in
     *" USER32.dll "*) ;;

@@ -18,6 +18,7 @@
 #include "tests/win/dialog_cases.h"
 #include "tests/support/harness.h"
 #include "tests/conformance/module_cases.h"
+#include "tests/win/thread_cases.h"
 #include "tests/win/stack_probe_case.h"
 
 int main(int argc, char** argv) {
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
     int n = 0;
     const ConformanceCase* cases = conformance_cases(&n);
     for (int k = 0; k < n; ++k) harness::run_case(cases[k].title, [&] { cases[k].run(vdf); });
+    wintest::thread_cases(vdf);
     if (argc > 3) wintest::stack_probe_case(argv[3]);
     return harness::summary();
   }

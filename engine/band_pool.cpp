@@ -1,0 +1,225 @@
+// The shared worker pool (see band_pool.h). Everything but the band counter
+// is guarded by the one pool lock; a job lives on its caller's stack, and the
+// caller does not return before every worker that joined the job has left
+// it, so no worker touches a job that is gone.
+#include "engine/band_pool.h"
+
+#include <atomic>
+
+#include "engine/band_threads.h"
+
+namespace {
+
+using band_threads::Semaphore;
+using band_threads::Thread;
+
+struct Job {
+  const BandWork* work;
+  std::atomic<int> next_band;
+  int helpers;         // workers inside the job now
+  int max_helpers;     // workers allowed in it
+  Semaphore* done;     // set by the caller once it waits; posted by the last helper to leave
+  Job* next;           // in the list of jobs that workers may join
+};
+
+// Pool state. All of it is constant-initialised (the Windows module runs no
+// static constructors) and guarded by band_threads::lock().
+Job* g_jobs = nullptr;
+Thread* g_workers[kBandPoolMaxThreads];
+int g_worker_count = 0;
+int g_threads = 0;         // threads per frame aimed for; 0 until the pool starts
+int g_sleeping = 0;        // workers waiting for work and not yet woken
+bool g_stopping = false;
+Semaphore* g_wake = nullptr;  // workers wait on it for work
+int g_retry_countdown = 0;    // frames to let pass before creating threads again
+
+// Completion semaphores of finished calls, kept for the next callers.
+constexpr int kSpareDone = 16;
+Semaphore* g_spare_done[kSpareDone];
+int g_spare_count = 0;
+
+// Test hooks.
+int g_forced_threads = 0;
+int g_allowed_starts = 0;
+int g_refused_starts = 0;
+int g_start_attempts = 0;
+
+int clamp_threads(int n) { return n < 1 ? 1 : (n > kBandPoolMaxThreads ? kBandPoolMaxThreads : n); }
+
+int decide_threads() {
+  if (g_forced_threads > 0) return clamp_threads(g_forced_threads);
+  const int processors = band_threads::processors_available();
+  const int asked = band_threads::threads_from_environment();
+  return clamp_threads(asked > 0 && asked < processors ? asked : processors);
+}
+
+// Creates the workers still missing. Called with the lock held; the new
+// workers wait for it before they look for work.
+void start_workers() {
+  ++g_start_attempts;
+  if (g_wake == nullptr) g_wake = band_threads::semaphore_create();
+  while (g_wake != nullptr && g_worker_count < g_threads - 1) {
+    bool refuse = false;
+    if (g_allowed_starts > 0) --g_allowed_starts;
+    else if (g_refused_starts > 0) refuse = (--g_refused_starts, true);
+    Thread* t = refuse ? nullptr : band_threads::thread_start(nullptr);
+    if (t == nullptr) break;
+    g_workers[g_worker_count++] = t;
+  }
+  if (g_worker_count < g_threads - 1) g_retry_countdown = kBandPoolRetryFrames;
+}
+
+// The oldest job with bands left and room for another worker.
+Job* job_to_join() {
+  for (Job* j = g_jobs; j != nullptr; j = j->next)
+    if (j->helpers < j->max_helpers && j->next_band.load(std::memory_order_relaxed) < j->work->bands) return j;
+  return nullptr;
+}
+
+void run_bands(Job& job) {
+  const BandWork& w = *job.work;
+  for (;;) {
+    const int band = job.next_band.fetch_add(1, std::memory_order_relaxed);
+    if (band >= w.bands) return;
+    w.run(w.context, band);
+  }
+}
+
+void unlink(Job* job) {
+  for (Job** p = &g_jobs; *p != nullptr; p = &(*p)->next)
+    if (*p == job) {
+      *p = job->next;
+      return;
+    }
+}
+
+}  // namespace
+
+void band_pool_worker_main(void*) {
+  band_threads::lock();
+  while (!g_stopping) {
+    Job* job = job_to_join();
+    if (job == nullptr) {
+      ++g_sleeping;
+      band_threads::unlock();
+      band_threads::semaphore_wait(g_wake);
+      band_threads::lock();
+      continue;
+    }
+    ++job->helpers;
+    band_threads::unlock();
+    run_bands(*job);
+    band_threads::lock();
+    // The caller may be waiting for this; after the post (and the unlock
+    // that follows) the job may be gone.
+    if (--job->helpers == 0 && job->done != nullptr) band_threads::semaphore_post(job->done, 1);
+  }
+  band_threads::unlock();
+}
+
+int band_pool_threads() {
+  band_threads::lock();
+  if (g_threads == 0) g_threads = decide_threads();
+  if (g_worker_count < g_threads - 1) {
+    if (g_retry_countdown > 0) --g_retry_countdown;
+    else start_workers();
+  }
+  const int threads = g_worker_count + 1;
+  band_threads::unlock();
+  return threads;
+}
+
+void band_pool_run(const BandWork& work) {
+  Job job;
+  job.work = &work;
+  job.next_band.store(0, std::memory_order_relaxed);
+  job.helpers = 0;
+  job.max_helpers = work.max_threads - 1;
+  job.done = nullptr;
+  job.next = nullptr;
+
+  band_threads::lock();
+  Job** tail = &g_jobs;
+  while (*tail != nullptr) tail = &(*tail)->next;
+  *tail = &job;
+  // Wake no more workers than the job can use.
+  int wake = g_sleeping;
+  if (wake > job.max_helpers) wake = job.max_helpers;
+  if (wake > work.bands - 1) wake = work.bands - 1;
+  if (wake < 0) wake = 0;
+  g_sleeping -= wake;
+  band_threads::unlock();
+  if (wake > 0) band_threads::semaphore_post(g_wake, wake);
+
+  run_bands(job);
+
+  // Every band has been taken. No worker joins once the job is unlinked;
+  // wait for those inside to finish theirs.
+  band_threads::lock();
+  unlink(&job);
+  if (job.helpers > 0) {
+    Semaphore* done = g_spare_count > 0 ? g_spare_done[--g_spare_count] : band_threads::semaphore_create();
+    if (done == nullptr) {
+      // No semaphore to sleep on: look again now and then until they are out.
+      while (job.helpers > 0) {
+        band_threads::unlock();
+        band_threads::pause();
+        band_threads::lock();
+      }
+    } else {
+      job.done = done;
+      band_threads::unlock();
+      band_threads::semaphore_wait(done);
+      band_threads::lock();
+      if (g_spare_count < kSpareDone) g_spare_done[g_spare_count++] = done;
+      else band_threads::semaphore_destroy(done);
+    }
+  }
+  band_threads::unlock();
+}
+
+void band_pool_stop() {
+  band_threads::lock();
+  g_stopping = true;
+  const int count = g_worker_count;
+  if (count > 0) band_threads::semaphore_post(g_wake, count);
+  band_threads::unlock();
+
+  // Workers finish the loop they are in and see g_stopping; none holds a job
+  // (no frame runs while the host calls Deinit).
+  for (int k = 0; k < count; ++k) band_threads::thread_join(g_workers[k]);
+
+  band_threads::lock();
+  for (int k = 0; k < count; ++k) g_workers[k] = nullptr;
+  g_worker_count = 0;
+  if (g_wake != nullptr) band_threads::semaphore_destroy(g_wake);
+  g_wake = nullptr;
+  while (g_spare_count > 0) band_threads::semaphore_destroy(g_spare_done[--g_spare_count]);
+  g_threads = 0;
+  g_sleeping = 0;
+  g_retry_countdown = 0;
+  g_stopping = false;
+  band_threads::unlock();
+  band_threads::release();
+}
+
+BandPoolState band_pool_state() {
+  band_threads::lock();
+  const BandPoolState s{g_worker_count, g_threads, g_start_attempts};
+  band_threads::unlock();
+  return s;
+}
+
+void band_pool_set_threads(int threads) {
+  band_pool_stop();
+  band_threads::lock();
+  g_forced_threads = threads;
+  band_threads::unlock();
+}
+
+void band_pool_fail_thread_starts(int allowed, int refused) {
+  band_threads::lock();
+  g_allowed_starts = allowed;
+  g_refused_starts = refused;
+  band_threads::unlock();
+}

@@ -1,0 +1,114 @@
+// Many host threads at once, as a host that filters several frames
+// concurrently: each thread has its own instance with its own settings and
+// runs frames of random sizes (below and above the size at which the module
+// shares a frame among its threads) through the run procedure; every output
+// is compared with the reference. Between rounds the module is deinitialised,
+// unloaded and loaded again. Built in every native preset; the native-tsan
+// preset runs it under ThreadSanitizer.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/band_split.h"
+#include "engine/kernels/smooth.h"
+#include "tests/support/fake_registration_host.h"
+#include "tests/support/frame_support.h"
+
+namespace {
+
+using namespace velbrin_test;
+
+constexpr int kRounds = 3;
+constexpr int kHostThreads = 6;
+constexpr int kFramesPerThread = 4;
+
+struct HostThreadResult {
+  int frames = 0;
+  std::vector<std::string> failures;
+};
+
+// One host thread: its own instance record, settings given through the
+// script command (Level, Dynamic) and the record (Show noise, Disable).
+void host_thread(FilterDefinition* def, FilterFunctions* ff, unsigned seed, HostThreadResult* result) {
+  std::mt19937 rng(seed);
+  std::vector<unsigned char> record(size_t(def->inst_data_size), 0xCD);
+  FilterActivation fa{};
+  fa.filter = def;
+  fa.filter_data = record.data();
+  if (def->initProc(&fa, ff) != 0) {
+    result->failures.push_back("initProc failed");
+    return;
+  }
+  CScriptValue argv[2] = {};
+  argv[0].type = argv[1].type = kScriptInt;
+  argv[0].value.i = int(rng() % 500);
+  argv[1].value.i = int(rng() % 13) - 1;
+  def->script_obj->functions[0].func(nullptr, &fa, argv, 2);
+  FilterSettings& settings = *reinterpret_cast<FilterSettings*>(record.data());
+  settings.showNoise = rng() % 4 == 0;
+  settings.disable = rng() % 8 == 0;
+
+  for (int n = 0; n < kFramesPerThread; ++n) {
+    // Every other frame is large enough to be shared among threads.
+    const bool large = n % 2 == 0;
+    const int w = large ? 400 + int(rng() % 200) : 1 + int(rng() % 120);
+    const int h = large ? kBandMinPixels / 400 + 1 + int(rng() % 60) : 1 + int(rng() % 40);
+    TestFrame src(w, h, int(rng() % 5), rng() % 2 == 0);
+    for (int i = 0; i < h; ++i)
+      for (int j = 0; j < w; ++j) src.at(i, j) = rng() % 3 ? grey(100 + int(rng() % 40)) : uint32_t(rng());
+    TestFrame dst(w, h, src.pad, src.bottom_up), want(w, h, src.pad, src.bottom_up);
+    smooth_frame_c(SmoothFrame{src.row0(), want.row0(), w, h, src.pitch_words()},
+                   SmoothParams{settings.level, settings.dynamic, settings.showNoise, settings.disable});
+    VFBitmap sb = bitmap_of(src), db = bitmap_of(dst);
+    fa.src = &sb;
+    fa.dst = &db;
+    if (def->runProc(&fa, ff) != 0) result->failures.push_back("runProc failed");
+    if (dst.pixels() != want.pixels() || !dst.padding_untouched())
+      result->failures.push_back("thread " + std::to_string(seed) + " frame " + std::to_string(n) + " " +
+                                 std::to_string(w) + "x" + std::to_string(h) + " L=" + std::to_string(settings.level) +
+                                 " D=" + std::to_string(settings.dynamic) + " differs from the reference");
+    ++result->frames;
+  }
+}
+
+TEST(ThreadStress, ManyHostThreadsThenDeinitAndReload) {
+  for (int round = 0; round < kRounds; ++round) {
+    // Different pool sizes per round: the variable is read when the pool starts.
+    const char* threads[] = {"", "3", "2"};
+    setenv("VELBRIN_THREADS", threads[round % 3], 1);
+    void* module = dlopen(VELBRIN_NATIVE_MODULE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    auto init = reinterpret_cast<FilterModuleInitProc>(dlsym(module, "VirtualdubFilterModuleInit2"));
+    auto deinit = reinterpret_cast<FilterModuleDeinitProc>(dlsym(module, "VirtualdubFilterModuleDeinit"));
+    ASSERT_TRUE(init && deinit);
+    g_fake_host = FakeRegistrationHost{};
+    FilterModule fm{};
+    FilterFunctions ff{};
+    ff.addFilter = fake_add_filter;
+    ff.removeFilter = fake_remove_filter;
+    int version = 0, compatible = 0;
+    ASSERT_EQ(init(&fm, &ff, version, compatible), 0);
+    FilterDefinition* def = g_fake_host.added.at(0);
+
+    std::vector<HostThreadResult> results(kHostThreads);
+    std::vector<std::thread> hosts;
+    for (int t = 0; t < kHostThreads; ++t)
+      hosts.emplace_back(host_thread, def, &ff, unsigned(round * 100 + t), &results[size_t(t)]);
+    for (std::thread& t : hosts) t.join();
+    for (const HostThreadResult& r : results) {
+      EXPECT_EQ(r.frames, kFramesPerThread);
+      for (const std::string& f : r.failures) ADD_FAILURE() << "round " << round << ": " << f;
+    }
+
+    deinit(&fm, &ff);
+    EXPECT_EQ(dlclose(module), 0);
+  }
+  unsetenv("VELBRIN_THREADS");
+}
+
+}  // namespace
