@@ -4,10 +4,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <thread>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -17,6 +19,11 @@ extern "C" {
 
 #include "cli/cli_error.h"
 #include "cli/media_input.h"
+
+int encoder_threads() {
+  constexpr int kFewest = 3;  // keeps a two-core machine's encoder busy while it waits on frames
+  return std::max(kFewest, int(std::thread::hardware_concurrency()));
+}
 
 namespace {
 
@@ -128,7 +135,7 @@ void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInpu
     }
     e->field_order = dec->field_order;
     // A picture is one frame: frame threads would only hold more copies of it.
-    e->thread_count = picture_ ? 1 : kEncoderThreads;
+    e->thread_count = picture_ ? 1 : encoder_threads();
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (choice.fixed_quantiser) {
       e->flags |= AV_CODEC_FLAG_QSCALE;

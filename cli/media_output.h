@@ -20,10 +20,12 @@
 class MediaInput;
 class TempOutput;
 
-// Threads each encoder runs on. A fixed number, not the machine's or
-// --threads: x264 gives other bytes for other thread counts, and the output
-// must depend only on the input and the settings.
-constexpr int kEncoderThreads = 3;
+// Threads each video encoder runs on: the machine's processor count, at
+// least three. Not --threads: x264 gives other bytes for other thread
+// counts, and --threads must never change the output (it only narrows the
+// processors the run may use). The online processor count is read, which
+// narrowing the run's affinity leaves alone.
+int encoder_threads();
 
 class MediaOutput {
  public:
