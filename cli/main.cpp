@@ -79,8 +79,8 @@ HostFrame comparison_of(const AVFrame& decoded, const LoadedFilterModule& module
 
 // --threads N: the whole run (decoder, workers, encoder threads) is kept on
 // N of the processors the process may use, so N is what it costs the
-// machine; the encoder's own thread count stays fixed, so the output does not
-// change with N.
+// machine; the encoder's own thread count never follows N, so the output
+// does not change with N.
 void keep_to_processors(int n) {
   cpu_set_t allowed, chosen;
   CPU_ZERO(&allowed);

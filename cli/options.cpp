@@ -62,6 +62,15 @@ namespace {
 using ValueHandler = std::function<void(Options& o, const std::string& name, const std::string& value)>;
 using FlagHandler = std::function<void(Options& o)>;
 
+// A value that names something (a file, an encoder, a format): any text but
+// the empty one, which is always a slip.
+ValueHandler text_into(std::string Options::*field, const char* expected) {
+  return [field, expected](Options& o, const std::string& name, const std::string& value) {
+    if (value.empty()) throw usage_error(name + ": " + expected);
+    o.*field = value;
+  };
+}
+
 // Options that take a value, each with the step that reads it.
 const std::map<std::string, ValueHandler>& value_options() {
   static const std::map<std::string, ValueHandler> table = {
@@ -79,32 +88,12 @@ const std::map<std::string, ValueHandler>& value_options() {
       {"--threads", [](Options& o, auto& n, auto& v) { o.threads = int_value(n, v, 1, 256); }},
       {"--frames", [](Options& o, auto& n, auto& v) { o.frames = frame_range(n, v); }},
       {"--crf", [](Options& o, auto& n, auto& v) { o.crf = int_value(n, v, 0, 63); }},
-      {"--codec",
-       [](Options& o, auto& n, auto& v) {
-         if (v.empty()) throw usage_error(n + ": expected an encoder name");
-         o.codec = v;
-       }},
-      {"--compare",
-       [](Options& o, auto& n, auto& v) {
-         if (v.empty()) throw usage_error(n + ": expected a file name");
-         o.compare_path = v;
-       }},
-      {"--progress",
-       [](Options& o, auto& n, auto& v) {
-         if (v.empty()) throw usage_error(n + ": expected a file name, or - for standard error");
-         o.progress_path = v;
-       }},
-      {"--format",
-       [](Options& o, auto& n, auto& v) {
-         if (v.empty()) throw usage_error(n + ": expected a format name such as matroska, nut or yuv4mpegpipe");
-         o.format = v;
-       }},
+      {"--codec", text_into(&Options::codec, "expected an encoder name")},
+      {"--compare", text_into(&Options::compare_path, "expected a file name")},
+      {"--progress", text_into(&Options::progress_path, "expected a file name, or - for standard error")},
+      {"--format", text_into(&Options::format, "expected a format name such as matroska, nut or yuv4mpegpipe")},
       {"--at", [](Options& o, auto& n, auto& v) { o.compare_at = frame_number(n, v, v); }},
-      {"--module",
-       [](Options& o, auto& n, auto& v) {
-         if (v.empty()) throw usage_error(n + ": expected a file name");
-         o.module_path = v;
-       }},
+      {"--module", text_into(&Options::module_path, "expected a file name")},
   };
   return table;
 }
