@@ -129,6 +129,12 @@ Picture reference_filter(const Picture& in, const FilterSettings& settings) {
   return out;
 }
 
+std::vector<Picture> reference_filter_each(const std::vector<Picture>& in, const FilterSettings& settings) {
+  std::vector<Picture> out;
+  for (const Picture& p : in) out.push_back(reference_filter(p, settings));
+  return out;
+}
+
 FilterSettings settings_of(int level, int dynamic, bool show_noise, bool disable) {
   FilterSettings s{};
   s.level = level;

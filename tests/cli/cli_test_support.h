@@ -41,6 +41,8 @@ std::vector<Picture> decode_frames(const std::string& path, int width, int heigh
 // What the host's filter makes of a picture: the picture is laid out bottom
 // row first, as the host hands it over, and run through smooth_frame_c.
 Picture reference_filter(const Picture& in, const FilterSettings& settings);
+// The same for every picture of a sequence.
+std::vector<Picture> reference_filter_each(const std::vector<Picture>& in, const FilterSettings& settings);
 
 FilterSettings settings_of(int level, int dynamic, bool show_noise = false, bool disable = false);
 
@@ -68,6 +70,23 @@ void ffmpeg(const std::vector<std::string>& args);
 // A small noisy clip: testsrc2 with noise, `frames` frames at 25 per second,
 // FFV1 in RGB (so its decoded frames are exact), with a sine tone when `audio`.
 void make_noisy_clip(const std::string& path, int width, int height, int frames, bool audio);
+
+// A suite sharing one scratch folder that holds a 32x24 noisy clip of
+// `Frames` frames, clip.mkv, made once for all its tests.
+template <typename Suite, int Frames>
+class SmallClipSuite : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new ScratchDir();
+    make_noisy_clip(*dir_ / "clip.mkv", 32, 24, Frames, false);
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static std::string clip() { return *dir_ / "clip.mkv"; }
+  static inline ScratchDir* dir_ = nullptr;
+};
 
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);

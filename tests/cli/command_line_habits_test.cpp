@@ -11,17 +11,7 @@
 namespace velbrin_cli_test {
 namespace {
 
-class CommandLineHabits : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new ScratchDir();
-    make_noisy_clip(*dir_ / "clip.mkv", 32, 24, 2, false);
-  }
-  static void TearDownTestSuite() { delete dir_; }
-  static std::string clip() { return *dir_ / "clip.mkv"; }
-  static ScratchDir* dir_;
-};
-ScratchDir* CommandLineHabits::dir_ = nullptr;
+class CommandLineHabits : public SmallClipSuite<CommandLineHabits, 2> {};
 
 TEST_F(CommandLineHabits, SettingsOutsideTheDialogsRangesAreRefused) {
   const std::string hint = " (--config 'Config(L, D)' takes any value a saved script can hold)\n";

@@ -25,11 +25,6 @@ class FilterResults : public testing::Test {
     delete input_;
     delete dir_;
   }
-  static std::vector<Picture> expected(const std::vector<Picture>& in, const FilterSettings& s) {
-    std::vector<Picture> out;
-    for (const Picture& p : in) out.push_back(reference_filter(p, s));
-    return out;
-  }
   static ScratchDir* dir_;
   static std::vector<Picture>* input_;
 };
@@ -59,14 +54,14 @@ TEST_F(FilterResults, LosslessVideoEqualsTheReference) {
     args.insert(args.end(), {"-q", "-y", *dir_ / "clip.mkv", out});
     const RunResult r = run_velbrin(args);
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(first_difference(expected(*input_, c.settings), decode_frames(out, kW, kH)), "");
+    EXPECT_EQ(first_difference(reference_filter_each(*input_, c.settings), decode_frames(out, kW, kH)), "");
   }
   // Every video container gets a lossless codec that keeps the pixels exactly.
   for (const char* name : {"out.mp4", "out.avi", "out.webm"}) {
     SCOPED_TRACE(name);
     const RunResult r = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", *dir_ / name});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(first_difference(expected(*input_, settings_of(100, 5)), decode_frames(*dir_ / name, kW, kH)), "");
+    EXPECT_EQ(first_difference(reference_filter_each(*input_, settings_of(100, 5)), decode_frames(*dir_ / name, kW, kH)), "");
   }
 }
 
@@ -113,17 +108,17 @@ TEST_F(FilterResults, ThreadCountDoesNotChangeTheOutput) {
   const std::vector<Picture> one = decode_frames(*dir_ / "t1.mkv", kW, kH);
   EXPECT_EQ(one.size(), size_t(kFrames));
   EXPECT_EQ(first_difference(one, decode_frames(*dir_ / "t3.mkv", kW, kH)), "");
-  EXPECT_EQ(first_difference(expected(*input_, settings_of(100, 5)), one), "");
+  EXPECT_EQ(first_difference(reference_filter_each(*input_, settings_of(100, 5)), one), "");
 }
 
 TEST_F(FilterResults, FrameRangeKeepsTheChosenFrames) {
   const RunResult r = run_velbrin({"-q", "-y", "--frames", "2-5", *dir_ / "clip.mkv", *dir_ / "part.mkv"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::vector<Picture> chosen(input_->begin() + 2, input_->begin() + 6);
-  EXPECT_EQ(first_difference(expected(chosen, settings_of(100, 5)), decode_frames(*dir_ / "part.mkv", kW, kH)), "");
+  EXPECT_EQ(first_difference(reference_filter_each(chosen, settings_of(100, 5)), decode_frames(*dir_ / "part.mkv", kW, kH)), "");
   const RunResult one = run_velbrin({"-q", "-y", "--frames", "6", *dir_ / "clip.mkv", *dir_ / "six.png"});
   ASSERT_EQ(one.exit_code, 0) << one.err;
-  EXPECT_EQ(first_difference(expected({(*input_)[6]}, settings_of(100, 5)), decode_frames(*dir_ / "six.png", kW, kH)),
+  EXPECT_EQ(first_difference(reference_filter_each({(*input_)[6]}, settings_of(100, 5)), decode_frames(*dir_ / "six.png", kW, kH)),
             "");
 }
 
@@ -206,7 +201,7 @@ TEST_F(FilterResults, AudioTheContainerCannotHoldIsReencoded) {
     const std::vector<std::string> times = probe_each(*dir_ / c.name, "a", "packet", "pts_time");
     ASSERT_FALSE(times.empty());
     EXPECT_NEAR(std::stod(times.back().substr(1)), in_seconds, 0.05);
-    EXPECT_EQ(first_difference(expected(*input_, settings_of(100, 5)), decode_frames(*dir_ / c.name, kW, kH)), "");
+    EXPECT_EQ(first_difference(reference_filter_each(*input_, settings_of(100, 5)), decode_frames(*dir_ / c.name, kW, kH)), "");
   }
 }
 
@@ -223,7 +218,7 @@ TEST_F(FilterResults, LossyOutputStaysClose) {
   ffmpeg({"-i", *dir_ / "exact.mkv", "-sws_flags", "bicubic+accurate_rnd+bitexact",
           "-c:v", "libx264", "-crf", "4", "-pix_fmt", "yuv420p", *dir_ / "by-ffmpeg.mp4"});
   EXPECT_EQ(probe_each(*dir_ / "lossy.mp4", "v", "stream", "pix_fmt"), (std::vector<std::string>{"\"yuv420p\""}));
-  const std::vector<Picture> want = expected(*input_, settings_of(100, 5));
+  const std::vector<Picture> want = reference_filter_each(*input_, settings_of(100, 5));
   const std::vector<Picture> ours = decode_frames(*dir_ / "lossy.mp4", kW, kH);
   const std::vector<Picture> theirs = decode_frames(*dir_ / "by-ffmpeg.mp4", kW, kH);
   ASSERT_EQ(ours.size(), want.size());
@@ -245,7 +240,7 @@ TEST_F(FilterResults, YuvVideoUsesTheDocumentedConversion) {
   ffmpeg({"-i", *dir_ / "clip.mkv", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-crf", "18", in});
   const RunResult r = run_velbrin({"-q", "-y", "--lossless", "--level", "250", in, *dir_ / "yuv.mkv"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(first_difference(expected(decode_frames(in, kW, kH), settings_of(250, 5)), decode_frames(*dir_ / "yuv.mkv", kW, kH)),
+  EXPECT_EQ(first_difference(reference_filter_each(decode_frames(in, kW, kH), settings_of(250, 5)), decode_frames(*dir_ / "yuv.mkv", kW, kH)),
             "");
 }
 
@@ -272,7 +267,7 @@ TEST_F(FilterResults, PicturesKeepTheirKind) {
         run_program({"ffprobe", "-v", "error", "-show_entries", "stream=pix_fmt", "-of", "csv=p=0", out}).out;
     EXPECT_EQ(fmt, std::string(c.out_pix_fmt) + "\n");
     const std::vector<Picture> source = decode_frames(in, kW, kH), result = decode_frames(out, kW, kH);
-    EXPECT_EQ(first_difference(expected(source, settings_of(180, 5)), result), "");
+    EXPECT_EQ(first_difference(reference_filter_each(source, settings_of(180, 5)), result), "");
     if (std::string(c.pix_fmt) == "rgba") {
       // The filter leaves alpha alone; the picture keeps the input's.
       for (size_t k = 0; k < source[0].words.size(); ++k)
@@ -290,7 +285,7 @@ TEST_F(FilterResults, ImageSequenceOutput) {
   for (int k = 1; k < kFrames; ++k) names.push_back("f00" + std::to_string(k) + ".png");
   EXPECT_EQ(out.entries(), names);
   // Read back as FFmpeg reads a sequence.
-  EXPECT_EQ(first_difference(expected(std::vector<Picture>(input_->begin() + 1, input_->end()), settings_of(100, 7)),
+  EXPECT_EQ(first_difference(reference_filter_each(std::vector<Picture>(input_->begin() + 1, input_->end()), settings_of(100, 7)),
                              decode_frames(out / "f%03d.png", kW, kH)),
             "");
 }
@@ -311,7 +306,7 @@ TEST_F(FilterResults, TinyAndOddSizes) {
             "-pix_fmt", c.pix_fmt, in});
     const RunResult r = run_velbrin({"-q", "-y", "--level", "300", "--dynamic", "9", in, out});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(first_difference(expected(decode_frames(in, c.w, c.h), settings_of(300, 9)), decode_frames(out, c.w, c.h)),
+    EXPECT_EQ(first_difference(reference_filter_each(decode_frames(in, c.w, c.h), settings_of(300, 9)), decode_frames(out, c.w, c.h)),
               "");
   }
 }

@@ -46,8 +46,7 @@ TEST(MixedSequence, EveryPictureKeepsItsColourAndAlpha) {
       make_picture(in, int(k), c.kinds[k]);
       input.push_back(decode_frames(in, kW, kH).at(0));
     }
-    std::vector<Picture> expected;
-    for (const Picture& p : input) expected.push_back(reference_filter(p, settings_of(100, 5)));
+    const std::vector<Picture> expected = reference_filter_each(input, settings_of(100, 5));
 
     // Pictures: each compared with the reference, alpha with the input's.
     RunResult r = run_velbrin({"-q", dir / "in%d.png", dir / "out%d.png"});

@@ -47,9 +47,7 @@ class OutputDefaults : public testing::Test {
   }
   static void TearDownTestSuite() { delete dir_; }
   static std::vector<Picture> filtered(const std::string& input) {
-    std::vector<Picture> out;
-    for (const Picture& p : decode_frames(input, kW, kH)) out.push_back(reference_filter(p, settings_of(100, 5)));
-    return out;
+    return reference_filter_each(decode_frames(input, kW, kH), settings_of(100, 5));
   }
   static ScratchDir* dir_;
 };

@@ -18,17 +18,7 @@
 namespace velbrin_cli_test {
 namespace {
 
-class OutputFiles : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new ScratchDir();
-    make_noisy_clip(*dir_ / "clip.mkv", 32, 24, 3, false);
-  }
-  static void TearDownTestSuite() { delete dir_; }
-  static std::string clip() { return *dir_ / "clip.mkv"; }
-  static ScratchDir* dir_;
-};
-ScratchDir* OutputFiles::dir_ = nullptr;
+class OutputFiles : public SmallClipSuite<OutputFiles, 3> {};
 
 mode_t mode_of(const std::string& path) {
   struct stat st {};

@@ -36,9 +36,7 @@ class PipesAndFolders : public testing::Test {
   }
   static std::string clip() { return *dir_ / "clip.mkv"; }
   static std::vector<Picture> filtered(const std::vector<Picture>& in) {
-    std::vector<Picture> out;
-    for (const Picture& p : in) out.push_back(reference_filter(p, settings_of(100, 5)));
-    return out;
+    return reference_filter_each(in, settings_of(100, 5));
   }
   static ScratchDir* dir_;
   static std::vector<Picture>* input_;
