@@ -1,9 +1,9 @@
 // Output names of several inputs written into one folder.
 #include "cli/folder_outputs.h"
 
-#include <sys/stat.h>
-
 #include <map>
+
+#include "cli/overwrite_guard.h"
 
 namespace {
 
@@ -12,24 +12,7 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string folder_of(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool same_inode(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 }  // namespace
-
-bool is_same_file(const std::string& input, const std::string& output) {
-  if (input == "-" || output == "-") return false;
-  if (same_inode(input, output)) return true;
-  return base_name(input) == base_name(output) && same_inode(folder_of(input), folder_of(output));
-}
 
 std::vector<FolderJob> plan_folder_outputs(const std::vector<std::string>& inputs, const std::string& folder) {
   std::string prefix = folder;
@@ -47,7 +30,7 @@ std::vector<FolderJob> plan_folder_outputs(const std::vector<std::string>& input
       if (auto [it, fresh] = first_with_name.emplace(name, in); !fresh)
         job.refusal = "'" + in + "' would be written to '" + job.output + "' as '" + it->second +
                       "' is; not written (filter inputs of the same name into different folders)";
-      else if (is_same_file(in, job.output))
+      else if (!input_written_over(job.output, {in}).empty())
         job.refusal = "'" + in + "' would be written over itself; not written (choose another folder)";
     }
     jobs.push_back(job);

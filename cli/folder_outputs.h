@@ -13,8 +13,3 @@ struct FolderJob {
 };
 
 std::vector<FolderJob> plan_folder_outputs(const std::vector<std::string>& inputs, const std::string& folder);
-
-// Whether writing `output` would replace `input` itself: the same file
-// (also through a link), or the same name in the same folder (an image
-// sequence's pattern, which names no file of its own).
-bool is_same_file(const std::string& input, const std::string& output);

@@ -26,6 +26,7 @@
 #include "cli/media_output.h"
 #include "cli/options.h"
 #include "cli/output_choice.h"
+#include "cli/overwrite_guard.h"
 #include "cli/pipeline.h"
 #include "cli/progress.h"
 #include "cli/progress_report.h"
@@ -100,8 +101,26 @@ void check_names(const Options& o) {
   if (!o.output.empty() && o.output == o.compare_path) throw usage_error("OUTPUT and --compare name the same file");
   // With -y the input would be read while its own replacement is written.
   for (const std::string& out : {o.output, o.compare_path})
-    if (!out.empty() && is_same_file(o.input, out))
-      throw usage_error("'" + out + "' is the input itself; name another file");
+    if (const std::string file = input_written_over(out, {o.input}); !file.empty())
+      throw usage_error(file == o.input ? "'" + out + "' is the input itself; name another file"
+                                        : "'" + out + "' would write over the input's picture '" + file +
+                                              "'; name another file");
+}
+
+// The --progress file is opened before the first input is read, and is
+// written in place: it must be neither an input nor an output.
+void check_progress_target(const Options& o) {
+  const std::string& p = o.progress_path;
+  if (p.empty() || p == "-") return;
+  if (const std::string file = input_written_over(p, o.inputs); !file.empty())
+    throw usage_error("--progress: '" + p + "' is " + (file == p ? "an input" : "the input '" + file + "'") +
+                      "; name another file");
+  std::vector<std::string> outputs = {o.output, o.compare_path};
+  if (!o.output_folder.empty())
+    for (const FolderJob& job : plan_folder_outputs(o.inputs, o.output_folder)) outputs.push_back(job.output);
+  for (const std::string& out : outputs)
+    if (!out.empty() && (is_same_file(p, out) || writes_over(out, p)))
+      throw usage_error("--progress: '" + p + "' is also an output; name another file");
 }
 
 // The output's choice, its temporary file and the writer, made in that
@@ -316,6 +335,7 @@ int run(const Options& o) {
   if (o.verbose) std::fprintf(stderr, "velbrin: filter module '%s'\n", module_path.c_str());
   LoadedFilterModule module(module_path);
   const FilterInstance described(module, InstanceSettings{o.level, o.dynamic, o.show_noise, o.disable});
+  check_progress_target(o);
   std::optional<ProgressReport> report;
   if (!o.progress_path.empty()) report.emplace(o.progress_path, o.overwrite);
   ProgressReport* report_ptr = report ? &*report : nullptr;

@@ -10,21 +10,12 @@
 
 #include "cli/cli_error.h"
 #include "cli/sequence_kind.h"
+#include "cli/sequence_pattern.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-namespace {
-
-// A name with a frame number pattern ("%04d") is an image sequence, which
-// has no file of that name to check.
-bool is_sequence_pattern(const std::string& path) {
-  char buf[4096];
-  return av_get_frame_filename2(buf, sizeof buf, path.c_str(), 1, 0) == 0 && path.find('%') != std::string::npos;
-}
-
-}  // namespace
 
 MediaInput::MediaInput(const std::string& path) : path_(path) {
   const bool from_stdin = path == "-";

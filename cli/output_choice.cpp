@@ -13,6 +13,7 @@ extern "C" {
 
 #include "cli/cli_error.h"
 #include "cli/media_input.h"
+#include "cli/sequence_pattern.h"
 
 namespace {
 
@@ -156,8 +157,7 @@ void choose_container(const std::string& target, OutputChoice& c) {
                       "' (use an extension such as .mkv, .mp4, .avi, .png or .jpg)");
   c.picture = std::strcmp(c.container->name, "image2") == 0;
   // A name with a frame number ("out%04d.png") is an image sequence.
-  char numbered[4096];
-  c.single_picture = c.picture && av_get_frame_filename2(numbered, sizeof numbered, target.c_str(), 1, 0) != 0;
+  c.single_picture = c.picture && !is_sequence_pattern(target);
 }
 
 // Step 2a: the encoder the user named.

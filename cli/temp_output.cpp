@@ -16,6 +16,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/leftovers.h"
+#include "cli/sequence_pattern.h"
 
 namespace {
 
@@ -97,36 +98,6 @@ extern "C" void remove_temp_files_and_die(int sig) {
 }
 
 std::string errno_text(int err) { return std::strerror(err); }
-
-// Splits a file name at its one frame number conversion ("%d", "%04d"; "%%"
-// stands for "%"), as FFmpeg reads image sequence patterns. False if the
-// name has no such conversion, or more than one.
-bool split_pattern(const std::string& name, std::string& prefix, int& width, std::string& suffix) {
-  std::string parts[2];
-  int conversions = 0;
-  width = 0;
-  for (size_t k = 0; k < name.size(); ++k) {
-    if (name[k] != '%') {
-      parts[conversions > 0 ? 1 : 0] += name[k];
-      continue;
-    }
-    if (k + 1 < name.size() && name[k + 1] == '%') {
-      parts[conversions > 0 ? 1 : 0] += '%';
-      ++k;
-      continue;
-    }
-    size_t j = k + 1;
-    int digits = 0;
-    while (j < name.size() && name[j] >= '0' && name[j] <= '9' && j - k <= 2) digits = digits * 10 + (name[j++] - '0');
-    if (j >= name.size() || name[j] != 'd' || ++conversions > 1 || digits > 20) return false;
-    width = digits;
-    k = j;
-  }
-  if (conversions != 1) return false;
-  prefix = parts[0];
-  suffix = parts[1];
-  return true;
-}
 
 constexpr int kMaxLinks = 40;  // as the kernel's own limit on a chain of links
 
@@ -249,13 +220,13 @@ TempOutput::TempOutput(const std::string& target, bool overwrite, Kind kind)
     : target_(target), overwrite_(overwrite), kind_(kind) {
   const std::string pid = std::to_string(getpid());
   if (kind == Kind::kSequence) {
-    const size_t slash = target.rfind('/');
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string prefix;
     folder_ = folder_of(target);
-    if (folder_.find('%') != std::string::npos || !split_pattern(name, prefix, width_, suffix_))
+    const std::optional<SequencePattern> pattern = SequencePattern::parse(target);
+    if (folder_.find('%') != std::string::npos || !pattern)
       throw usage_error("'" + target + "' is not an image sequence pattern such as frames/out%04d.png");
-    target_prefix_ = folder_ + prefix;
+    target_prefix_ = pattern->prefix;
+    width_ = pattern->width;
+    suffix_ = pattern->suffix;
     check_target(target_name(1), target_name(1));
   } else {
     check_target(target, target);
