@@ -44,6 +44,20 @@ const AVCodec* usual_audio_encoder(const AVOutputFormat* container) {
   return c != nullptr && container_holds(container, c->id) != 0 ? c : nullptr;
 }
 
+// The MP4 family: stores each frame's time and the display rotation.
+bool is_mov_family(const AVOutputFormat* container) {
+  const std::string name = container->name;
+  return name == "mov" || name == "mp4" || name == "ipod" || name == "ismv" || name == "3gp" || name == "3g2" ||
+         name == "psp";
+}
+
+// Containers that store a frame rate and no time per frame (AVI, Y4M):
+// there a frame's time is its position, so the time base must be one frame,
+// as ffmpeg makes it; a finer one would count every tick as a frame.
+bool has_constant_rate(const AVOutputFormat* container) {
+  return !(container->flags & (AVFMT_VARIABLE_FPS | AVFMT_NOTIMESTAMPS)) && !is_mov_family(container);
+}
+
 std::string size_text(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
 
 // One line for an encoder that would not open: what was asked, why if it
@@ -68,8 +82,7 @@ MediaOutput::MediaOutput(TempOutput* file, const std::string& target, const Outp
   create_muxer(choice);
   open_video_encoder(choice, input);
   add_video_stream(input);
-  // Pictures carry no sound: audio goes only into videos.
-  if (!picture_) add_audio_streams(input);
+  add_audio_streams(input, choice);
   open_file();
   AVDictionary* options = nullptr;
   for (const auto& [key, value] : choice.muxer_options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
@@ -113,8 +126,10 @@ void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInpu
   input_time_base_ = in->time_base;
   const bool rgb_out = format_is_rgb(choice.pixel_format);
 
-  // Some encoders accept only time bases they can store; those get 1/rate.
-  const AVRational time_bases[2] = {in->time_base, av_inv_q(frame_rate_)};
+  // Some encoders accept only time bases they can store; those get 1/rate,
+  // as does every constant-rate container.
+  const AVRational per_frame = av_inv_q(frame_rate_);
+  const AVRational time_bases[2] = {has_constant_rate(muxer_->oformat) ? per_frame : in->time_base, per_frame};
   for (int attempt = 0; attempt < 2; ++attempt) {
     encoder_.reset(avcodec_alloc_context3(choice.codec));
     if (!encoder_) throw std::bad_alloc();
@@ -171,18 +186,24 @@ void MediaOutput::add_video_stream(const MediaInput& input) {
     std::memcpy(d, m, size);
   // Only the MP4 family of muxers stores it in this FFmpeg.
   const double angle = size >= 9 * sizeof(int32_t) ? av_display_rotation_get(reinterpret_cast<const int32_t*>(m)) : 0;
-  const std::string name = muxer_->oformat->name;
-  const bool stored = name == "mov" || name == "mp4" || name == "ipod" || name == "ismv" || name == "3gp" ||
-                      name == "3g2" || name == "psp";
-  if (!std::isnan(angle) && std::lround(angle) % 360 != 0 && !stored)
+  if (!std::isnan(angle) && std::lround(angle) % 360 != 0 && !is_mov_family(muxer_->oformat))
     std::fprintf(stderr,
                  "velbrin: warning: the input carries a display rotation of %ld degrees, which %s files cannot "
                  "store; the frames are written as stored (use .mp4 or .mov to keep the rotation)\n",
                  std::lround(angle), kind().c_str());
 }
 
-void MediaOutput::add_audio_streams(const MediaInput& input) {
-  av_dict_copy(&muxer_->metadata, input.format()->metadata, 0);
+void MediaOutput::add_audio_streams(const MediaInput& input, const OutputChoice& choice) {
+  if (!picture_) av_dict_copy(&muxer_->metadata, input.format()->metadata, 0);
+  const size_t streams = input.audio_indices().size();
+  if (streams == 0 || !choice.audio) return;  // --no-audio leaves it out on purpose
+  // Pictures carry no sound, and some containers (Y4M) hold video alone.
+  if (picture_ || muxer_->oformat->audio_codec == AV_CODEC_ID_NONE) {
+    notes_.push_back(std::string(picture_ ? "pictures" : kind() + " files") + " hold no sound: " +
+                     (streams == 1 ? "the audio stream" : "the " + std::to_string(streams) + " audio streams") +
+                     " left out");
+    return;
+  }
   for (int index : input.audio_indices()) {
     const AVStream* a = input.format()->streams[index];
     if (container_holds(muxer_->oformat, a->codecpar->codec_id) != 0)
@@ -209,8 +230,8 @@ void MediaOutput::add_reencoded_audio(const AVStream* in, int index) {
   const std::string from = avcodec_get_name(in->codecpar->codec_id);
   const AVCodec* encoder = usual_audio_encoder(muxer_->oformat);
   if (encoder == nullptr) {
-    std::fprintf(stderr, "velbrin: warning: %s files cannot hold %s audio; audio stream %d left out\n", ext.c_str(),
-                 from.c_str(), index);
+    notes_.push_back(ext + " files cannot hold " + from + " audio; audio stream " + std::to_string(index) +
+                     " left out");
     return;
   }
   const std::string to = codec_display_name(encoder->id);

@@ -51,7 +51,8 @@ class MediaOutput {
   // Flushes the encoders and writes the trailer.
   void finish();
 
-  // Lines for the user about what was done for them (audio re-encoded).
+  // Lines for the user about what was done for them (audio re-encoded or
+  // left out).
   const std::vector<std::string>& notes() const { return notes_; }
 
   // The time of the last frame written, in microseconds from the start.
@@ -73,7 +74,7 @@ class MediaOutput {
   void create_muxer(const OutputChoice& choice);
   void open_video_encoder(const OutputChoice& choice, const MediaInput& input);
   void add_video_stream(const MediaInput& input);
-  void add_audio_streams(const MediaInput& input);
+  void add_audio_streams(const MediaInput& input, const OutputChoice& choice);
   void add_copied_audio(const AVStream* in, int index);
   void add_reencoded_audio(const AVStream* in, int index);
   void open_file();

@@ -105,6 +105,8 @@ const std::map<std::string, FlagHandler>& flag_options() {
       {"--disable", [](Options& o) { o.disable = true; }},
       {"--bypass", [](Options& o) { o.bypass = true; }},
       {"--lossless", [](Options& o) { o.lossless = true; }},
+      {"-an", [](Options& o) { o.no_audio = true; }},
+      {"--no-audio", [](Options& o) { o.no_audio = true; }},
       {"-y", [](Options& o) { o.overwrite = true; }},
       {"--overwrite", [](Options& o) { o.overwrite = true; }},
       {"-n", [](Options& o) { o.overwrite = false; }},
@@ -132,8 +134,9 @@ std::vector<std::string> read_arguments(const std::vector<std::string>& args, Op
       positional.push_back(arg);
       continue;
     }
-    // "-qy": several one-letter switches in one word.
-    if (arg[1] != '-' && arg.size() > 2) {
+    // "-qy": several one-letter switches in one word ("-an", as ffmpeg
+    // spells it, is a word of its own).
+    if (arg[1] != '-' && arg.size() > 2 && flag_options().count(arg) == 0) {
       for (size_t c = 1; c < arg.size(); ++c) {
         const std::string letter = std::string("-") + arg[c];
         auto f = flag_options().find(letter);
@@ -260,6 +263,9 @@ Output:
   --lossless         store the filter's output exactly, whatever the input
   --crf N            lossy video at constant quality N (0..63; H.264 or VP9)
   --codec NAME       use this FFmpeg encoder for the video
+  -an, --no-audio    leave the input's audio out (outputs that cannot hold
+                     sound, such as pictures and .y4m, leave it out anyway,
+                     with a note)
   -f, --format NAME  the stream format of OUTPUT - (default matroska; nut,
                      yuv4mpegpipe, image2pipe with --codec png, mp4, ...)
   --frames A-B       only frames A to B (counted from 0); 'A-' to the end,

@@ -43,6 +43,7 @@ struct Options {
   std::optional<int> crf;
   std::string codec;
   bool lossless = false;  // store the filter's output exactly, whatever the input
+  bool no_audio = false;  // -an, --no-audio: leave the input's audio out
 
   std::string compare_path;
   int64_t compare_at = 0;

@@ -343,6 +343,7 @@ std::string codec_display_name(AVCodecID id) {
 OutputChoice choose_output(const std::string& target, const OutputRequest& request, const MediaInput& input) {
   const std::string ext = extension_of(target);
   OutputChoice c;
+  c.audio = request.audio;
   if (target == "-")
     choose_stream_container(request.format, c);
   else

@@ -26,6 +26,7 @@ struct OutputChoice {
   bool lossless = false;        // the filtered pixels are stored exactly
   ColourFacts colour;           // matrix and range of a YUV output
   std::string note;             // one line for the user about a choice made for them, or empty
+  bool audio = true;            // the input's audio goes along (where the output holds it)
   bool to_pipe = false;         // written to standard output, which cannot seek
   std::vector<std::pair<std::string, std::string>> muxer_options;  // what the container needs for that
 };
@@ -35,6 +36,7 @@ struct OutputRequest {
   std::string codec;     // empty: chosen by the container
   bool lossless = false;  // the filter's output stored exactly, whatever the input
   std::string format;     // the container of OUTPUT - (empty: Matroska)
+  bool audio = true;      // false: --no-audio
 };
 
 // A target "-" is standard output, in request.format or Matroska.
