@@ -7,9 +7,11 @@
 #include <string>
 
 // Exit codes: 0 success, 1 a file could not be read, decoded, encoded or
-// written, 2 the command line itself is wrong.
+// written, 2 the command line itself is wrong, 3 the output was written
+// from a damaged input (all that could be read of it; see input_damage.h).
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitDamaged = 3;
 
 class CliError : public std::runtime_error {
  public:

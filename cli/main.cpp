@@ -22,6 +22,7 @@
 #include "cli/folder_outputs.h"
 #include "cli/frame_budget.h"
 #include "cli/host_frame.h"
+#include "cli/input_damage.h"
 #include "cli/media_input.h"
 #include "cli/media_output.h"
 #include "cli/options.h"
@@ -155,7 +156,7 @@ PipelineSettings pipeline_settings(const Options& o, const FramePlan& plan) {
 
 // Frames the run is expected to write, or -1 when unknown.
 int64_t expected_frames(const MediaInput& input, const FrameRange& range) {
-  int64_t expected = input.expected_frames();
+  int64_t expected = input.expected_frames().estimate(input.frame_rate());
   if (expected < 0) return -1;
   if (range.last < expected - 1) expected = range.last + 1;
   return expected > range.first ? expected - range.first : 0;
@@ -221,8 +222,9 @@ void print_stage_times(const PipelineResult& result) {
 
 // Filters one input into o.output (and --compare). `report` is the
 // --progress report, `last` whether this is the last input for it; `label`
-// names the file in the progress line.
-void run_file(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
+// names the file in the progress line. Returns whether the input was
+// damaged (the output then holds what could be read).
+bool run_file(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
               ProgressReport* report, bool last, const std::string& label) {
   check_names(o);
   MediaInput input(o.input);
@@ -264,12 +266,12 @@ void run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
   if (out.file) out.file->commit();
   if (compare_file) compare_file->commit();
 
-  if (result.damaged_packets > 0)
-    std::fprintf(stderr, "velbrin: warning: '%s' is damaged; %lld unreadable packet%s skipped\n", o.input.c_str(),
-                 static_cast<long long>(result.damaged_packets), result.damaged_packets == 1 ? "" : "s");
+  const std::string damage = out.writer ? input_damage(input, ps.range, result) : "";
+  if (!damage.empty()) std::fprintf(stderr, "velbrin: warning: %s\n", damage.c_str());
   if (o.verbose) print_stage_times(result);
   if (!o.quiet && out.choice) print_written(o, *out.choice, result, progress.frames_per_second(result.frames_written));
   if (!o.quiet && !o.compare_path.empty()) std::fprintf(stderr, "velbrin: wrote %s\n", o.compare_path.c_str());
+  return !damage.empty();
 }
 
 // One line for a failed input, naming it unless the message already does.
@@ -288,6 +290,7 @@ int run_folder(const Options& o, const LoadedFilterModule& module, const FilterI
   if (!S_ISDIR(st.st_mode)) throw CliError("cannot write into '" + o.output_folder + "': it is not a folder");
   const std::vector<FolderJob> jobs = plan_folder_outputs(o.inputs, o.output_folder);
   std::vector<std::string> failures;
+  bool damaged = false;
   for (size_t k = 0; k < jobs.size(); ++k) {
     const FolderJob& job = jobs[k];
     if (!job.refusal.empty()) {
@@ -305,7 +308,7 @@ int run_folder(const Options& o, const LoadedFilterModule& module, const FilterI
     std::string label = "[";
     label.append(std::to_string(k + 1)).append("/").append(std::to_string(jobs.size())).append("] ").append(name);
     try {
-      run_file(one, module, described, report, k + 1 == jobs.size(), label);
+      damaged = run_file(one, module, described, report, k + 1 == jobs.size(), label) || damaged;
     } catch (const CliError& e) {
       failures.push_back(failure_line(job.input, e.what()));
     } catch (const std::bad_alloc&) {
@@ -314,9 +317,10 @@ int run_folder(const Options& o, const LoadedFilterModule& module, const FilterI
     if (report != nullptr) report->set_clock(nullptr);  // that file's writer is gone
   }
   if (report != nullptr) report->end(0, 0);  // when the last input failed before its progress began
-  if (!o.quiet) print_caption(described);
   for (const std::string& line : failures) std::fprintf(stderr, "velbrin: %s\n", line.c_str());
-  return failures.empty() ? 0 : kExitFailure;
+  if (!failures.empty()) return kExitFailure;
+  if (!o.quiet) print_caption(described);
+  return damaged ? kExitDamaged : 0;
 }
 
 int run(const Options& o) {
@@ -341,9 +345,9 @@ int run(const Options& o) {
   ProgressReport* report_ptr = report ? &*report : nullptr;
 
   if (!o.output_folder.empty()) return run_folder(o, module, described, report_ptr);
-  run_file(o, module, described, report_ptr, true, "");
+  const bool damaged = run_file(o, module, described, report_ptr, true, "");
   if (!o.quiet) print_caption(described);
-  return 0;
+  return damaged ? kExitDamaged : 0;
 }
 
 }  // namespace

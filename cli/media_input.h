@@ -29,8 +29,26 @@ class MediaInput {
   // H.264, uncompressed, ...), so that writing it lossy would lose detail.
   bool is_lossless() const;
 
-  // Frames the video stream is expected to have, or -1 when unknown.
-  int64_t expected_frames() const;
+  // How much video the input promises, to tell afterwards whether all of
+  // it could be read. A container that counts its frames gives `frames`;
+  // one that gives only a duration gives the video's end (microseconds
+  // after its first frame) and how far short of it the last frame may end
+  // without anything missing: one frame for the video's own duration, a
+  // second for the whole file's (its audio may run longer). An image
+  // sequence counts the pictures that exist, and `first_missing` names the
+  // first one missing between them, where FFmpeg stops reading it.
+  struct FrameCount {
+    int64_t frames = -1;
+    int64_t end_us = -1;
+    int64_t slack_us = 0;
+    std::string first_missing;
+    // The number of frames, counted or estimated from the duration; -1
+    // when unknown.
+    int64_t estimate(AVRational rate) const;
+  };
+  FrameCount expected_frames() const;
+  // The video's frame rate as FFmpeg guesses it (25 when it cannot).
+  AVRational frame_rate() const;
 
  private:
   std::string path_;

@@ -301,6 +301,8 @@ At the end velbrin prints on standard error what it wrote, and the filter's
 caption and script line as the host shows them, e.g. "Velbrin ( 100, 5 )"
 and "Config(100, 5)"; standard output stays free (it carries only the
 stream of OUTPUT -).
-Exit codes: 0 success, 1 a file could not be read or written, 2 bad command line.
+Exit codes: 0 success, 1 a file could not be read or written, 2 bad command
+line, 3 written from a damaged input (a file cut short, unreadable packets,
+a picture missing from a sequence): the output holds all that could be read.
 )USAGE";
 }

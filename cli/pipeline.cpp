@@ -219,6 +219,11 @@ class Reader {
     const int64_t index = result_.frames_decoded++;
     const AVRational tb = input_.video()->time_base;
     frame->pts = frame->best_effort_timestamp;
+    if (frame->pts != AV_NOPTS_VALUE) {
+      if (first_pts_ == AV_NOPTS_VALUE) first_pts_ = frame->pts;
+      const int64_t end = frame->pts - first_pts_ + std::max<int64_t>(frame->pkt_duration, 0);
+      result_.decoded_end_us = std::max(result_.decoded_end_us, av_rescale_q(end, tb, AV_TIME_BASE_Q));
+    }
     if (index == settings_.capture_at) {
       result_.captured.reset(av_frame_clone(frame));
       if (!result_.captured) throw std::bad_alloc();
@@ -288,6 +293,7 @@ class Reader {
   std::map<int, bool> audio_wanted_;
   std::deque<std::pair<int, PacketPtr>> pending_audio_;
   int64_t offset_ = 0;
+  int64_t first_pts_ = AV_NOPTS_VALUE;
   double start_seconds_ = -1e300;
   double end_seconds_ = 1e300;
   bool started_ = false;

@@ -43,6 +43,7 @@ struct PipelineResult {
   int64_t in_flight = 0;
   int64_t frames_written = 0;
   int64_t frames_decoded = 0;
+  int64_t decoded_end_us = 0;  // where the last decoded frame ends, after the video's first one
   int64_t damaged_packets = 0;
   FramePtr captured;  // the decoded frame capture_at, if reached
 };
