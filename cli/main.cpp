@@ -249,27 +249,23 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
 
   const PipelineSettings ps = pipeline_settings(o, plan);
   Progress progress(!o.output.empty() && !o.quiet && isatty(STDERR_FILENO), expected_frames(input, ps.range), label);
-  if (report != nullptr) {
-    if (out.writer) report->set_clock([w = &*out.writer] { return w->written_time_us(); });
-    else report->set_clock(nullptr);
-    progress.report_to(report, last);
-  }
+  if (report != nullptr) progress.report_to(report, last);
   PipelineResult result = run_pipeline(input, out.writer ? &*out.writer : nullptr, out.choice ? &*out.choice : nullptr,
                                        module, ps, progress);
-  progress.finish();
-  if (report != nullptr) report->set_clock(nullptr);  // the writer goes before the report
   check_frames_reached(o, result);
 
-  if (out.writer) out.writer->finish();
+  if (out.writer) out.writer->finish(&progress);
   if (compare_file)
     write_picture(*compare_file, o.compare_path, comparison_of(*result.captured, module, o, described.caption()));
   if (out.file) out.file->commit();
   if (compare_file) compare_file->commit();
+  // The output is in place: only now does the progress end.
+  progress.finish(result.frames_written, out.writer ? out.writer->written_time_us() : 0);
 
   const std::string damage = out.writer ? input_damage(input, ps.range, result) : "";
   if (!damage.empty()) std::fprintf(stderr, "velbrin: warning: %s\n", damage.c_str());
   if (o.verbose) print_stage_times(result);
-  if (!o.quiet && out.choice) print_written(o, *out.choice, result, progress.frames_per_second(result.frames_written));
+  if (!o.quiet && out.choice) print_written(o, *out.choice, result, progress.frames_per_second());
   if (!o.quiet && !o.compare_path.empty()) std::fprintf(stderr, "velbrin: wrote %s\n", o.compare_path.c_str());
   return !damage.empty();
 }
@@ -314,9 +310,8 @@ int run_folder(const Options& o, const LoadedFilterModule& module, const FilterI
     } catch (const std::bad_alloc&) {
       failures.push_back(failure_line(job.input, "out of memory"));
     }
-    if (report != nullptr) report->set_clock(nullptr);  // that file's writer is gone
   }
-  if (report != nullptr) report->end(0, 0);  // when the last input failed before its progress began
+  if (report != nullptr) report->end(0, 0, 0);  // when the last input failed before its progress began
   for (const std::string& line : failures) std::fprintf(stderr, "velbrin: %s\n", line.c_str());
   if (!failures.empty()) return kExitFailure;
   if (!o.quiet) print_caption(described);

@@ -19,6 +19,7 @@ extern "C" {
 
 #include "cli/cli_error.h"
 #include "cli/media_input.h"
+#include "cli/progress.h"
 
 int encoder_threads() {
   constexpr int kFewest = 3;  // keeps a two-core machine's encoder busy while it waits on frames
@@ -295,14 +296,18 @@ void MediaOutput::write_audio(AVPacket* packet, int input_stream) {
   route.transcoder->send(packet, [&](AVPacket* p, AVRational tb) { mux(p, tb, route.out); });
 }
 
-void MediaOutput::encode(AVFrame* frame) {
+void MediaOutput::encode(AVFrame* frame, Progress* progress) {
   int err = avcodec_send_frame(encoder_.get(), frame);
   if (err < 0) throw CliError("cannot encode " + shown_ + ": " + av_error_text(err));
   for (;;) {
     err = avcodec_receive_packet(encoder_.get(), packet_.get());
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return;
     if (err < 0) throw CliError("cannot encode " + shown_ + ": " + av_error_text(err));
+    ++frames_muxed_;
+    if (packet_->pts != AV_NOPTS_VALUE)
+      muxed_end_ = std::max(muxed_end_, packet_->pts + std::max<int64_t>(packet_->duration, 0));
     mux(packet_.get(), encoder_->time_base, video_out_);
+    if (progress != nullptr) progress->update(frames_muxed_, written_time_us());
   }
 }
 
@@ -313,8 +318,8 @@ void MediaOutput::mux(AVPacket* packet, AVRational from, AVStream* stream) {
   if (err < 0) fail(err);
 }
 
-void MediaOutput::finish() {
-  encode(nullptr);
+void MediaOutput::finish(Progress* progress) {
+  encode(nullptr, progress);
   for (auto& [index, route] : audio_)
     if (route.transcoder) route.transcoder->finish([&](AVPacket* p, AVRational tb) { mux(p, tb, route.out); });
   int err = av_write_trailer(muxer_.get());

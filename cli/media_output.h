@@ -18,6 +18,7 @@
 #include "cli/output_io.h"
 
 class MediaInput;
+class Progress;
 class TempOutput;
 
 // Threads each video encoder runs on: the machine's processor count, at
@@ -48,17 +49,19 @@ class MediaOutput {
   // A packet of input stream `input_stream`, its timestamps in that
   // stream's time base. Packets of left-out streams are dropped.
   void write_audio(AVPacket* packet, int input_stream);
-  // Flushes the encoders and writes the trailer.
-  void finish();
+  // Flushes the encoders and writes the trailer; `progress`, when given,
+  // hears of each frame the flush writes.
+  void finish(Progress* progress = nullptr);
 
   // Lines for the user about what was done for them (audio re-encoded or
   // left out).
   const std::vector<std::string>& notes() const { return notes_; }
 
-  // The time of the last frame written, in microseconds from the start.
-  int64_t written_time_us() const {
-    return last_pts_ == INT64_MIN ? 0 : av_rescale_q(last_pts_, encoder_->time_base, AVRational{1, 1000000});
-  }
+  // Frames that have left the encoder into the output so far (an encoder
+  // holds some back), and where the last of them ends, in microseconds
+  // from the output's start.
+  int64_t frames_written() const { return frames_muxed_; }
+  int64_t written_time_us() const { return av_rescale_q(muxed_end_, encoder_->time_base, AVRational{1, 1000000}); }
 
   int width() const { return encoder_->width; }
   int height() const { return encoder_->height; }
@@ -78,7 +81,7 @@ class MediaOutput {
   void add_copied_audio(const AVStream* in, int index);
   void add_reencoded_audio(const AVStream* in, int index);
   void open_file();
-  void encode(AVFrame* frame);
+  void encode(AVFrame* frame, Progress* progress = nullptr);
   void mux(AVPacket* packet, AVRational from, AVStream* stream);
   [[noreturn]] void fail(int err) const;
   // The output's kind in messages: ".mp4", or a stream's format name.
@@ -99,6 +102,8 @@ class MediaOutput {
   std::map<int, AudioRoute> audio_;
   std::vector<std::string> notes_;
   int64_t last_pts_ = INT64_MIN;
-  int64_t frames_ = 0;
+  int64_t frames_ = 0;         // frames given to the encoder
+  int64_t frames_muxed_ = 0;   // video packets written
+  int64_t muxed_end_ = 0;      // end of the last of them, in the encoder's time base
   PacketPtr packet_;
 };

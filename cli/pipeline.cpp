@@ -401,7 +401,7 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
           job.reset();
           shared.frame_written();
           ++result.frames_written;
-          progress.update(result.frames_written);
+          progress.update(output->frames_written(), output->written_time_us());
         }
       }
     });

@@ -9,20 +9,21 @@
 Progress::Progress(bool enabled, int64_t total, std::string label)
     : enabled_(enabled), total_(total), label_(std::move(label)), start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
 
-double Progress::frames_per_second(int64_t done) const {
+double Progress::frames_per_second() const { return final_fps_ >= 0 ? final_fps_ : 0.0; }
+
+double Progress::rate(int64_t done) const {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   return seconds > 0 ? double(done) / seconds : 0.0;
 }
 
-void Progress::update(int64_t done) {
-  done_ = done;
-  if (report_ != nullptr) report_->update(done, frames_per_second(done));
+void Progress::update(int64_t done, int64_t out_time_us) {
+  if (report_ != nullptr) report_->update(done, rate(done), out_time_us);
   if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
   if (drawn_ && now - last_draw_ < std::chrono::milliseconds(200)) return;
   last_draw_ = now;
   drawn_ = true;
-  const double fps = frames_per_second(done);
+  const double fps = rate(done);
   constexpr int kBarWidth = 30;
   char line[160];
   const std::string label = label_.empty() ? label_ : label_ + "  ";
@@ -46,8 +47,13 @@ void Progress::update(int64_t done) {
   std::fflush(stderr);
 }
 
-void Progress::finish() {
-  if (report_ != nullptr && last_) report_->end(done_, frames_per_second(done_));
+void Progress::finish(int64_t done, int64_t out_time_us) {
+  final_fps_ = rate(done);
+  clear_line();
+  if (report_ != nullptr && last_) report_->end(done, final_fps_, out_time_us);
+}
+
+void Progress::clear_line() {
   if (enabled_ && drawn_) std::fprintf(stderr, "\r\033[K");
   drawn_ = false;
   std::fflush(stderr);

@@ -13,7 +13,7 @@ class Progress {
   // `total` is the number of frames expected, or -1 when unknown; `label`
   // (the file being worked on, with several inputs) leads the line.
   Progress(bool enabled, int64_t total, std::string label = "");
-  ~Progress() { finish(); }
+  ~Progress() { clear_line(); }
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
   // Also feeds the --progress report, if there is one (it must outlive this);
@@ -22,12 +22,19 @@ class Progress {
     report_ = report;
     last_ = last;
   }
-  void update(int64_t done);
-  // Clears the line.
-  void finish();
-  double frames_per_second(int64_t done) const;
+  // `done` frames have left the encoder for the output, the last of them
+  // ending `out_time_us` after the output's start.
+  void update(int64_t done, int64_t out_time_us);
+  // The output is in place: clears the line, ends the report (when this is
+  // the last file for it) and fixes the run's frames per second, which
+  // frames_per_second() gives from then on.
+  void finish(int64_t done, int64_t out_time_us);
+  double frames_per_second() const;
 
  private:
+  double rate(int64_t done) const;
+  void clear_line();
+
   bool enabled_;
   int64_t total_;
   std::string label_;
@@ -36,5 +43,5 @@ class Progress {
   std::chrono::steady_clock::time_point last_draw_;
   bool drawn_ = false;
   ProgressReport* report_ = nullptr;
-  int64_t done_ = 0;
+  double final_fps_ = -1;
 };

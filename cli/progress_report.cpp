@@ -46,23 +46,23 @@ ProgressReport::~ProgressReport() {
   if (owned_) close(fd_);
 }
 
-void ProgressReport::update(int64_t frames, double fps) {
+void ProgressReport::update(int64_t frames, double fps, int64_t out_time_us) {
   const auto now = std::chrono::steady_clock::now();
   if (written_ && now - last_ < kInterval) return;
   last_ = now;
-  write_block(frames, fps, false);
+  write_block(frames, fps, out_time_us, false);
 }
 
-void ProgressReport::end(int64_t frames, double fps) {
+void ProgressReport::end(int64_t frames, double fps, int64_t out_time_us) {
   if (ended_) return;
   ended_ = true;
-  write_block(frames, fps, true);
+  write_block(frames, fps, out_time_us, true);
 }
 
-void ProgressReport::write_block(int64_t frames, double fps, bool last) {
+void ProgressReport::write_block(int64_t frames, double fps, int64_t out_time_us, bool last) {
   if (failed_) return;
   written_ = true;
-  const int64_t us = out_time_us_ ? out_time_us_() : 0;
+  const int64_t us = out_time_us;
   const int64_t s = us / 1000000;
   char block[256];
   const int n = std::snprintf(block, sizeof block,

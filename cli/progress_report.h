@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 class ProgressReport {
@@ -20,15 +19,13 @@ class ProgressReport {
   ProgressReport(const ProgressReport&) = delete;
   ProgressReport& operator=(const ProgressReport&) = delete;
 
-  // Where out_time_us comes from: the time of the last frame written.
-  void set_clock(std::function<int64_t()> out_time_us) { out_time_us_ = std::move(out_time_us); }
-
-  void update(int64_t frames, double fps);
+  // `out_time_us`: where the last frame written ends in the output.
+  void update(int64_t frames, double fps, int64_t out_time_us);
   // The last block (once).
-  void end(int64_t frames, double fps);
+  void end(int64_t frames, double fps, int64_t out_time_us);
 
  private:
-  void write_block(int64_t frames, double fps, bool last);
+  void write_block(int64_t frames, double fps, int64_t out_time_us, bool last);
 
   std::string path_;
   int fd_ = -1;
@@ -37,5 +34,4 @@ class ProgressReport {
   bool ended_ = false;
   bool written_ = false;
   std::chrono::steady_clock::time_point last_;
-  std::function<int64_t()> out_time_us_;
 };
