@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -23,19 +26,44 @@ bool process_gone(long pid) { return kill(pid_t(pid), 0) != 0 && errno == ESRCH;
 
 }  // namespace
 
-long temp_file_pid(const std::string& name) {
+const std::string& host_tag() {
+  static const std::string tag = [] {
+    std::string identity;
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) == 0) identity = name;
+    if (FILE* f = std::fopen("/proc/sys/kernel/random/boot_id", "re")) {
+      char boot[64] = {};
+      if (std::fgets(boot, sizeof boot, f) != nullptr) identity += boot;
+      std::fclose(f);
+    }
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (unsigned char c : identity) hash = (hash ^ c) * 16777619u;
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", hash);
+    return std::string(text);
+  }();
+  return tag;
+}
+
+TempFileOwner temp_file_owner(const std::string& name) {
   const size_t marker = std::strlen(kTempMarker);
-  if (name.compare(0, marker, kTempMarker) != 0) return -1;
-  size_t at = marker;
+  constexpr size_t kTagLength = 8;
+  if (name.compare(0, marker, kTempMarker) != 0 || name.size() < marker + kTagLength + 1) return {};
+  const std::string host = name.substr(marker, kTagLength);
+  size_t at = marker + kTagLength;
+  if (!std::all_of(host.begin(), host.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }) ||
+      name[at++] != '-')
+    return {};
+  const size_t digits = at;
   long pid = 0;
-  while (at < name.size() && name[at] >= '0' && name[at] <= '9' && at - marker < 10)
+  while (at < name.size() && name[at] >= '0' && name[at] <= '9' && at - digits < 10)
     pid = pid * 10 + (name[at++] - '0');
-  if (at == marker || pid <= 0 || at >= name.size() || name[at] != '-') return -1;
+  if (at == digits || pid <= 0 || at >= name.size() || name[at] != '-') return {};
   ++at;
   for (size_t k = 0; k < kRandomLength; ++k, ++at)
-    if (at >= name.size() || !is_alnum(name[at])) return -1;
-  if (at != name.size() && name[at] != '-') return -1;
-  return pid;
+    if (at >= name.size() || !is_alnum(name[at])) return {};
+  if (at != name.size() && name[at] != '-') return {};
+  return {host, pid};
 }
 
 int remove_leftovers(const std::string& folder) {
@@ -50,16 +78,13 @@ int remove_leftovers(const std::string& folder) {
   int removed = 0;
   const uid_t me = geteuid();
   while (const dirent* e = readdir(dir)) {
-    const long pid = temp_file_pid(e->d_name);
-    if (pid < 0 || pid == long(getpid()) || !process_gone(pid)) continue;
+    const TempFileOwner owner = temp_file_owner(e->d_name);
+    if (owner.pid < 0 || owner.host != host_tag() || owner.pid == long(getpid()) || !process_gone(owner.pid)) continue;
     struct stat st {};
     if (fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (!S_ISREG(st.st_mode) || st.st_uid != me) continue;
     if (unlinkat(dir_fd, e->d_name, 0) == 0) ++removed;
   }
   closedir(dir);
-  if (removed > 0)
-    std::fprintf(stderr, "velbrin: removed %d temporary file%s left in '%s' by runs that were stopped\n", removed,
-                 removed == 1 ? "" : "s", where.c_str());
   return removed;
 }

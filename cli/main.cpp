@@ -239,13 +239,20 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
     const AVCodecContext* dec = input.decoder();
     plan = plan_frames(o.input, dec->width, dec->height, dec->pix_fmt, out.choice->pixel_format,
                        o.threads > 0 ? o.threads : default_threads());
-    if (!o.quiet && !out.choice->note.empty()) std::fprintf(stderr, "velbrin: note: %s\n", out.choice->note.c_str());
+    if (!o.quiet)
+      for (const std::string& note : out.choice->notes) std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
   }
   std::optional<TempOutput> compare_file;
   if (!o.output.empty()) open_output(o, input, out);
   if (!o.compare_path.empty()) compare_file.emplace(o.compare_path, o.overwrite);
-  if (out.writer && !o.quiet)
-    for (const std::string& note : out.writer->notes()) std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
+  if (!o.quiet) {
+    for (const TempOutput* f : {out.file ? &*out.file : nullptr, compare_file ? &*compare_file : nullptr})
+      if (f != nullptr && f->leftovers_removed() > 0)
+        std::fprintf(stderr, "velbrin: removed %d temporary file%s left in '%s' by runs that were stopped\n",
+                     f->leftovers_removed(), f->leftovers_removed() == 1 ? "" : "s", f->folder().c_str());
+    if (out.writer)
+      for (const std::string& note : out.writer->notes()) std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
+  }
 
   const PipelineSettings ps = pipeline_settings(o, plan);
   Progress progress(!o.output.empty() && !o.quiet && isatty(STDERR_FILENO), expected_frames(input, ps.range), label);

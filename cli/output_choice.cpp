@@ -4,6 +4,7 @@
 // --lossless, gets a video that stores the filtered pixels exactly.
 #include "cli/output_choice.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -254,8 +255,12 @@ void choose_pixel_format(const MediaInput& input, OutputChoice& c) {
     return;
   }
   const bool exact = c.lossless || lossless_only(c.codec);
-  if (exact && grey && !alpha && c.picture && supports(c.codec, AV_PIX_FMT_GRAY8)) {
-    c.pixel_format = AV_PIX_FMT_GRAY8;  // grey stays grey: the filter keeps the three channels equal
+  // Grey stays grey (the filter keeps the three channels equal), with its
+  // alpha where the picture format holds grey and alpha together.
+  const AVPixelFormat grey_format = alpha ? AV_PIX_FMT_YA8 : AV_PIX_FMT_GRAY8;
+  if (exact && grey && c.picture && supports(c.codec, grey_format)) {
+    c.pixel_format = grey_format;
+    c.keep_alpha = alpha;
   } else if (exact) {
     c.pixel_format = exact_rgb_format(c.codec, alpha);
     c.keep_alpha = alpha && c.pixel_format != AV_PIX_FMT_NONE;
@@ -274,7 +279,42 @@ void choose_pixel_format(const MediaInput& input, OutputChoice& c) {
     if (c.pixel_format == AV_PIX_FMT_NONE)
       throw usage_error("the encoder " + std::string(c.codec->name) + " takes no pixel format velbrin can make");
   }
-  c.lossless = exact && (is_exact_format(c.pixel_format) || (grey && c.pixel_format == AV_PIX_FMT_GRAY8));
+  c.lossless = exact && (is_exact_format(c.pixel_format) ||
+                         (grey && (c.pixel_format == AV_PIX_FMT_GRAY8 || c.pixel_format == AV_PIX_FMT_YA8)));
+}
+
+// Step 3b: what the output cannot keep of the input, said once: alpha in
+// a format without it, and samples of more than 8 bits (the filter works on
+// 8-bit pixels).
+void note_losses(const MediaInput& input, const std::string& kind, OutputChoice& c) {
+  const AVPixelFormat in = input.pixel_format();
+  const std::string format = av_get_pix_fmt_name(c.pixel_format);
+  if (format_has_alpha(in) && !c.keep_alpha)
+    c.notes.push_back("the input's alpha channel is left out: " + codec_display_name(c.codec->id) + " " + format +
+                      " in " + kind + " holds none");
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(in);
+  int depth = 0;
+  for (int k = 0; d != nullptr && k < d->nb_components; ++k) depth = std::max(depth, d->comp[k].depth);
+  if (depth > 8)
+    c.notes.push_back("the input has " + std::to_string(depth) + "-bit samples; the filter works on 8 bits, so " +
+                      format + " with 8 bits is written");
+}
+
+// Step 3c: a constant quality the encoder would clamp is refused, so that
+// what velbrin reports is what the encoder used.
+void check_crf(OutputChoice& c) {
+  if (!c.crf) return;
+  struct Range {
+    const char* encoder;
+    int low, high;
+  };
+  static const Range known[] = {{"libx264", 0, 51}, {"libx264rgb", 0, 51}, {"libx265", 0, 51},
+                                {"libvpx-vp9", 0, 63}, {"libvpx", 4, 63}, {"libaom-av1", 0, 63},
+                                {"libsvtav1", 0, 63}};
+  for (const Range& r : known)
+    if (std::strcmp(c.codec->name, r.encoder) == 0 && (*c.crf < r.low || *c.crf > r.high))
+      throw usage_error("--crf: " + std::string(r.encoder) + " takes " + std::to_string(r.low) + " to " +
+                        std::to_string(r.high) + ", got " + std::to_string(*c.crf));
 }
 
 // Step 4: an odd-sized picture in a subsampled format that the encoder
@@ -291,9 +331,9 @@ void fit_odd_size(const OutputRequest& request, const MediaInput& input, OutputC
     throw CliError(what + " needs an even width and height: " + size_text(w, h) + "; use --lossless or .mkv");
   const AVPixelFormat was = c.pixel_format;
   c.pixel_format = AV_PIX_FMT_YUV444P;
-  c.note = what + " needs an even width and height, and the input is " + size_text(w, h) + ": writing " +
+  c.notes.push_back(what + " needs an even width and height, and the input is " + size_text(w, h) + ": writing " +
            av_get_pix_fmt_name(c.pixel_format) + " instead of " + av_get_pix_fmt_name(was) +
-           (request.codec.empty() ? "" : " (with --codec " + request.codec + ")");
+           (request.codec.empty() ? "" : " (with --codec " + request.codec + ")"));
 }
 
 // Step 5: colour of a YUV output: the input's matrix and range; JPEG is
@@ -359,6 +399,8 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
   else
     take_video_encoder(request, input, kind, c);
   choose_pixel_format(input, c);
+  note_losses(input, kind, c);
+  check_crf(c);
   if (request.lossless && !c.lossless)
     throw usage_error("--lossless: " + std::string(c.codec->name) + " in " + kind +
                       " cannot store the pixels exactly; use .mkv, or leave out --codec");

@@ -25,7 +25,7 @@ struct OutputChoice {
   bool keep_alpha = false;      // the input's alpha is carried over
   bool lossless = false;        // the filtered pixels are stored exactly
   ColourFacts colour;           // matrix and range of a YUV output
-  std::string note;             // one line for the user about a choice made for them, or empty
+  std::vector<std::string> notes;  // lines for the user about choices made for them (odd size, alpha or depth lost)
   bool audio = true;            // the input's audio goes along (where the output holds it)
   bool to_pipe = false;         // written to standard output, which cannot seek
   std::vector<std::pair<std::string, std::string>> muxer_options;  // what the container needs for that

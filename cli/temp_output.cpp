@@ -194,6 +194,10 @@ void TempOutput::check_target(const std::string& name, const std::string& shown)
   if (S_ISDIR(st.st_mode)) throw CliError("cannot write '" + shown + "': it is a directory");
   // Never rename over a device, a pipe or a socket (think of /dev/null).
   if (!S_ISREG(st.st_mode)) throw CliError("cannot write '" + shown + "': it is not a regular file");
+  // A rename needs only the folder's permission, but -y replaces only what
+  // the user could have overwritten in place, as ffmpeg -y does.
+  if (faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0)
+    throw CliError("cannot replace '" + shown + "': " + errno_text(errno));
 }
 
 mode_t TempOutput::final_mode(const std::string& name) const {
@@ -235,14 +239,14 @@ TempOutput::TempOutput(const std::string& target, bool overwrite, Kind kind)
     if (overwrite) check_target(final_, target);
     mode_ = final_mode(final_);
   }
-  remove_leftovers(folder_);
+  leftovers_removed_ = remove_leftovers(folder_);
 
   // A random part makes the name unguessable; a name taken (by chance or
   // by a planted file or link) is simply passed over.
   const size_t limit = name_limit(folder_);
   int err = EEXIST;
   for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-    const std::string base = std::string(kTempMarker) + pid + "-" + random_part() + "-";
+    const std::string base = std::string(kTempMarker) + host_tag() + "-" + pid + "-" + random_part() + "-";
     temp_ = folder_ + base;
     if (kind == Kind::kFile) {
       const size_t slash = final_.rfind('/');

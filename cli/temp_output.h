@@ -14,10 +14,11 @@
 // as FFmpeg numbers it) is written the same way, picture by picture, and
 // every picture is renamed at the end.
 //
-// Names: ".velbrin-tmp-PID-RANDOM-NAME" (NAME shortened to the folder's
-// name limit) for a file, ".velbrin-tmp-PID-RANDOM-N" for picture N of a
-// sequence. A later run recognises these by name and removes those whose
-// process is gone (a run killed with SIGKILL cannot clean up).
+// Names: ".velbrin-tmp-HOST-PID-RANDOM-NAME" (NAME shortened to the
+// folder's name limit) for a file, ".velbrin-tmp-HOST-PID-RANDOM-N" for
+// picture N of a sequence. A later run on the same host recognises these by
+// name and removes those whose process is gone (a run killed with SIGKILL
+// cannot clean up; see leftovers.h).
 #pragma once
 
 #include <sys/types.h>
@@ -43,6 +44,10 @@ class TempOutput {
   TempOutput& operator=(const TempOutput&) = delete;
 
   const std::string& target() const { return target_; }
+  // Temporary files of stopped runs that the constructor removed from the
+  // folder, and the folder, for a note to the user.
+  int leftovers_removed() const { return leftovers_removed_; }
+  std::string folder() const { return folder_.empty() ? "." : folder_; }
   Kind kind() const { return kind_; }
 
   // A file: the temporary file's descriptor (owned here, open until commit).
@@ -91,6 +96,7 @@ class TempOutput {
   Picture first_{-1, 0600};  // picture 1, created by the constructor
   int slot_ = -1;
   bool committed_ = false;
+  int leftovers_removed_ = 0;
 };
 
 // SIGINT, SIGTERM, SIGHUP and SIGQUIT remove the registered temporary
