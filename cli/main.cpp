@@ -167,10 +167,16 @@ std::string plural(int64_t n, const char* word) {
 }
 
 // A run that wrote nothing, or never reached the --compare frame, failed.
-void check_frames_reached(const Options& o, const PipelineResult& result) {
+void check_frames_reached(const Options& o, const MediaInput& input, const PipelineResult& result) {
   const std::string count = "the input has only " + plural(result.frames_decoded, "frame") + " (counted from 0)";
   if (!o.output.empty() && result.frames_written == 0) {
-    if (o.frames) throw CliError("--frames: " + count);
+    if (o.frames && result.frames_decoded > 0) throw CliError("--frames: " + count);
+    // An MP4 keeps its index (moov) at the end unless it was made for
+    // streaming; a pipe cannot seek back from there to the frames.
+    if (o.input == "-" && std::strncmp(input.format()->iformat->name, "mov,", 4) == 0)
+      throw CliError("cannot read standard input: this MP4/MOV keeps its index after the frames, which a pipe cannot "
+                     "go back to; give its file name instead, or move the index to the front with "
+                     "'ffmpeg -i IN -c copy -movflags +faststart OUT.mp4'");
     throw CliError("cannot read " + (o.input == "-" ? std::string("standard input") : "'" + o.input + "'") +
                    ": no frame could be decoded");
   }
@@ -259,7 +265,7 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
   if (report != nullptr) progress.report_to(report, last);
   PipelineResult result = run_pipeline(input, out.writer ? &*out.writer : nullptr, out.choice ? &*out.choice : nullptr,
                                        module, ps, progress);
-  check_frames_reached(o, result);
+  check_frames_reached(o, input, result);
 
   if (out.writer) out.writer->finish(&progress);
   if (compare_file)
@@ -287,9 +293,15 @@ std::string failure_line(const std::string& input, const std::string& message) {
 // others, and each failure gets one line at the end.
 int run_folder(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
                ProgressReport* report) {
+  const char* folder = o.output_folder.c_str();
+  auto refusal = [&] { return CliError("cannot write into '" + o.output_folder + "': " + std::strerror(errno)); };
   struct stat st {};
-  if (stat(o.output_folder.c_str(), &st) != 0)
-    throw CliError("cannot write into '" + o.output_folder + "': " + std::strerror(errno));
+  // A name ending in '/' says it is a folder: its last level is made (a
+  // deeper missing level is more likely a slip, and is reported).
+  if (stat(folder, &st) != 0 && errno == ENOENT && o.output_folder.back() == '/' && mkdir(folder, 0777) != 0 &&
+      errno != EEXIST)
+    throw refusal();
+  if (stat(folder, &st) != 0) throw refusal();
   if (!S_ISDIR(st.st_mode)) throw CliError("cannot write into '" + o.output_folder + "': it is not a folder");
   const std::vector<FolderJob> jobs = plan_folder_outputs(o.inputs, o.output_folder);
   std::vector<std::string> failures;

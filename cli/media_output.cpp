@@ -161,6 +161,10 @@ void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInpu
       throw usage_error(std::string("--crf: the encoder ") + choice.codec->name + " has no constant-quality setting");
     AVDictionary* options = nullptr;
     for (const auto& [key, value] : choice.codec_options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
+    // x265 prints its own lines, past FFmpeg's log level: it follows that
+    // level (velbrin's --verbose) only when told.
+    if (std::strcmp(choice.codec->name, "libx265") == 0 && av_log_get_level() < AV_LOG_INFO)
+      av_dict_set(&options, "x265-params", "log-level=error", 0);
     if (choice.crf) av_dict_set(&options, "crf", std::to_string(*choice.crf).c_str(), 0);
     const int err = avcodec_open2(e, choice.codec, &options);
     av_dict_free(&options);

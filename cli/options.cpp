@@ -78,14 +78,12 @@ const std::map<std::string, ValueHandler>& value_options() {
       {"--dynamic", [](Options& o, auto& n, auto& v) { o.dynamic = setting_value(n, v, 0, 10); }},
       {"--config",
        [](Options& o, auto& n, auto& v) {
-         const std::optional<ConfigArguments> c = parse_config_line(v);
-         if (!c)
-           throw usage_error(n + ": expected the script line as the host saves it, such as 'Config(100, 5)', got '" +
-                             v + "'");
-         o.level = c->level;
-         o.dynamic = c->dynamic;
+         const ConfigLine c = parse_config_line(v);
+         if (!c.arguments) throw usage_error(n + ": " + c.why + ", got '" + v + "'");
+         o.level = c.arguments->level;
+         o.dynamic = c.arguments->dynamic;
        }},
-      {"--threads", [](Options& o, auto& n, auto& v) { o.threads = int_value(n, v, 1, 256); }},
+      {"--threads", [](Options& o, auto& n, auto& v) { o.threads = int_value(n, v, 0, 256); }},
       {"--frames", [](Options& o, auto& n, auto& v) { o.frames = frame_range(n, v); }},
       {"--crf", [](Options& o, auto& n, auto& v) { o.crf = int_value(n, v, 0, 63); }},
       {"--codec", text_into(&Options::codec, "expected an encoder name")},
@@ -278,8 +276,8 @@ Output:
 
 Running:
   --threads N        processors to use: N filter instances side by side, and
-                     the whole run kept on N processors (default: all the
-                     process may use); the output is the same for every N
+                     the whole run kept on N processors (default and 0: all
+                     the process may use); the output is the same for every N
   --module PATH      the filter module (default: $VELBRIN_MODULE, else
                      noname.so beside velbrin, else ../lib/velbrin/noname.so
                      from velbrin's folder)
