@@ -308,8 +308,7 @@ void MediaOutput::encode(AVFrame* frame, Progress* progress) {
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return;
     if (err < 0) throw CliError("cannot encode " + shown_ + ": " + av_error_text(err));
     ++frames_muxed_;
-    if (packet_->pts != AV_NOPTS_VALUE)
-      muxed_end_ = std::max(muxed_end_, packet_->pts + std::max<int64_t>(packet_->duration, 0));
+    if (packet_->pts != AV_NOPTS_VALUE) muxed_time_ = std::max(muxed_time_, packet_->pts);
     mux(packet_.get(), encoder_->time_base, video_out_);
     if (progress != nullptr) progress->update(frames_muxed_, written_time_us());
   }

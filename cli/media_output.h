@@ -58,10 +58,10 @@ class MediaOutput {
   const std::vector<std::string>& notes() const { return notes_; }
 
   // Frames that have left the encoder into the output so far (an encoder
-  // holds some back), and where the last of them ends, in microseconds
-  // from the output's start.
+  // holds some back), and the time of the last of them, in microseconds
+  // from the output's start (as ffmpeg's out_time).
   int64_t frames_written() const { return frames_muxed_; }
-  int64_t written_time_us() const { return av_rescale_q(muxed_end_, encoder_->time_base, AVRational{1, 1000000}); }
+  int64_t written_time_us() const { return av_rescale_q(muxed_time_, encoder_->time_base, AVRational{1, 1000000}); }
 
   int width() const { return encoder_->width; }
   int height() const { return encoder_->height; }
@@ -104,6 +104,6 @@ class MediaOutput {
   int64_t last_pts_ = INT64_MIN;
   int64_t frames_ = 0;         // frames given to the encoder
   int64_t frames_muxed_ = 0;   // video packets written
-  int64_t muxed_end_ = 0;      // end of the last of them, in the encoder's time base
+  int64_t muxed_time_ = 0;     // the latest of their times, in the encoder's time base
   PacketPtr packet_;
 };

@@ -128,6 +128,13 @@ TEST_F(CommandLineHabits, MachineReadableProgress) {
     EXPECT_EQ(blocks.back().at("out_time_us"), "1160000");  // the 30th frame at 25 per second
     EXPECT_EQ(blocks.back().at("out_time"), "00:00:01.160000");
   }
+  // The last block comes when the output is in place, not when the last
+  // frame went to the encoder.
+  const RunResult placed = run_program(
+      {"bash", "-c", std::string(VELBRIN_EXECUTABLE) + " -q -y --progress /dev/stdout '" + out / "long.mkv" + "' '" +
+                         out / "placed.mkv" + "' | { grep -q '^progress=end' && test -e '" + out / "placed.mkv" +
+                         "' && echo placed; }"});
+  EXPECT_EQ(placed.out, "placed\n") << placed.err;
   // Refusals: one line, and neither the output nor a temporary file is left.
   const struct {
     std::vector<std::string> args;

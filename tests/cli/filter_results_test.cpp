@@ -205,6 +205,30 @@ TEST_F(FilterResults, AudioTheContainerCannotHoldIsReencoded) {
   }
 }
 
+// Outputs that hold no sound leave the audio out with a note; -an leaves
+// it out on purpose, without one.
+TEST_F(FilterResults, AudioIsLeftOutWhereItCannotGo) {
+  const struct {
+    std::vector<std::string> options;
+    const char* output;
+    const char* note;
+  } cases[] = {
+      {{}, "noaudio.y4m", "velbrin: note: .y4m files hold no sound: the audio stream left out\n"},
+      {{"--frames", "0-1"}, "noaudio%d.png", "velbrin: note: pictures hold no sound: the audio stream left out\n"},
+      {{"-an"}, "noaudio.mkv", "velbrin: wrote"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"-y", *dir_ / "clip.mkv", *dir_ / c.output});
+    const RunResult r = run_velbrin(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err.rfind(c.note, 0), 0u) << r.err;
+    const std::string first = std::string(c.output).find('%') == std::string::npos ? *dir_ / c.output : *dir_ / "noaudio1.png";
+    EXPECT_TRUE(probe_each(first, "a", "stream", "codec_name").empty());
+  }
+}
+
 // Lossy output goes back to YUV with the right matrix and range: its
 // colours sit where FFmpeg's tool puts them when it encodes the lossless
 // result the same way. (4:2:0 chroma and clipping move each channel's mean
@@ -254,6 +278,7 @@ TEST_F(FilterResults, PicturesKeepTheirKind) {
       {"rgb24", "rgb.png", "rgb24"},
       {"gray", "grey.png", "gray"},
       {"rgba", "alpha.png", "rgba"},
+      {"ya8", "grey-alpha.png", "ya8"},
       {"bgr24", "bgr.bmp", "bgr24"},
   };
   for (const Case& c : cases) {
@@ -268,7 +293,7 @@ TEST_F(FilterResults, PicturesKeepTheirKind) {
     EXPECT_EQ(fmt, std::string(c.out_pix_fmt) + "\n");
     const std::vector<Picture> source = decode_frames(in, kW, kH), result = decode_frames(out, kW, kH);
     EXPECT_EQ(first_difference(reference_filter_each(source, settings_of(180, 5)), result), "");
-    if (std::string(c.pix_fmt) == "rgba") {
+    if (std::string(c.pix_fmt) == "rgba" || std::string(c.pix_fmt) == "ya8") {
       // The filter leaves alpha alone; the picture keeps the input's.
       for (size_t k = 0; k < source[0].words.size(); ++k)
         ASSERT_EQ(result[0].words[k] >> 24, source[0].words[k] >> 24) << "pixel " << k;

@@ -144,6 +144,37 @@ TEST_F(OutputDefaults, OddSizes) {
   }
 }
 
+// Containers that store a frame rate and no frame times (AVI, Y4M) get one
+// frame as their time base, so their frame count and duration are the
+// input's; what the output cannot keep of the input is said in a note.
+TEST_F(OutputDefaults, ConstantRateAndWhatIsLost) {
+  ffmpeg({"-i", *dir_ / "lossless.mkv", "-c:v", "libx264", "-pix_fmt", "yuv420p10le", *dir_ / "ten-bit.mkv"});
+  ffmpeg({"-i", *dir_ / "lossless.mkv", "-frames:v", "1", "-vf", "format=rgba,geq=r='r(X,Y)':a='X*4'", *dir_ / "alpha.png"});
+  const struct {
+    const char* input;
+    const char* output;
+    const char* rate;  // ffprobe's avg_frame_rate,time_base
+    const char* note;
+  } cases[] = {
+      {"camera.mp4", "cfr.avi", "25/1,1/25\n", ""},
+      {"lossless.mkv", "cfr.y4m", "25/1,1/25\n", ""},
+      {"ten-bit.mkv", "ten.mkv", nullptr, "velbrin: note: the input has 10-bit samples; the filter works on 8 bits"},
+      {"alpha.png", "alpha.jpg", nullptr, "velbrin: note: the input's alpha channel is left out: JPEG yuvj444p in .jpg"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    const RunResult r = run_velbrin({"-y", *dir_ / c.input, *dir_ / c.output});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err.rfind(c.note, 0), 0u) << r.err;
+    if (c.rate == nullptr) continue;
+    EXPECT_EQ(probe(*dir_ / c.output, "v", "time_base,avg_frame_rate"), c.rate);
+    EXPECT_EQ(decode_frames(*dir_ / c.output, kW, kH).size(), 6u);
+    // ffmpeg re-encoding it finds the same six frames, not one per tick.
+    ffmpeg({"-y", "-i", *dir_ / c.output, "-c:v", "ffv1", *dir_ / "again.mkv"});
+    EXPECT_EQ(decode_frames(*dir_ / "again.mkv", kW, kH).size(), 6u);
+  }
+}
+
 // The thread count changes neither the frames nor the encoded bytes.
 TEST_F(OutputDefaults, ThreadCountGivesTheSameBytes) {
   std::string packets[2];
