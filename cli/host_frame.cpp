@@ -142,6 +142,24 @@ void FromHostConverter::convert(const HostFrame& in, const HostFrame* alpha, AVF
     copy_rows(out.data[0], out.linesize[0], format_ == AV_PIX_FMT_BGRA);
     return;
   }
+  if (format_ == AV_PIX_FMT_YA8) {
+    // swscale's way to grey with alpha rounds the alpha: the grey takes
+    // the grey conversion (exact for grey pictures) and the alpha is copied.
+    if (!grey_) grey_ = std::make_unique<FromHostConverter>(AV_PIX_FMT_GRAY8, colour_);
+    if (!grey_frame_ || grey_frame_->width != w || grey_frame_->height != h)
+      grey_frame_ = buffer_frame(AV_PIX_FMT_GRAY8, w, h);
+    grey_->convert(in, nullptr, *grey_frame_);
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* grey = grey_frame_->data[0] + ptrdiff_t(y) * grey_frame_->linesize[0];
+      uint8_t* row = out.data[0] + ptrdiff_t(y) * out.linesize[0];
+      const uint32_t* a = alpha != nullptr ? alpha->picture_row(y) : nullptr;
+      for (int x = 0; x < w; ++x) {
+        row[2 * x] = grey[x];
+        row[2 * x + 1] = a != nullptr ? uint8_t(a[x] >> 24) : 255;
+      }
+    }
+    return;
+  }
   const AVPixelFormat source = alpha != nullptr ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
   const int key[2] = {w, h};
   if (!sws_ || std::memcmp(key, key_, sizeof key) != 0) {

@@ -73,6 +73,8 @@ class FromHostConverter {
   SwsPtr sws_;
   int key_[2] = {-1, -1};
   FramePtr merged_;  // the filtered frame with the input's alpha, when kept
+  std::unique_ptr<FromHostConverter> grey_;  // grey with alpha: the grey part
+  FramePtr grey_frame_;
 };
 
 // Whether a pixel format stores alpha; whether it is grey only.

@@ -46,8 +46,8 @@ void print_version() {
   auto v = [](unsigned x) {
     return std::to_string(x >> 16) + "." + std::to_string((x >> 8) & 0xFF) + "." + std::to_string(x & 0xFF);
   };
-  std::printf("velbrin %s (libavformat %s, libavcodec %s, libswscale %s)\n", kVersion, v(avformat_version()).c_str(),
-              v(avcodec_version()).c_str(), v(swscale_version()).c_str());
+  write_standard_output("velbrin " + std::string(kVersion) + " (libavformat " + v(avformat_version()) +
+                        ", libavcodec " + v(avcodec_version()) + ", libswscale " + v(swscale_version()) + ")\n");
 }
 
 // The processors this process may run on (a container or taskset may allow
@@ -339,7 +339,7 @@ int run_folder(const Options& o, const LoadedFilterModule& module, const FilterI
 
 int run(const Options& o) {
   if (o.action == Options::Action::kHelp) {
-    std::fputs(usage_text().c_str(), stdout);
+    write_standard_output(usage_text());
     return 0;
   }
   if (o.action == Options::Action::kVersion) {

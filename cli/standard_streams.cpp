@@ -7,6 +7,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include "cli/cli_error.h"
 
 void reserve_standard_descriptors() {
   signal(SIGPIPE, SIG_IGN);
@@ -18,6 +21,12 @@ void reserve_standard_descriptors() {
       close(null);
     }
   }
+}
+
+void write_standard_output(const std::string& text) {
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+    throw CliError(std::string("cannot write to standard output: ") + std::strerror(errno != 0 ? errno : EIO));
 }
 
 int close_standard_output() {

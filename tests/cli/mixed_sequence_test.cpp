@@ -34,7 +34,7 @@ TEST(MixedSequence, EveryPictureKeepsItsColourAndAlpha) {
   } cases[] = {
       {"grey first, then alpha and colour", {"gray", "rgba", "rgb24"}, "rgba"},
       {"grey first, then colour", {"gray", "gray", "rgb24"}, "rgb24"},
-      {"grey first, then grey with alpha", {"gray", "ya8"}, "rgba"},
+      {"grey first, then grey with alpha", {"gray", "ya8"}, "ya8"},
       {"grey throughout stays grey", {"gray", "gray"}, "gray"},
   };
   for (const auto& c : cases) {

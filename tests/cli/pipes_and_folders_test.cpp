@@ -156,12 +156,13 @@ TEST_F(PipesAndFolders, FolderOfInputsGoesOnPastFailures) {
   EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << r.err;
   EXPECT_EQ(r.out, "");
 
-  // All written: exit 0; a name ending in '/' is a folder too.
+  // All written: exit 0; a name ending in '/' is a folder, made when missing.
   ScratchDir again;
-  const RunResult ok = run_velbrin({"-q", clip(), *dir_ / "pic.png", again.path() + "/"});
+  const RunResult ok = run_velbrin({"-q", clip(), *dir_ / "pic.png", again.path() + "/new/"});
   EXPECT_EQ(ok.exit_code, 0) << ok.err;
   EXPECT_EQ(ok.err, "");
-  EXPECT_EQ(again.entries(), (std::vector<std::string>{"clip.mkv", "pic.png"}));
+  EXPECT_EQ(again.entries(), std::vector<std::string>{"new"});
+  EXPECT_EQ(run_program({"ls", again / "new"}).out, "clip.mkv\npic.png\n");
 
   // On a terminal the progress line names the file being worked on.
   ScratchDir shown;
