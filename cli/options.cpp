@@ -244,7 +244,8 @@ the others are still written.
 Filter settings:
   --level N          base brightness tolerance (0..400, default 100)
   --dynamic N        how strongly a pair's contrast lowers it (0..10, default 5)
-  --config LINE      the script line the host saves, e.g. 'Config(100, 5)';
+  --config LINE      the script line the host saves, e.g. 'Config(100, 5)'
+                     (also with its instance prefix and ';', any spacing);
                      takes any 32-bit values, as the host's script command
                      does (later options override earlier ones)
   --show-noise       output ten times the change, centred on grey 127
