@@ -67,8 +67,8 @@ INT_PTR command(HWND dlg, FilterSettings* s, int id) {
       // matching the dialog even if something else wrote it meanwhile.
       s->level = slider_position(dlg, IDC_LEVEL);
       s->dynamic = slider_position(dlg, IDC_DYNAMIC);
-      s->showNoise = switch_state(dlg, IDC_SHOWNOISE);
-      s->disable = switch_state(dlg, IDC_DISABLE);
+      store_switch(s->showNoise, switch_state(dlg, IDC_SHOWNOISE));
+      store_switch(s->disable, switch_state(dlg, IDC_DISABLE));
       EndDialog(dlg, 0);
       return TRUE;
     case IDCANCEL:
@@ -79,11 +79,11 @@ INT_PTR command(HWND dlg, FilterSettings* s, int id) {
       redo_frame(s);
       return FALSE;
     case IDC_SHOWNOISE:
-      s->showNoise = switch_state(dlg, IDC_SHOWNOISE);
+      store_switch(s->showNoise, switch_state(dlg, IDC_SHOWNOISE));
       redo_frame(s);
       return TRUE;
     case IDC_DISABLE:
-      s->disable = switch_state(dlg, IDC_DISABLE);
+      store_switch(s->disable, switch_state(dlg, IDC_DISABLE));
       redo_frame(s);
       return TRUE;
     default:

@@ -14,6 +14,7 @@
 // module is its business; a change to the layout below is a change to both.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 #include "host/vd_filter.h"
@@ -29,6 +30,13 @@ struct FilterSettings {
 static_assert(sizeof(FilterSettings) == (sizeof(void*) == 4 ? 20 : 24), "settings record size seen by the host");
 static_assert(offsetof(FilterSettings, level) == sizeof(void*), "level follows the preview pointer");
 static_assert(offsetof(FilterSettings, disable) == sizeof(void*) + 12, "disable is the last field");
+
+// Show noise and Disable are written by the dialog's thread while the run
+// procedure's band workers may be reading them (the preview redoes its frame
+// at once, and a frame under way follows the change). Both sides use relaxed
+// atomic accesses on the record's own words, so the layout the host copies
+// stays as it is; the reader's side is load_live_switch in the kernels.
+inline void store_switch(int& word, int value) { std::atomic_ref<int>(word).store(value, std::memory_order_relaxed); }
 
 constexpr int kDefaultLevel = 100;
 constexpr int kDefaultDynamic = 5;

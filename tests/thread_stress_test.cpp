@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <random>
 #include <string>
 #include <thread>
@@ -109,6 +110,70 @@ TEST(ThreadStress, ManyHostThreadsThenDeinitAndReload) {
     EXPECT_EQ(dlclose(module), 0);
   }
   unsetenv("VELBRIN_THREADS");
+}
+
+// The dialog flips Show noise and Disable from its own thread while the
+// preview's frame runs on the band workers. Every output pixel is then that
+// of one of the four switch states (a frame under way follows the change),
+// and under ThreadSanitizer the writer and the readers do not race.
+TEST(ThreadStress, DialogFlipsSwitchesWhileBandsRun) {
+  void* module = dlopen(VELBRIN_NATIVE_MODULE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  auto init = reinterpret_cast<FilterModuleInitProc>(dlsym(module, "VirtualdubFilterModuleInit2"));
+  auto deinit = reinterpret_cast<FilterModuleDeinitProc>(dlsym(module, "VirtualdubFilterModuleDeinit"));
+  ASSERT_TRUE(init && deinit);
+  g_fake_host = FakeRegistrationHost{};
+  FilterModule fm{};
+  FilterFunctions ff{};
+  ff.addFilter = fake_add_filter;
+  ff.removeFilter = fake_remove_filter;
+  int version = 0, compatible = 0;
+  ASSERT_EQ(init(&fm, &ff, version, compatible), 0);
+  FilterDefinition* def = g_fake_host.added.at(0);
+  std::vector<unsigned char> record(size_t(def->inst_data_size), 0);
+  FilterActivation fa{};
+  fa.filter = def;
+  fa.filter_data = record.data();
+  ASSERT_EQ(def->initProc(&fa, &ff), 0);
+  FilterSettings& settings = *reinterpret_cast<FilterSettings*>(record.data());
+
+  const int w = 640, h = kBandMinPixels / 640 + 40;  // shared among the band workers
+  std::mt19937 rng(7);
+  TestFrame src(w, h), dst(w, h);
+  for (int i = 0; i < h; ++i)
+    for (int j = 0; j < w; ++j) src.at(i, j) = rng() % 3 ? grey(100 + int(rng() % 40)) : uint32_t(rng());
+  std::vector<TestFrame> states;
+  for (int state = 0; state < 4; ++state) {
+    states.emplace_back(w, h);
+    smooth_frame_c(SmoothFrame{src.row0(), states.back().row0(), w, h, src.pitch_words()},
+                   SmoothParams{settings.level, settings.dynamic, state & 1, state >> 1});
+  }
+  std::atomic<bool> done{false};
+  std::thread dialog([&] {
+    for (unsigned n = 0; !done.load(); ++n) {
+      store_switch(settings.showNoise, int(n & 1));
+      store_switch(settings.disable, int(n >> 1 & 1));
+      std::this_thread::yield();
+    }
+  });
+  VFBitmap sb = bitmap_of(src), db = bitmap_of(dst);
+  fa.src = &sb;
+  fa.dst = &db;
+  int mismatches = 0;
+  for (int frame = 0; frame < 8; ++frame) {
+    ASSERT_EQ(def->runProc(&fa, &ff), 0);
+    for (int i = 0; i < h; ++i)
+      for (int j = 0; j < w; ++j) {
+        bool one_of_them = false;
+        for (TestFrame& s : states) one_of_them = one_of_them || dst.at(i, j) == s.at(i, j);
+        mismatches += !one_of_them;
+      }
+  }
+  done = true;
+  dialog.join();
+  EXPECT_EQ(mismatches, 0);
+  deinit(&fm, &ff);
+  EXPECT_EQ(dlclose(module), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // by source and destination, and the settings as plain values.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -29,9 +30,17 @@ struct SmoothParams {
   int dynamic;     // D; the pair divisor is 11 - D
   int show_noise;  // non-zero: output 10 x the change, centred on 127
   int disable;     // non-zero: pass the frame through, byte 3 cleared
-  const volatile int* live_show_noise = nullptr;
-  const volatile int* live_disable = nullptr;
+  const int* live_show_noise = nullptr;
+  const int* live_disable = nullptr;
 };
+
+// A followed switch as it stands now. Another thread writes the word while
+// bands run, so it is read with a relaxed atomic load (store_switch in
+// filter_settings.h is the writer's side): no ordering is needed, only a
+// value that is whole and not kept from an earlier read.
+inline int load_live_switch(const int* word) {
+  return std::atomic_ref<int>(*const_cast<int*>(word)).load(std::memory_order_relaxed);
+}
 
 // The switches as they stand now (see SmoothParams).
 struct SmoothSwitches {
@@ -40,8 +49,8 @@ struct SmoothSwitches {
 };
 
 inline SmoothSwitches current_switches(const SmoothParams& p) {
-  const int noise = p.live_show_noise != nullptr ? *p.live_show_noise : p.show_noise;
-  const int disable = p.live_disable != nullptr ? *p.live_disable : p.disable;
+  const int noise = p.live_show_noise != nullptr ? load_live_switch(p.live_show_noise) : p.show_noise;
+  const int disable = p.live_disable != nullptr ? load_live_switch(p.live_disable) : p.disable;
   return {noise != 0, disable != 0};
 }
 
