@@ -7,6 +7,9 @@
 #include <atomic>
 
 #include "engine/band_threads.h"
+#if VELBRIN_BAND_POOL_HOOKS
+#include "engine/band_pool_hooks.h"
+#endif
 
 namespace {
 
@@ -38,16 +41,43 @@ constexpr int kSpareDone = 16;
 Semaphore* g_spare_done[kSpareDone];
 int g_spare_count = 0;
 
-// Test hooks.
+#if VELBRIN_BAND_POOL_HOOKS
+// Test hooks (band_pool_hooks.h), guarded by the lock like the rest.
 int g_forced_threads = 0;
 int g_allowed_starts = 0;
 int g_refused_starts = 0;
 int g_start_attempts = 0;
+int forced_threads() { return g_forced_threads; }
+void count_start_attempt() { ++g_start_attempts; }
+bool start_refused() {
+  if (g_allowed_starts > 0) return (--g_allowed_starts, false);
+  return g_refused_starts > 0 && (--g_refused_starts, true);
+}
+#else
+int forced_threads() { return 0; }
+void count_start_attempt() {}
+bool start_refused() { return false; }
+#endif
+
+}  // namespace
+
+int band_threads::threads_from_environment() {
+  char text[16];
+  if (!environment_text("VELBRIN_THREADS", text, sizeof text)) return 0;
+  int n = 0;
+  for (int k = 0; text[k] != '\0'; ++k) {
+    if (text[k] < '0' || text[k] > '9') return 0;
+    n = n >= 10000 ? 100000 : n * 10 + (text[k] - '0');  // anything this large means "many"
+  }
+  return n;
+}
+
+namespace {
 
 int clamp_threads(int n) { return n < 1 ? 1 : (n > kBandPoolMaxThreads ? kBandPoolMaxThreads : n); }
 
 int decide_threads() {
-  if (g_forced_threads > 0) return clamp_threads(g_forced_threads);
+  if (forced_threads() > 0) return clamp_threads(forced_threads());
   const int processors = band_threads::processors_available();
   const int asked = band_threads::threads_from_environment();
   return clamp_threads(asked > 0 && asked < processors ? asked : processors);
@@ -56,13 +86,10 @@ int decide_threads() {
 // Creates the workers still missing. Called with the lock held; the new
 // workers wait for it before they look for work.
 void start_workers() {
-  ++g_start_attempts;
+  count_start_attempt();
   if (g_wake == nullptr) g_wake = band_threads::semaphore_create();
   while (g_wake != nullptr && g_worker_count < g_threads - 1) {
-    bool refuse = false;
-    if (g_allowed_starts > 0) --g_allowed_starts;
-    else if (g_refused_starts > 0) refuse = (--g_refused_starts, true);
-    Thread* t = refuse ? nullptr : band_threads::thread_start(nullptr);
+    Thread* t = start_refused() ? nullptr : band_threads::thread_start(nullptr);
     if (t == nullptr) break;
     g_workers[g_worker_count++] = t;
   }
@@ -203,6 +230,7 @@ void band_pool_stop() {
   band_threads::release();
 }
 
+#if VELBRIN_BAND_POOL_HOOKS
 BandPoolState band_pool_state() {
   band_threads::lock();
   const BandPoolState s{g_worker_count, g_threads, g_start_attempts};
@@ -223,3 +251,4 @@ void band_pool_fail_thread_starts(int allowed, int refused) {
   g_refused_starts = refused;
   band_threads::unlock();
 }
+#endif  // VELBRIN_BAND_POOL_HOOKS

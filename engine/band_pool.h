@@ -33,17 +33,3 @@ void band_pool_run(const BandWork& work);
 // Wakes and joins every worker and frees what the pool holds; the module's
 // Deinit calls it. The next band_pool_threads() starts afresh.
 void band_pool_stop();
-
-// For tests: what the pool holds, and two ways to steer it.
-struct BandPoolState {
-  int workers;         // running worker threads
-  int threads;         // threads per frame it aims for (0: not decided yet)
-  int start_attempts;  // rounds of thread creation since the process began
-};
-BandPoolState band_pool_state();
-// Threads per frame from the next start on, ignoring VELBRIN_THREADS and the
-// processor count (0: back to those). Stops the pool.
-void band_pool_set_threads(int threads);
-// Of the next thread creations, the first `allowed` go ahead and the
-// `refused` after them fail as if the system had refused them.
-void band_pool_fail_thread_starts(int allowed, int refused);

@@ -31,8 +31,13 @@ void pause();
 // Processors this process may run on (its affinity), at least 1.
 int processors_available();
 
+// The value of environment variable `name` into `text` (NUL-terminated);
+// false when it is unset or does not fit in `size` bytes.
+bool environment_text(const char* name, char* text, int size);
+
 // VELBRIN_THREADS as a number: 0 when unset, empty, longer than 15
-// characters or not a plain non-negative decimal number.
+// characters or not a plain non-negative decimal number. Read through
+// environment_text, and parsed once for every platform (band_pool.cpp).
 int threads_from_environment();
 
 }  // namespace band_threads

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -80,15 +81,11 @@ int processors_available() {
   return n > 0 ? static_cast<int>(n) : 1;
 }
 
-int threads_from_environment() {
-  const char* text = std::getenv("VELBRIN_THREADS");
-  if (text == nullptr || *text == '\0') return 0;
-  int n = 0;
-  for (int k = 0; text[k] != '\0'; ++k) {
-    if (text[k] < '0' || text[k] > '9' || k >= 15) return 0;
-    n = n >= 10000 ? 100000 : n * 10 + (text[k] - '0');  // anything this large means "many"
-  }
-  return n;
+bool environment_text(const char* name, char* text, int size) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || std::strlen(value) >= size_t(size)) return false;
+  std::memcpy(text, value, std::strlen(value) + 1);
+  return true;
 }
 
 }  // namespace band_threads

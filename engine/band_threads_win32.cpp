@@ -86,16 +86,9 @@ int processors_available() {
   return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
 }
 
-int threads_from_environment() {
-  char text[16];
-  const DWORD len = GetEnvironmentVariableA("VELBRIN_THREADS", text, sizeof text);
-  if (len == 0 || len >= sizeof text) return 0;
-  int n = 0;
-  for (DWORD k = 0; k < len; ++k) {
-    if (text[k] < '0' || text[k] > '9') return 0;
-    n = n >= 10000 ? 100000 : n * 10 + (text[k] - '0');
-  }
-  return n;
+bool environment_text(const char* name, char* text, int size) {
+  const DWORD len = GetEnvironmentVariableA(name, text, static_cast<DWORD>(size));
+  return len > 0 && len < static_cast<DWORD>(size);
 }
 
 }  // namespace band_threads

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/band_pool.h"
+#include "engine/band_pool_hooks.h"
 #include "engine/band_split.h"
 #include "engine/band_threads.h"
 #include "engine/kernels/smooth.h"

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "engine/band_pool.h"
+#include "engine/band_pool_hooks.h"
 #include "engine/band_split.h"
 #include "engine/kernels/smooth.h"
 #include "tests/support/frame_content.h"

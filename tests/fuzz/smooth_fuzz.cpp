@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/band_pool.h"
+#include "engine/band_pool_hooks.h"
 #include "engine/band_split.h"
 #include "engine/kernels/smooth.h"
 #include "engine/kernels/smooth_kernels.h"
