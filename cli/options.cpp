@@ -9,7 +9,7 @@
 #include <map>
 
 #include "cli/cli_error.h"
-#include "cli/config_line.h"
+#include "cli/host/config_line.h"
 
 namespace {
 

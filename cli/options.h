@@ -6,11 +6,8 @@
 #include <string>
 #include <vector>
 
-// Frames chosen with --frames, counted from 0 in the order they are shown.
-struct FrameRange {
-  int64_t first = 0;
-  int64_t last = INT64_MAX;  // inclusive; INT64_MAX when open-ended
-};
+#include "cli/run/frame_range.h"
+
 
 struct Options {
   enum class Action { kRun, kHelp, kVersion };

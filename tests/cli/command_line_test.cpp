@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_error.h"
-#include "cli/config_line.h"
+#include "cli/host/config_line.h"
 #include "cli/options.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // noise view of the chosen frame) and the labels under them.
 #include <gtest/gtest.h>
 
-#include "cli/compare_picture.h"
+#include "cli/compare/compare_picture.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace velbrin_cli_test {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "cli/cli_error.h"
-#include "cli/frame_budget.h"
+#include "cli/run/frame_budget.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace velbrin_cli_test {

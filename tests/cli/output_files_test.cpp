@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/leftovers.h"
+#include "cli/files/leftovers.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace velbrin_cli_test {

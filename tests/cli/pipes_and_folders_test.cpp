@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "cli/folder_outputs.h"
+#include "cli/files/folder_outputs.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace velbrin_cli_test {

@@ -6,8 +6,8 @@
 
 #include <fstream>
 
-#include "cli/overwrite_guard.h"
-#include "cli/sequence_pattern.h"
+#include "cli/files/overwrite_guard.h"
+#include "cli/files/sequence_pattern.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace velbrin_cli_test {

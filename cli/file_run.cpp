@@ -1,0 +1,318 @@
+// One run of the filter over files, as the command line asked: INPUT into
+// OUTPUT (and the --compare picture), or several inputs into a folder. The
+// options are read here once and go down as plain values: the output's
+// request, the pipeline's settings, the frame range.
+#include "cli/file_run.h"
+
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_error.h"
+#include "cli/compare/compare_picture.h"
+#include "cli/files/folder_outputs.h"
+#include "cli/files/overwrite_guard.h"
+#include "cli/files/temp_output.h"
+#include "cli/input/media_input.h"
+#include "cli/media/host_frame.h"
+#include "cli/output/media_output.h"
+#include "cli/output/output_choice.h"
+#include "cli/run/frame_budget.h"
+#include "cli/run/input_damage.h"
+#include "cli/run/pipeline.h"
+#include "cli/run/progress_line.h"
+#include "cli/run/progress_report.h"
+
+namespace {
+
+// The processors this process may run on (a container or taskset may allow
+// fewer than the machine has).
+int default_threads() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : int(n);
+}
+
+// The comparison picture of one decoded frame: input, output with the
+// user's settings, and the Show noise view of the same Level and Dynamic.
+HostFrame comparison_of(const AVFrame& decoded, const LoadedFilterModule& module, const Options& o,
+                        const std::string& caption) {
+  InstanceSettings as_asked{o.level, o.dynamic, o.show_noise, o.disable};
+  InstanceSettings noise_view{o.level, o.dynamic, true, false};
+  const int w = decoded.width, h = decoded.height;
+  HostFrame panels[3] = {HostFrame(w, h), HostFrame(w, h), HostFrame(w, h)};
+  ToHostConverter().convert(decoded, panels[0]);
+  FilterInstance(module, as_asked).run(panels[0].words(), panels[1].words(), w, h);
+  FilterInstance(module, noise_view).run(panels[0].words(), panels[2].words(), w, h);
+  std::string output_label = "Output: " + caption;
+  if (o.show_noise && !o.disable) output_label += " show noise";
+  if (o.disable) output_label += " disabled";
+  const std::string labels[3] = {"Input, frame " + std::to_string(o.compare_at), output_label,
+                                 "Show noise: " + caption};
+  return compose_comparison(panels, labels);
+}
+
+void check_names(const Options& o) {
+  if (!o.compare_path.empty() && !is_picture_name(o.compare_path))
+    throw usage_error("--compare: '" + o.compare_path + "' is not a picture name (use .png, .jpg, .bmp or .tif)");
+  if (!o.output.empty() && o.output == o.compare_path) throw usage_error("OUTPUT and --compare name the same file");
+  // With -y the input would be read while its own replacement is written.
+  for (const std::string& out : {o.output, o.compare_path})
+    if (const std::string file = input_written_over(out, {o.input}); !file.empty())
+      throw usage_error(file == o.input ? "'" + out + "' is the input itself; name another file"
+                                        : "'" + out + "' would write over the input's picture '" + file +
+                                              "'; name another file");
+}
+
+// The output's choice, its temporary file and the writer, made in that
+// order: the temporary file checks the target before anything is written.
+struct OutputSide {
+  std::optional<OutputChoice> choice;
+  std::optional<TempOutput> file;
+  std::optional<MediaOutput> writer;
+};
+
+void open_output(const Options& o, const MediaInput& input, OutputSide& out) {
+  if (o.output == "-") {  // a stream, written as it goes: no temporary file
+    out.writer.emplace(nullptr, o.output, *out.choice, input);
+    return;
+  }
+  const bool sequence = out.choice->writes_pictures && !out.choice->writes_one_picture;
+  out.file.emplace(o.output, o.overwrite, sequence ? TempOutput::Kind::kSequence : TempOutput::Kind::kFile);
+  out.writer.emplace(&*out.file, o.output, *out.choice, input);
+}
+
+PipelineSettings pipeline_settings(const Options& o, const FramePlan& plan) {
+  PipelineSettings ps;
+  ps.plan = plan;
+  ps.range_given = o.frames.has_value();
+  if (o.frames) ps.range = *o.frames;
+  ps.instance = InstanceSettings{o.level, o.dynamic, o.show_noise, o.disable};
+  ps.bypass = o.bypass;
+  ps.capture_at = o.compare_path.empty() ? -1 : o.compare_at;
+  return ps;
+}
+
+// Frames the run is expected to write, or -1 when unknown.
+int64_t expected_frames(const MediaInput& input, const FrameRange& range) {
+  int64_t expected = input.expected_frames().estimate(input.frame_rate());
+  if (expected < 0) return -1;
+  if (range.last < expected - 1) expected = range.last + 1;
+  return expected > range.first ? expected - range.first : 0;
+}
+
+std::string plural(int64_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+// A run that wrote nothing, or never reached the --compare frame, failed.
+void check_frames_reached(const Options& o, const MediaInput& input, const PipelineResult& result) {
+  const std::string count = "the input has only " + plural(result.frames_decoded, "frame") + " (counted from 0)";
+  if (!o.output.empty() && result.frames_written == 0) {
+    if (o.frames && result.frames_decoded > 0) throw CliError("--frames: " + count);
+    // An MP4 keeps its index (moov) at the end unless it was made for
+    // streaming; a pipe cannot seek back from there to the frames.
+    if (o.input == "-" && std::strncmp(input.format()->iformat->name, "mov,", 4) == 0)
+      throw CliError("cannot read standard input: this MP4/MOV keeps its index after the frames, which a pipe cannot "
+                     "go back to; give its file name instead, or move the index to the front with "
+                     "'ffmpeg -i IN -c copy -movflags +faststart OUT.mp4'");
+    throw CliError("cannot read " + (o.input == "-" ? std::string("standard input") : "'" + o.input + "'") +
+                   ": no frame could be decoded");
+  }
+  if (!o.compare_path.empty() && !result.captured)
+    throw CliError("--at " + std::to_string(o.compare_at) + ": " + count);
+}
+
+// "3.1 MB", "420 kB"; empty when the file cannot be measured (a sequence).
+std::string file_size_text(const std::string& path) {
+  struct stat st {};
+  if (path == "-" || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+  char text[32];
+  if (st.st_size >= 1000000) std::snprintf(text, sizeof text, "%.1f MB", double(st.st_size) / 1e6);
+  else std::snprintf(text, sizeof text, "%.0f kB", double(st.st_size) / 1e3);
+  return text;
+}
+
+// The closing line on standard error: what was written.
+void print_written(const Options& o, const OutputChoice& choice, const PipelineResult& result, double fps) {
+  const std::string name = o.output == "-" ? "standard output" : o.output;
+  std::string line = "wrote " + name + ": " + plural(result.frames_written, choice.writes_pictures ? "picture" : "frame") +
+                     ", " + describe(choice);
+  const std::string out_size = file_size_text(o.output), in_size = file_size_text(o.input);
+  if (!out_size.empty()) line += ", " + out_size + (in_size.empty() ? "" : " (input " + in_size + ")");
+  std::fprintf(stderr, "velbrin: %s; %.1f frames per second\n", line.c_str(), fps);
+}
+
+// The filter's caption and script line as the host shows them.
+void print_caption(const FilterInstance& described) {
+  std::fprintf(stderr, "%s\n%s\n", described.caption().c_str(), described.script_line().c_str());
+}
+
+// --verbose: where the processor time went, per frame.
+void print_stage_times(const PipelineResult& result) {
+  if (result.frames_written == 0) return;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double total = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  const StageTimes& s = result.stages;
+  const double ours = s.to_host + s.filter + s.from_host;
+  const double per = 1000.0 / double(result.frames_written);
+  std::fprintf(stderr,
+               "velbrin: processor time per frame: convert %.1f ms, filter %.1f ms, convert back %.1f ms "
+               "(%d workers, %lld frames in flight); decode, encode and the rest %.1f ms (FFmpeg's threads)\n",
+               s.to_host * per, s.filter * per, s.from_host * per, result.workers,
+               static_cast<long long>(result.in_flight), (total - ours) * per);
+}
+
+// Filters one input into o.output (and --compare). `report` is the
+// --progress report, `last` whether this is the last input for it; `label`
+// names the file in the progress line. Returns whether the input was
+// damaged (the output then holds what could be read).
+bool run_file(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
+              ProgressReport* report, bool last, const std::string& label) {
+  check_names(o);
+  MediaInput input(o.input);
+
+  OutputSide out;
+  FramePlan plan;
+  if (!o.output.empty()) {
+    if (o.output == "-" && isatty(STDOUT_FILENO))
+      throw usage_error("OUTPUT - writes to standard output, which is a terminal; pipe it into a program or a file");
+    out.choice = choose_output(o.output, OutputRequest{o.crf, o.codec, o.lossless, o.format, !o.no_audio}, input);
+    // Too large a picture is refused here, before anything is decoded or written.
+    const AVCodecContext* dec = input.decoder();
+    plan = plan_frames(o.input, dec->width, dec->height, dec->pix_fmt, out.choice->pixel_format,
+                       o.threads > 0 ? o.threads : default_threads());
+    if (!o.quiet)
+      for (const std::string& note : out.choice->notes) std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
+  }
+  std::optional<TempOutput> compare_file;
+  if (!o.output.empty()) open_output(o, input, out);
+  if (!o.compare_path.empty()) compare_file.emplace(o.compare_path, o.overwrite);
+  if (!o.quiet) {
+    for (const TempOutput* f : {out.file ? &*out.file : nullptr, compare_file ? &*compare_file : nullptr})
+      if (f != nullptr && f->leftovers_removed() > 0)
+        std::fprintf(stderr, "velbrin: removed %d temporary file%s left in '%s' by runs that were stopped\n",
+                     f->leftovers_removed(), f->leftovers_removed() == 1 ? "" : "s", f->folder().c_str());
+    if (out.writer)
+      for (const std::string& note : out.writer->notes()) std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
+  }
+
+  const PipelineSettings ps = pipeline_settings(o, plan);
+  ProgressLine progress(!o.output.empty() && !o.quiet && isatty(STDERR_FILENO), expected_frames(input, ps.range), label);
+  if (report != nullptr) progress.report_to(report, last);
+  PipelineResult result = run_pipeline(input, out.writer ? &*out.writer : nullptr, out.choice ? &*out.choice : nullptr,
+                                       module, ps, progress);
+  check_frames_reached(o, input, result);
+
+  if (out.writer) {
+    // The frames the encoder held back, each shown as it is written.
+    while (out.writer->drain_encoder()) progress.update(out.writer->frames_written(), out.writer->written_time_us());
+    out.writer->finish();
+  }
+  if (compare_file)
+    write_picture(*compare_file, o.compare_path, comparison_of(*result.captured, module, o, described.caption()));
+  if (out.file) out.file->commit();
+  if (compare_file) compare_file->commit();
+  // The output is in place: only now does the progress end.
+  progress.finish(result.frames_written, out.writer ? out.writer->written_time_us() : 0);
+
+  const std::string damage = out.writer ? input_damage(input, ps.range, result) : "";
+  if (!damage.empty()) std::fprintf(stderr, "velbrin: warning: %s\n", damage.c_str());
+  if (o.verbose) print_stage_times(result);
+  if (!o.quiet && out.choice) print_written(o, *out.choice, result, progress.frames_per_second());
+  if (!o.quiet && !o.compare_path.empty()) std::fprintf(stderr, "velbrin: wrote %s\n", o.compare_path.c_str());
+  return !damage.empty();
+}
+
+// One line for a failed input, naming it unless the message already does.
+std::string failure_line(const std::string& input, const std::string& message) {
+  if (message.find("'" + input + "'") != std::string::npos) return message;
+  return "'" + input + "': " + message;
+}
+
+}  // namespace
+
+// The --progress file is opened before the first input is read, and is
+// written in place: it must be neither an input nor an output.
+void check_progress_target(const Options& o) {
+  const std::string& p = o.progress_path;
+  if (p.empty() || p == "-") return;
+  if (const std::string file = input_written_over(p, o.inputs); !file.empty())
+    throw usage_error("--progress: '" + p + "' is " + (file == p ? "an input" : "the input '" + file + "'") +
+                      "; name another file");
+  std::vector<std::string> outputs = {o.output, o.compare_path};
+  if (!o.output_folder.empty())
+    for (const FolderJob& job : plan_folder_outputs(o.inputs, o.output_folder)) outputs.push_back(job.output);
+  for (const std::string& out : outputs)
+    if (!out.empty() && (is_same_file(p, out) || writes_over(out, p)))
+      throw usage_error("--progress: '" + p + "' is also an output; name another file");
+}
+
+// INPUT... FOLDER/: each input in turn; a failing one does not stop the
+// others, and each failure gets one line at the end.
+int run_folder(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
+               ProgressReport* report) {
+  const char* folder = o.output_folder.c_str();
+  auto refusal = [&] { return CliError("cannot write into '" + o.output_folder + "': " + std::strerror(errno)); };
+  struct stat st {};
+  // A name ending in '/' says it is a folder: its last level is made (a
+  // deeper missing level is more likely a slip, and is reported).
+  if (stat(folder, &st) != 0 && errno == ENOENT && o.output_folder.back() == '/' && mkdir(folder, 0777) != 0 &&
+      errno != EEXIST)
+    throw refusal();
+  if (stat(folder, &st) != 0) throw refusal();
+  if (!S_ISDIR(st.st_mode)) throw CliError("cannot write into '" + o.output_folder + "': it is not a folder");
+  const std::vector<FolderJob> jobs = plan_folder_outputs(o.inputs, o.output_folder);
+  std::vector<std::string> failures;
+  bool damaged = false;
+  for (size_t k = 0; k < jobs.size(); ++k) {
+    const FolderJob& job = jobs[k];
+    if (!job.refusal.empty()) {
+      failures.push_back(job.refusal);
+      continue;
+    }
+    Options one = o;
+    one.input = job.input;
+    one.output = job.output;
+    // "[2/5] name": the counter, and the file name cut from the front when
+    // long (its end tells the files apart), so the line fits a terminal.
+    constexpr size_t kNameWidth = 40;
+    std::string name = job.input.substr(job.input.rfind('/') + 1);
+    if (name.size() > kNameWidth) name = "..." + name.substr(name.size() - (kNameWidth - 3));
+    std::string label = "[";
+    label.append(std::to_string(k + 1)).append("/").append(std::to_string(jobs.size())).append("] ").append(name);
+    try {
+      damaged = run_file(one, module, described, report, k + 1 == jobs.size(), label) || damaged;
+    } catch (const CliError& e) {
+      failures.push_back(failure_line(job.input, e.what()));
+    } catch (const std::bad_alloc&) {
+      failures.push_back(failure_line(job.input, "out of memory"));
+    }
+  }
+  if (report != nullptr) report->end(0, 0, 0);  // when the last input failed before its progress began
+  for (const std::string& line : failures) std::fprintf(stderr, "velbrin: %s\n", line.c_str());
+  if (!failures.empty()) return kExitFailure;
+  if (!o.quiet) print_caption(described);
+  return damaged ? kExitDamaged : 0;
+}
+
+int run_single(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
+               ProgressReport* report) {
+  const bool damaged = run_file(o, module, described, report, true, "");
+  if (!o.quiet) print_caption(described);
+  return damaged ? kExitDamaged : 0;
+}

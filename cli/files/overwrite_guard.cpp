@@ -1,0 +1,61 @@
+// Telling whether an output would replace an input.
+#include "cli/files/overwrite_guard.h"
+
+#include <sys/stat.h>
+
+#include <optional>
+
+#include "cli/files/sequence_pattern.h"
+
+namespace {
+
+std::string base_name(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool same_inode(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+std::vector<std::string> files_read_by(const std::string& input) {
+  if (input == "-" || input.empty()) return {};
+  const std::optional<SequencePattern> pattern = SequencePattern::parse(input);
+  if (!pattern) return {input};
+  std::vector<std::string> pictures;
+  for (int64_t n : pattern->existing_numbers()) pictures.push_back(pattern->name_of(n));
+  return pictures;
+}
+
+bool is_same_file(const std::string& input, const std::string& output) {
+  if (input == "-" || output == "-") return false;
+  if (same_inode(input, output)) return true;
+  return base_name(input) == base_name(output) && same_inode(folder_of(input), folder_of(output));
+}
+
+bool writes_over(const std::string& output, const std::string& file) {
+  if (output.empty() || output == "-") return false;
+  // A sequence's pictures are renamed into place, which replaces the name
+  // in the folder and never follows a link there: only that name counts.
+  if (const std::optional<SequencePattern> pattern = SequencePattern::parse(output)) {
+    const std::optional<int64_t> number = pattern->number_of(file);
+    return number && *number >= 1;
+  }
+  return is_same_file(file, output);
+}
+
+std::string input_written_over(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs)
+    for (const std::string& file : files_read_by(input))
+      if (writes_over(output, file)) return file;
+  return "";
+}

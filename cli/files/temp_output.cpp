@@ -1,0 +1,364 @@
+// Temporary output files and their removal on failure or on a signal.
+#include "cli/files/temp_output.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "cli/cli_error.h"
+#include "cli/files/leftovers.h"
+#include "cli/files/sequence_pattern.h"
+
+namespace {
+
+// Writes prefix, `number` in decimal with at least `width` digits (zero
+// padded, as FFmpeg's "%04d" frame patterns), and suffix into `out`. Uses
+// nothing but plain stores, so the signal handler may call it. Returns false
+// when `out` is too small.
+bool numbered_name(char* out, size_t capacity, const char* prefix, int64_t number, int width, const char* suffix) {
+  char digits[24];
+  int n = 0;
+  uint64_t v = number < 0 ? 0 : uint64_t(number);
+  do {
+    digits[n++] = char('0' + v % 10);
+    v /= 10;
+  } while (v != 0 && n < 20);
+  while (n < width && n < 20) digits[n++] = '0';
+  size_t at = 0;
+  for (const char* p = prefix; *p; ++p) {
+    if (at + 1 >= capacity) return false;
+    out[at++] = *p;
+  }
+  while (n > 0) {
+    if (at + 1 >= capacity) return false;
+    out[at++] = digits[--n];
+  }
+  for (const char* p = suffix; *p; ++p) {
+    if (at + 1 >= capacity) return false;
+    out[at++] = *p;
+  }
+  out[at] = '\0';
+  return true;
+}
+
+// What the signal handler removes. Fixed storage, because a signal handler
+// may only touch memory that needs no allocation and no lock.
+constexpr int kSlots = 4;
+struct Slot {
+  std::atomic<bool> used{false};
+  char path[PATH_MAX];       // the file, or a sequence's prefix
+  char suffix[PATH_MAX];     // a sequence's suffix
+  int width = 0;
+  std::atomic<int64_t> pictures{-1};  // -1: a single file
+};
+std::array<Slot, kSlots> g_slots;
+
+int register_slot(const std::string& path, const std::string& suffix, int width, int64_t pictures) {
+  if (path.size() >= PATH_MAX || suffix.size() >= PATH_MAX) return -1;
+  for (int k = 0; k < kSlots; ++k) {
+    Slot& s = g_slots[size_t(k)];
+    if (s.used.load()) continue;
+    std::memcpy(s.path, path.c_str(), path.size() + 1);
+    std::memcpy(s.suffix, suffix.c_str(), suffix.size() + 1);
+    s.width = width;
+    s.pictures.store(pictures);
+    s.used.store(true);
+    return k;
+  }
+  return -1;
+}
+
+void unregister_slot(int slot) {
+  if (slot >= 0) g_slots[size_t(slot)].used.store(false);
+}
+
+extern "C" void remove_temp_files_and_die(int sig) {
+  for (Slot& s : g_slots) {
+    if (!s.used.load()) continue;
+    const int64_t pictures = s.pictures.load();
+    if (pictures < 0) {
+      unlink(s.path);
+      continue;
+    }
+    char name[PATH_MAX];
+    for (int64_t k = 1; k <= pictures; ++k)
+      if (numbered_name(name, sizeof name, s.path, k, s.width, s.suffix)) unlink(name);
+  }
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+std::string errno_text(int err) { return std::strerror(err); }
+
+constexpr int kMaxLinks = 40;  // as the kernel's own limit on a chain of links
+
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// Where writing `path` ends up: the file a chain of symbolic links points
+// to (which need not exist yet), or `path` itself.
+std::string follow_links(const std::string& path) {
+  std::string at = path;
+  for (int hop = 0; hop < kMaxLinks; ++hop) {
+    struct stat st {};
+    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+    char buf[PATH_MAX];
+    const ssize_t n = readlink(at.c_str(), buf, sizeof buf - 1);
+    if (n <= 0) return at;
+    const std::string link(buf, size_t(n));
+    at = link[0] == '/' ? link : folder_of(at) + link;
+  }
+  throw CliError("cannot write '" + path + "': " + errno_text(ELOOP));
+}
+
+// The longest name the folder takes (255 on the usual file systems).
+size_t name_limit(const std::string& folder) {
+  const long n = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  return n > 0 ? size_t(n) : 255;
+}
+
+// The process's umask, read without changing it (other threads may be
+// creating files): from /proc, else by setting it back at once.
+mode_t process_umask() {
+  if (FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned value = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "Umask: %o", &value) == 1;
+    std::fclose(f);
+    if (found) return mode_t(value & 0777);
+  }
+  const mode_t m = umask(022);
+  umask(m);
+  return m;
+}
+
+std::string random_part() {
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device device;
+  std::string s;
+  for (int k = 0; k < 6; ++k) s += kAlphabet[device() % (sizeof kAlphabet - 1)];
+  return s;
+}
+
+// `text` cut to at most `room` bytes, not inside a UTF-8 character.
+std::string shortened(const std::string& text, size_t room) {
+  if (text.size() <= room) return text;
+  size_t n = room;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  return text.substr(0, n);
+}
+
+int create_exclusive(const std::string& name) {
+  int fd;
+  do fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Makes a finished rename survive a crash: the folder's entry is written out.
+void sync_folder(const std::string& folder) {
+  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+void install_cleanup_on_signals() {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    struct sigaction sa {};
+    sa.sa_handler = remove_temp_files_and_die;
+    sigemptyset(&sa.sa_mask);
+    sigaction(sig, &sa, nullptr);
+  }
+}
+
+void TempOutput::check_target(const std::string& name, const std::string& shown) const {
+  struct stat st {};
+  if (lstat(name.c_str(), &st) != 0) return;
+  if (!overwrite_) throw CliError("'" + shown + "' already exists (add -y to replace it)");
+  if (stat(name.c_str(), &st) != 0) return;  // a link to nothing yet
+  if (S_ISDIR(st.st_mode)) throw CliError("cannot write '" + shown + "': it is a directory");
+  // Never rename over a device, a pipe or a socket (think of /dev/null).
+  if (!S_ISREG(st.st_mode)) throw CliError("cannot write '" + shown + "': it is not a regular file");
+  // A rename needs only the folder's permission, but -y replaces only what
+  // the user could have overwritten in place, as ffmpeg -y does.
+  if (faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0)
+    throw CliError("cannot replace '" + shown + "': " + errno_text(errno));
+}
+
+mode_t TempOutput::final_mode(const std::string& name) const {
+  struct stat st {};
+  if (lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 0777;
+  return 0666 & ~process_umask();
+}
+
+std::string TempOutput::temp_name(int64_t number) const {
+  char buf[PATH_MAX];
+  if (!numbered_name(buf, sizeof buf, temp_.c_str(), number, 0, ""))
+    throw CliError("cannot write '" + target_ + "': the name is too long");
+  return buf;
+}
+
+std::string TempOutput::target_name(int64_t number) const {
+  char buf[PATH_MAX];
+  if (!numbered_name(buf, sizeof buf, target_prefix_.c_str(), number, width_, suffix_.c_str()))
+    throw CliError("cannot write '" + target_ + "': the name is too long");
+  return buf;
+}
+
+TempOutput::TempOutput(const std::string& target, bool overwrite, Kind kind)
+    : target_(target), overwrite_(overwrite), kind_(kind) {
+  const std::string pid = std::to_string(getpid());
+  if (kind == Kind::kSequence) {
+    folder_ = folder_of(target);
+    const std::optional<SequencePattern> pattern = SequencePattern::parse(target);
+    if (folder_.find('%') != std::string::npos || !pattern)
+      throw usage_error("'" + target + "' is not an image sequence pattern such as frames/out%04d.png");
+    target_prefix_ = pattern->prefix;
+    width_ = pattern->width;
+    suffix_ = pattern->suffix;
+    check_target(target_name(1), target_name(1));
+  } else {
+    check_target(target, target);
+    final_ = overwrite ? follow_links(target) : target;
+    folder_ = folder_of(final_);
+    if (overwrite) check_target(final_, target);
+    mode_ = final_mode(final_);
+  }
+  leftovers_removed_ = remove_leftovers(folder_);
+
+  // A random part makes the name unguessable; a name taken (by chance or
+  // by a planted file or link) is simply passed over.
+  const size_t limit = name_limit(folder_);
+  int err = EEXIST;
+  for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+    const std::string base = std::string(kTempMarker) + host_tag() + "-" + pid + "-" + random_part() + "-";
+    temp_ = folder_ + base;
+    if (kind == Kind::kFile) {
+      const size_t slash = final_.rfind('/');
+      const std::string name = slash == std::string::npos ? final_ : final_.substr(slash + 1);
+      temp_ += shortened(name, limit > base.size() ? limit - base.size() : 0);
+    }
+    const std::string first = kind == Kind::kFile ? temp_ : temp_name(1);
+    // Register before creating, so a signal in between cannot leave it behind.
+    slot_ = register_slot(temp_, "", 0, kind == Kind::kFile ? -1 : 1);
+    const int fd = create_exclusive(first);
+    err = fd < 0 ? errno : 0;
+    if (fd >= 0 && kind == Kind::kFile) fd_ = fd;
+    if (fd >= 0 && kind == Kind::kSequence) {
+      first_ = Picture{fd, final_mode(target_name(1))};
+      pictures_ = 1;
+    }
+    if (fd < 0) {
+      unregister_slot(slot_);
+      slot_ = -1;
+    }
+  }
+  if (err != 0) {
+    temp_.clear();
+    throw CliError("cannot write '" + target + "': " + errno_text(err));
+  }
+}
+
+TempOutput::~TempOutput() {
+  if (fd_ >= 0) close(fd_);
+  if (first_.fd >= 0) close(first_.fd);
+  if (!committed_ && !temp_.empty()) {
+    if (kind_ == Kind::kFile) {
+      unlink(temp_.c_str());
+    } else {
+      for (int64_t k = 1; k <= pictures_; ++k) unlink(temp_name(k).c_str());
+    }
+  }
+  unregister_slot(slot_);
+}
+
+void TempOutput::add_picture(int64_t number) {
+  if (kind_ != Kind::kSequence) return;
+  const std::string name = target_name(number);
+  check_target(name, name);
+}
+
+TempOutput::Picture TempOutput::create_picture(int64_t number) {
+  if (kind_ != Kind::kSequence || number < 1) return {-EINVAL, 0};
+  if (number == 1 && first_.fd >= 0) {
+    const Picture p = first_;
+    first_.fd = -1;
+    return p;
+  }
+  if (number != pictures_ + 1) return {-EINVAL, 0};
+  // Counted before it exists, so the signal handler and the destructor
+  // remove it whatever happens next.
+  pictures_ = number;
+  if (slot_ >= 0) g_slots[size_t(slot_)].pictures.store(number);
+  const int fd = create_exclusive(temp_name(number));
+  if (fd < 0) return {-errno, 0};
+  return {fd, final_mode(target_name(number))};
+}
+
+void TempOutput::note_error(int err) {
+  if (error_ == 0) error_ = err;
+}
+
+// Without -y, renameat2 with RENAME_NOREPLACE fails if the target appeared
+// meanwhile; where the file system lacks it, link + unlink does the same.
+void TempOutput::place(const std::string& from, const std::string& to, const std::string& shown) const {
+  auto fail = [&](int err) {
+    if (err == EEXIST)
+      return CliError("'" + shown + "' already exists (it appeared while velbrin ran; add -y to replace it)");
+    return CliError("cannot write '" + shown + "': " + errno_text(err));
+  };
+  if (overwrite_) {
+    if (rename(from.c_str(), to.c_str()) != 0) throw fail(errno);
+    return;
+  }
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) throw fail(errno);
+  if (link(from.c_str(), to.c_str()) != 0) throw fail(errno);
+  unlink(from.c_str());
+}
+
+void TempOutput::commit() {
+  auto fail = [&](int err) { return CliError("cannot write '" + target_ + "': " + errno_text(err)); };
+  if (error_ != 0) throw fail(error_);
+  if (kind_ == Kind::kFile) {
+    if (fsync(fd_) != 0 && errno != EINVAL) throw fail(errno);
+    if (fchmod(fd_, mode_) != 0) throw fail(errno);
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) throw fail(errno);
+    place(temp_, final_, target_);
+  } else {
+    // Each picture again, in case one appeared meanwhile, then all of them;
+    // without -y a picture that appears in between undoes the ones placed.
+    for (int64_t k = 1; k <= pictures_; ++k) check_target(target_name(k), target_name(k));
+    for (int64_t k = 1; k <= pictures_; ++k) {
+      try {
+        place(temp_name(k), target_name(k), target_name(k));
+      } catch (const CliError&) {
+        if (!overwrite_)
+          for (int64_t j = 1; j < k; ++j)
+            renameat2(AT_FDCWD, target_name(j).c_str(), AT_FDCWD, temp_name(j).c_str(), RENAME_NOREPLACE);
+        throw;
+      }
+    }
+  }
+  sync_folder(folder_);
+  committed_ = true;
+  unregister_slot(slot_);
+  slot_ = -1;
+}

@@ -1,0 +1,184 @@
+// Conversions between FFmpeg's frames and the host's bottom-up BGRX frames.
+#include "cli/media/host_frame.h"
+
+#include <cstring>
+#include <new>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "cli/cli_error.h"
+
+namespace {
+
+// swscale's full-range default for formats that are full range by nature.
+bool full_range_by_nature(AVPixelFormat f) {
+  switch (f) {
+    case AV_PIX_FMT_YUVJ420P:
+    case AV_PIX_FMT_YUVJ422P:
+    case AV_PIX_FMT_YUVJ444P:
+    case AV_PIX_FMT_YUVJ440P:
+    case AV_PIX_FMT_YUVJ411P:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int sws_matrix(AVColorSpace space) {
+  switch (space) {
+    case AVCOL_SPC_BT709:
+      return SWS_CS_ITU709;
+    case AVCOL_SPC_FCC:
+      return SWS_CS_FCC;
+    case AVCOL_SPC_SMPTE240M:
+      return SWS_CS_SMPTE240M;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+      return SWS_CS_BT2020;
+    default:
+      return SWS_CS_DEFAULT;  // BT.601, as FFmpeg assumes when nothing is said
+  }
+}
+
+// Tells swscale the YUV side's matrix and range; RGB and grey formats keep
+// swscale's own defaults (grey is full range there).
+void set_colour_details(SwsContext* sws, AVPixelFormat yuv_side, ColourFacts colour, bool yuv_is_source) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(yuv_side);
+  if (d == nullptr || (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) || d->nb_components <= 2) return;
+  const int full = colour.range == AVCOL_RANGE_JPEG   ? 1
+                   : colour.range == AVCOL_RANGE_MPEG ? 0
+                                                      : (full_range_by_nature(yuv_side) ? 1 : 0);
+  const int* coefficients = sws_getCoefficients(sws_matrix(colour.space));
+  const int* rgb = sws_getCoefficients(SWS_CS_DEFAULT);
+  if (yuv_is_source)
+    sws_setColorspaceDetails(sws, coefficients, full, rgb, 1, 0, 1 << 16, 1 << 16);
+  else
+    sws_setColorspaceDetails(sws, rgb, 1, coefficients, full, 0, 1 << 16, 1 << 16);
+}
+
+FramePtr buffer_frame(AVPixelFormat format, int width, int height) {
+  FramePtr f = make_frame();
+  f->format = format;
+  f->width = width;
+  f->height = height;
+  if (av_frame_get_buffer(f.get(), 0) < 0) throw std::bad_alloc();
+  return f;
+}
+
+}  // namespace
+
+bool format_has_alpha(AVPixelFormat f) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
+  return d != nullptr && (d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+}
+
+bool format_is_grey(AVPixelFormat f) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
+  return d != nullptr && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && d->nb_components <= 2;
+}
+
+bool format_is_rgb(AVPixelFormat f) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
+  return d != nullptr && (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0;
+}
+
+HostFrame::HostFrame(int width, int height) : width_(width), height_(height) {
+  if (width <= 0 || height <= 0 || av_image_check_size(unsigned(width), unsigned(height), 0, nullptr) < 0)
+    throw CliError("frame size " + std::to_string(width) + "x" + std::to_string(height) + " is not supported");
+  words_.reset(static_cast<uint32_t*>(av_malloc(size_t(width) * size_t(height) * 4)));
+  if (!words_) throw std::bad_alloc();
+}
+
+// swscale writes and reads the host's bottom-up frames directly, through a
+// pointer to the top picture row and a negative pitch, so no top-down copy
+// of the frame is needed.
+void ToHostConverter::convert(const AVFrame& in, HostFrame& out) {
+  const auto format = static_cast<AVPixelFormat>(in.format);
+  const size_t row_bytes = size_t(out.width()) * 4;
+  // Already the host's pixel words: only the row order changes.
+  if (format == AV_PIX_FMT_BGRA || format == AV_PIX_FMT_BGR0) {
+    for (int y = 0; y < out.height(); ++y)
+      std::memcpy(out.picture_row(y), in.data[0] + ptrdiff_t(y) * in.linesize[0], row_bytes);
+    return;
+  }
+  const int key[5] = {in.format, in.width, in.height, in.colorspace, in.color_range};
+  if (!sws_ || std::memcmp(key, key_, sizeof key) != 0) {
+    sws_.reset(sws_getContext(in.width, in.height, format, out.width(), out.height(), AV_PIX_FMT_BGRA, kSwsFlags,
+                              nullptr, nullptr, nullptr));
+    if (!sws_)
+      throw CliError(std::string("cannot convert pictures of pixel format ") +
+                     (av_get_pix_fmt_name(format) ? av_get_pix_fmt_name(format) : "unknown"));
+    set_colour_details(sws_.get(), format, ColourFacts{in.colorspace, in.color_range}, true);
+    std::memcpy(key_, key, sizeof key);
+  }
+  uint8_t* const planes[4] = {reinterpret_cast<uint8_t*>(out.picture_row(0)), nullptr, nullptr, nullptr};
+  const int pitches[4] = {-int(row_bytes), 0, 0, 0};
+  sws_scale(sws_.get(), in.data, in.linesize, 0, in.height, planes, pitches);
+}
+
+FromHostConverter::FromHostConverter(AVPixelFormat format, ColourFacts colour) : format_(format), colour_(colour) {}
+
+void FromHostConverter::convert(const HostFrame& in, const HostFrame* alpha, AVFrame& out) {
+  const int w = in.width(), h = in.height();
+  // Rows back to top-down order, with the alpha the output keeps.
+  auto copy_rows = [&](uint8_t* dst, ptrdiff_t linesize, bool opaque) {
+    for (int y = 0; y < h; ++y) {
+      auto* row = reinterpret_cast<uint32_t*>(dst + ptrdiff_t(y) * linesize);
+      const uint32_t* src = in.picture_row(y);
+      if (alpha != nullptr) {
+        const uint32_t* a = alpha->picture_row(y);
+        for (int x = 0; x < w; ++x) row[x] = (src[x] & 0x00FFFFFFu) | (a[x] & 0xFF000000u);
+      } else if (opaque) {
+        for (int x = 0; x < w; ++x) row[x] = src[x] | 0xFF000000u;
+      } else {
+        std::memcpy(row, src, size_t(w) * 4);
+      }
+    }
+  };
+  if (format_ == AV_PIX_FMT_BGRA || format_ == AV_PIX_FMT_BGR0) {
+    copy_rows(out.data[0], out.linesize[0], format_ == AV_PIX_FMT_BGRA);
+    return;
+  }
+  if (format_ == AV_PIX_FMT_YA8) {
+    // swscale's way to grey with alpha rounds the alpha: the grey takes
+    // the grey conversion (exact for grey pictures) and the alpha is copied.
+    if (!grey_) grey_ = std::make_unique<FromHostConverter>(AV_PIX_FMT_GRAY8, colour_);
+    if (!grey_frame_ || grey_frame_->width != w || grey_frame_->height != h)
+      grey_frame_ = buffer_frame(AV_PIX_FMT_GRAY8, w, h);
+    grey_->convert(in, nullptr, *grey_frame_);
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* grey = grey_frame_->data[0] + ptrdiff_t(y) * grey_frame_->linesize[0];
+      uint8_t* row = out.data[0] + ptrdiff_t(y) * out.linesize[0];
+      const uint32_t* a = alpha != nullptr ? alpha->picture_row(y) : nullptr;
+      for (int x = 0; x < w; ++x) {
+        row[2 * x] = grey[x];
+        row[2 * x + 1] = a != nullptr ? uint8_t(a[x] >> 24) : 255;
+      }
+    }
+    return;
+  }
+  const AVPixelFormat source = alpha != nullptr ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
+  const int key[2] = {w, h};
+  if (!sws_ || std::memcmp(key, key_, sizeof key) != 0) {
+    sws_.reset(sws_getContext(w, h, source, out.width, out.height, format_, kSwsFlags, nullptr, nullptr, nullptr));
+    if (!sws_)
+      throw CliError(std::string("cannot convert pictures to pixel format ") +
+                     (av_get_pix_fmt_name(format_) ? av_get_pix_fmt_name(format_) : "unknown"));
+    set_colour_details(sws_.get(), format_, colour_, false);
+    std::memcpy(key_, key, sizeof key);
+    merged_.reset();
+  }
+  if (alpha != nullptr) {
+    // The filter writes 0 in byte 3; the input's alpha goes in first.
+    if (!merged_) merged_ = buffer_frame(AV_PIX_FMT_BGRA, w, h);
+    copy_rows(merged_->data[0], merged_->linesize[0], false);
+    sws_scale(sws_.get(), merged_->data, merged_->linesize, 0, h, out.data, out.linesize);
+    return;
+  }
+  const uint8_t* const planes[4] = {reinterpret_cast<const uint8_t*>(in.picture_row(0)), nullptr, nullptr, nullptr};
+  const int pitches[4] = {-w * 4, 0, 0, 0};
+  sws_scale(sws_.get(), planes, pitches, 0, h, out.data, out.linesize);
+}

@@ -1,0 +1,54 @@
+// The frame pipeline: one thread decodes (with FFmpeg's decoder threads),
+// N worker threads each convert a frame into the host's layout, run their
+// own filter instance on it and convert it back to the encoder's pixel
+// format, and the calling thread encodes (with the encoder's threads) and
+// muxes in frame order, passing audio packets alongside. The stages
+// overlap; the workers and the frames in flight are bounded by the thread
+// count and by a memory budget (frame_budget.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cli/media/av_helpers.h"
+#include "cli/host/filter_host.h"
+#include "cli/run/frame_budget.h"
+#include "cli/run/frame_range.h"
+
+class MediaInput;
+class MediaOutput;
+struct OutputChoice;
+class ProgressLine;
+
+struct PipelineSettings {
+  FramePlan plan;  // workers and frames in flight
+  FrameRange range;
+  bool range_given = false;
+  InstanceSettings instance;
+  bool bypass = false;        // copy frames instead of filtering
+  int64_t capture_at = -1;    // keep a copy of this decoded frame (for --compare)
+};
+
+// Processor time spent in each of velbrin's own per-frame steps, summed
+// over the workers, in seconds.
+struct StageTimes {
+  double to_host = 0;    // decoded frame to host frame
+  double filter = 0;     // the module's RunProc
+  double from_host = 0;  // host frame to the encoder's pixel format
+};
+
+struct PipelineResult {
+  StageTimes stages;
+  int workers = 0;
+  int64_t in_flight = 0;
+  int64_t frames_written = 0;
+  int64_t frames_decoded = 0;
+  int64_t decoded_end_us = 0;  // where the last decoded frame ends, after the video's first one
+  int64_t damaged_packets = 0;
+  FramePtr captured;  // the decoded frame capture_at, if reached
+};
+
+// With `output` null only the capture is made (decoding stops there).
+// Throws CliError; all threads are joined before it returns or throws.
+PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const OutputChoice* choice,
+                            const LoadedFilterModule& module, const PipelineSettings& settings, ProgressLine& progress);
