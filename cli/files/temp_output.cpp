@@ -16,6 +16,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/files/leftovers.h"
+#include "cli/files/overwrite_guard.h"
 #include "cli/files/sequence_pattern.h"
 
 namespace {
@@ -187,17 +188,9 @@ void install_cleanup_on_signals() {
 }
 
 void TempOutput::check_target(const std::string& name, const std::string& shown) const {
-  struct stat st {};
-  if (lstat(name.c_str(), &st) != 0) return;
-  if (!overwrite_) throw CliError("'" + shown + "' already exists (add -y to replace it)");
-  if (stat(name.c_str(), &st) != 0) return;  // a link to nothing yet
-  if (S_ISDIR(st.st_mode)) throw CliError("cannot write '" + shown + "': it is a directory");
   // Never rename over a device, a pipe or a socket (think of /dev/null).
-  if (!S_ISREG(st.st_mode)) throw CliError("cannot write '" + shown + "': it is not a regular file");
-  // A rename needs only the folder's permission, but -y replaces only what
-  // the user could have overwritten in place, as ffmpeg -y does.
-  if (faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0)
-    throw CliError("cannot replace '" + shown + "': " + errno_text(errno));
+  if (check_replaceable(name, shown, overwrite_, "cannot write") == Existing::kDevice)
+    throw CliError("cannot write '" + shown + "': it is not a regular file");
 }
 
 mode_t TempOutput::final_mode(const std::string& name) const {

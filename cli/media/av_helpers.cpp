@@ -24,3 +24,7 @@ std::string av_error_text(int err) {
   av_strerror(err, buf, sizeof buf);
   return buf;
 }
+
+int container_holds(const AVOutputFormat* container, AVCodecID id) {
+  return avformat_query_codec(container, id, FF_COMPLIANCE_NORMAL);
+}

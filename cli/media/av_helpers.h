@@ -50,3 +50,6 @@ FramePtr make_frame();
 PacketPtr make_packet();
 
 std::string av_error_text(int err);
+
+// 1: the container holds the codec; 0: it does not; negative: it cannot tell.
+int container_holds(const AVOutputFormat* container, AVCodecID id);

@@ -28,11 +28,6 @@ int encoder_threads() {
 
 namespace {
 
-// 1: the container holds the codec; 0: it does not; negative: it cannot tell.
-int container_holds(const AVOutputFormat* container, AVCodecID id) {
-  return avformat_query_codec(container, id, FF_COMPLIANCE_NORMAL);
-}
-
 // The audio encoder a container is usually given: Opus in WebM, AAC in the
 // MP4 family, the container's own default elsewhere.
 const AVCodec* usual_audio_encoder(const AVOutputFormat* container) {

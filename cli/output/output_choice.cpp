@@ -61,11 +61,6 @@ bool needs_even_size(const AVCodec* codec) {
   return false;
 }
 
-// 1: the container holds the codec; 0: it does not; negative: it cannot tell.
-int container_holds(const AVOutputFormat* container, AVCodecID id) {
-  return avformat_query_codec(container, id, FF_COMPLIANCE_NORMAL);
-}
-
 bool supports(const AVCodec* codec, AVPixelFormat f) {
   if (codec->pix_fmts == nullptr) return true;  // takes any format
   for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)

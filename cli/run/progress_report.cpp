@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "cli/cli_error.h"
+#include "cli/files/overwrite_guard.h"
 
 namespace {
 
@@ -25,18 +26,18 @@ ProgressReport::ProgressReport(const std::string& path, bool overwrite)
     return;
   }
   auto fail = [&](int err) { return CliError("cannot write progress to '" + path + "': " + std::strerror(err)); };
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
-    // A new file, made as every other file of velbrin: exclusively, never
-    // through a link.
-    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  } else if (S_ISDIR(st.st_mode)) {
-    throw CliError("cannot write progress to '" + path + "': it is a directory");
-  } else if (S_ISREG(st.st_mode)) {
-    if (!overwrite) throw CliError("'" + path + "' already exists (add -y to replace it)");
-    fd_ = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  } else {
-    fd_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);  // a pipe or a device: a reader waits there
+  switch (check_replaceable(path, path, overwrite, "cannot write progress to")) {
+    case Existing::kNothing:
+      // A new file, made as every other file of velbrin: exclusively, never
+      // through a link.
+      fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      break;
+    case Existing::kFile:
+      fd_ = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+      break;
+    case Existing::kDevice:
+      fd_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);  // a pipe or a device: a reader waits there
+      break;
   }
   if (fd_ < 0) throw fail(errno);
   owned_ = true;
