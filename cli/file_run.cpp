@@ -175,6 +175,9 @@ void print_stage_times(const PipelineResult& result) {
                "(%d workers, %lld frames in flight); decode, encode and the rest %.1f ms (FFmpeg's threads)\n",
                s.to_host * per, s.filter * per, s.from_host * per, result.workers,
                static_cast<long long>(result.in_flight), (total - ours) * per);
+  if (result.most_audio_queued > 0)
+    std::fprintf(stderr, "velbrin: audio waiting for its frames: at most %lld kB\n",
+                 static_cast<long long>((result.most_audio_queued + 1023) / 1024));
 }
 
 // Filters one input into o.output (and --compare). `report` is the

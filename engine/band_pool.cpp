@@ -16,18 +16,18 @@ namespace {
 using band_threads::Semaphore;
 using band_threads::Thread;
 
-struct Job {
+struct BandJob {
   const BandWork* work;
   std::atomic<int> next_band;
   int helpers;         // workers inside the job now
   int max_helpers;     // workers allowed in it
   Semaphore* done;     // set by the caller once it waits; posted by the last helper to leave
-  Job* next;           // in the list of jobs that workers may join
+  BandJob* next;           // in the list of jobs that workers may join
 };
 
 // Pool state. All of it is constant-initialised (the Windows module runs no
 // static constructors) and guarded by band_threads::lock().
-Job* g_jobs = nullptr;
+BandJob* g_jobs = nullptr;
 Thread* g_workers[kBandPoolMaxThreads];
 int g_worker_count = 0;
 int g_threads = 0;         // threads per frame aimed for; 0 until the pool starts
@@ -97,13 +97,13 @@ void start_workers() {
 }
 
 // The oldest job with bands left and room for another worker.
-Job* job_to_join() {
-  for (Job* j = g_jobs; j != nullptr; j = j->next)
+BandJob* job_to_join() {
+  for (BandJob* j = g_jobs; j != nullptr; j = j->next)
     if (j->helpers < j->max_helpers && j->next_band.load(std::memory_order_relaxed) < j->work->bands) return j;
   return nullptr;
 }
 
-void run_bands(Job& job) {
+void run_bands(BandJob& job) {
   const BandWork& w = *job.work;
   for (;;) {
     const int band = job.next_band.fetch_add(1, std::memory_order_relaxed);
@@ -112,8 +112,8 @@ void run_bands(Job& job) {
   }
 }
 
-void unlink(Job* job) {
-  for (Job** p = &g_jobs; *p != nullptr; p = &(*p)->next)
+void unlink(BandJob* job) {
+  for (BandJob** p = &g_jobs; *p != nullptr; p = &(*p)->next)
     if (*p == job) {
       *p = job->next;
       return;
@@ -125,7 +125,7 @@ void unlink(Job* job) {
 void band_pool_worker_main(void*) {
   band_threads::lock();
   while (!g_stopping) {
-    Job* job = job_to_join();
+    BandJob* job = job_to_join();
     if (job == nullptr) {
       ++g_sleeping;
       band_threads::unlock();
@@ -157,7 +157,7 @@ int band_pool_threads() {
 }
 
 void band_pool_run(const BandWork& work) {
-  Job job;
+  BandJob job;
   job.work = &work;
   job.next_band.store(0, std::memory_order_relaxed);
   job.helpers = 0;
@@ -166,7 +166,7 @@ void band_pool_run(const BandWork& work) {
   job.next = nullptr;
 
   band_threads::lock();
-  Job** tail = &g_jobs;
+  BandJob** tail = &g_jobs;
   while (*tail != nullptr) tail = &(*tail)->next;
   *tail = &job;
   // Wake no more workers than the job can use.

@@ -122,9 +122,8 @@ MediaInput::FrameCount MediaInput::expected_frames() const {
     }
   }
   if (format_->duration > 0) {
-    const int64_t start = st->start_time == AV_NOPTS_VALUE ? 0 : av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q);
-    const int64_t file_start = format_->start_time == AV_NOPTS_VALUE ? 0 : format_->start_time;
-    count.end_us = format_->duration - (start - file_start);
+    count.end_us = format_->duration;
+    count.whole_file = true;
     count.slack_us = AV_TIME_BASE;
   }
   return count;

@@ -29,17 +29,19 @@ class MediaInput {
   // H.264, uncompressed, ...), so that writing it lossy would lose detail.
   bool is_lossless() const;
 
-  // How much video the input promises, to tell afterwards whether all of
-  // it could be read. A container that counts its frames gives `frames`;
-  // one that gives only a duration gives the video's end (microseconds
-  // after its first frame) and how far short of it the last frame may end
-  // without anything missing: one frame for the video's own duration, a
-  // second for the whole file's (its audio may run longer). An image
+  // How much the input promises, to tell afterwards whether all of it could
+  // be read. A container that counts its video frames gives `frames`; one
+  // that gives only a duration gives where the video ends (microseconds
+  // after its start), or, when it knows only the whole file's duration,
+  // where the file ends (`whole_file`: the last packet of any stream must
+  // reach it, since the audio may run longer than the video), and how far
+  // short of that the reading may stop without anything missing. An image
   // sequence counts the pictures that exist, and `first_missing` names the
   // first one missing between them, where FFmpeg stops reading it.
   struct FrameCount {
     int64_t frames = -1;
     int64_t end_us = -1;
+    bool whole_file = false;
     int64_t slack_us = 0;
     std::string first_missing;
     // The number of frames, counted or estimated from the duration; -1

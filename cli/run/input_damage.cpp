@@ -29,8 +29,9 @@ std::string input_damage(const MediaInput& input, const FrameRange& range, const
   // a duration, by time, which holds for a variable frame rate too.
   const int64_t promised = expected.frames < 0 ? -1 : std::min(expected.frames, range.last == INT64_MAX ? expected.frames : range.last + 1);
   const bool short_count = !range_reached && promised > result.frames_decoded;
-  const bool short_time = !range_reached && expected.frames < 0 && expected.end_us > 0 &&
-                          result.decoded_end_us < expected.end_us - expected.slack_us;
+  const int64_t reached = expected.whole_file ? result.read_end_us : result.decoded_end_us;
+  const bool short_time =
+      !range_reached && expected.frames < 0 && expected.end_us > 0 && reached < expected.end_us - expected.slack_us;
   if (!short_count && !short_time && result.damaged_packets == 0) return "";
 
   const bool sequence = input.format()->iformat == av_find_input_format("image2");
@@ -43,7 +44,8 @@ std::string input_damage(const MediaInput& input, const FrameRange& range, const
   else if (result.damaged_packets > 0)
     line += count_of(result.damaged_packets, "unreadable packet") + " skipped; ";
   if (short_time)
-    line += "its video stops at " + seconds_text(result.decoded_end_us) + " of " + seconds_text(expected.end_us) + "; ";
+    line += std::string(expected.whole_file ? "it stops at " : "its video stops at ") + seconds_text(reached) + " of " +
+            seconds_text(expected.end_us) + "; ";
   if (promised >= 0)
     line += std::to_string(result.frames_written) + " of " + count_of(promised - std::min(range.first, promised), unit) + " written";
   else

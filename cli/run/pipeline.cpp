@@ -11,6 +11,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -19,17 +20,23 @@
 #include "cli/input/media_input.h"
 #include "cli/output/media_output.h"
 #include "cli/output/output_choice.h"
+#include "cli/run/decoder_drain.h"
 #include "cli/run/progress_line.h"
 
 #include <time.h>
 
 namespace {
 
-struct Job {
+struct FrameInFlight {
   int64_t seq = 0;
   FramePtr decoded;
   FramePtr encoded;
 };
+
+// Audio waiting for its frames to be written, at most (a little more by the
+// last packet): about 40 seconds of 48 kHz stereo PCM, far more of any
+// compressed audio.
+constexpr int64_t kAudioQueueBytes = 8 << 20;
 
 struct AudioItem {
   int64_t written_before = 0;  // video frames that go before it
@@ -38,9 +45,9 @@ struct AudioItem {
 };
 
 // Everything the threads share, under one lock.
-class Shared {
+class FrameHandOver {
  public:
-  explicit Shared(int64_t max_in_flight) : max_in_flight_(max_in_flight) {}
+  explicit FrameHandOver(int64_t max_in_flight) : max_in_flight_(max_in_flight) {}
 
   // Records the first failure and wakes every thread so it can stop.
   void fail(std::exception_ptr e) {
@@ -68,18 +75,33 @@ class Shared {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return stop_ || created_ - written_ < max_in_flight_; });
     if (stop_) return false;
-    auto job = std::make_unique<Job>();
+    auto job = std::make_unique<FrameInFlight>();
     job->seq = created_++;
     job->decoded = std::move(frame);
     work_.push_back(std::move(job));
     changed_.notify_all();
     return true;
   }
-  void push_audio(int stream, PacketPtr packet) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  // Reader: queue an audio packet to be written after the frames read so
+  // far. A file may store its audio far from the video of the same time;
+  // the reader then waits while kAudioQueueBytes are queued, until the
+  // writer has caught up with the frames before them (which are all handed
+  // out already, so the wait always ends).
+  bool push_audio(int stream, PacketPtr packet) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return stop_ || audio_bytes_ < kAudioQueueBytes; });
+    if (stop_) return false;
+    audio_bytes_ += packet->size;
+    most_audio_bytes_ = std::max(most_audio_bytes_, audio_bytes_);
     audio_.push_back(AudioItem{created_, stream, std::move(packet)});
     changed_.notify_all();
+    return true;
   }
+  int64_t most_audio_queued() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return most_audio_bytes_;
+  }
+
   void reader_done() {
     std::lock_guard<std::mutex> lock(mutex_);
     reader_done_ = true;
@@ -87,15 +109,15 @@ class Shared {
   }
 
   // Worker: the next frame to filter, or null when there is none left.
-  std::unique_ptr<Job> take_job() {
+  std::unique_ptr<FrameInFlight> take_job() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return stop_ || !work_.empty() || reader_done_; });
     if (stop_ || work_.empty()) return nullptr;
-    std::unique_ptr<Job> job = std::move(work_.front());
+    std::unique_ptr<FrameInFlight> job = std::move(work_.front());
     work_.pop_front();
     return job;
   }
-  void job_done(std::unique_ptr<Job> job) {
+  void job_done(std::unique_ptr<FrameInFlight> job) {
     std::lock_guard<std::mutex> lock(mutex_);
     const int64_t seq = job->seq;
     done_[seq] = std::move(job);
@@ -104,7 +126,7 @@ class Shared {
 
   // Writer: audio due before the next frame, and the next frame in order
   // when it is ready. Returns false when everything has been handed out.
-  bool take_output(std::vector<AudioItem>& audio, std::unique_ptr<Job>& job) {
+  bool take_output(std::vector<AudioItem>& audio, std::unique_ptr<FrameInFlight>& job) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] {
       return stop_ || (!audio_.empty() && audio_.front().written_before <= written_) || done_.count(written_) ||
@@ -112,8 +134,10 @@ class Shared {
     });
     if (stop_) return false;
     while (!audio_.empty() && audio_.front().written_before <= written_) {
+      audio_bytes_ -= audio_.front().packet->size;
       audio.push_back(std::move(audio_.front()));
       audio_.pop_front();
+      changed_.notify_all();
     }
     if (auto it = done_.find(written_); it != done_.end()) {
       job = std::move(it->second);
@@ -131,9 +155,11 @@ class Shared {
   std::mutex mutex_;
   std::condition_variable changed_;
   const int64_t max_in_flight_;
-  std::deque<std::unique_ptr<Job>> work_;
-  std::map<int64_t, std::unique_ptr<Job>> done_;
+  std::deque<std::unique_ptr<FrameInFlight>> work_;
+  std::map<int64_t, std::unique_ptr<FrameInFlight>> done_;
   std::deque<AudioItem> audio_;
+  int64_t audio_bytes_ = 0;       // in audio_
+  int64_t most_audio_bytes_ = 0;  // the most that was ever queued
   int64_t created_ = 0;
   int64_t written_ = 0;
   bool reader_done_ = false;
@@ -143,7 +169,7 @@ class Shared {
 
 // Runs `body` and turns anything it throws into the pipeline's failure.
 template <typename Body>
-void guarded(Shared& shared, Body body) {
+void guarded(FrameHandOver& shared, Body body) {
   try {
     body();
   } catch (...) {
@@ -155,7 +181,7 @@ void guarded(Shared& shared, Body body) {
 // goes with them, and shifts timestamps so a chosen range starts at zero.
 class Reader {
  public:
-  Reader(MediaInput& input, bool with_output, const PipelineSettings& settings, Shared& shared,
+  Reader(MediaInput& input, bool with_output, const PipelineSettings& settings, FrameHandOver& shared,
          PipelineResult& result)
       : input_(input), with_output_(with_output), settings_(settings), shared_(shared), result_(result) {
     for (int index : input.audio_indices()) audio_wanted_[index] = true;
@@ -173,6 +199,7 @@ class Reader {
         if (err != AVERROR_EOF) ++result_.damaged_packets;
         break;
       }
+      note_packet_end(*packet);
       if (packet->stream_index == video && !video_done_) {
         err = avcodec_send_packet(dec, packet.get());
         if (err == AVERROR(ENOMEM)) throw std::bad_alloc();
@@ -198,22 +225,27 @@ class Reader {
     return audio_done_ || audio_wanted_.empty();
   }
 
+  // How far into the file the reading got: a file cut short stops early in
+  // every stream.
+  void note_packet_end(const AVPacket& packet) {
+    if (packet.pts == AV_NOPTS_VALUE) return;
+    const AVRational tb = input_.format()->streams[packet.stream_index]->time_base;
+    const int64_t start = input_.format()->start_time == AV_NOPTS_VALUE ? 0 : input_.format()->start_time;
+    const int64_t end = av_rescale_q(packet.pts + std::max<int64_t>(packet.duration, 0), tb, AV_TIME_BASE_Q) - start;
+    result_.read_end_us = std::max(result_.read_end_us, end);
+  }
+
   double seconds(int64_t ts, AVRational tb) const { return ts == AV_NOPTS_VALUE ? 0.0 : double(ts) * av_q2d(tb); }
 
   void receive_frames(AVCodecContext* dec, AVFrame* frame) {
-    for (;;) {
-      const int err = avcodec_receive_frame(dec, frame);
-      if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return;
-      if (err == AVERROR(ENOMEM)) throw std::bad_alloc();
-      if (err < 0) {
-        ++result_.damaged_packets;
-        continue;
-      }
-      take_frame(frame);
-      av_frame_unref(frame);
-      if (video_done_) return;
-    }
+    result_.damaged_packets += drain_decoder([&] { return avcodec_receive_frame(dec, frame); },
+                                             [&] {
+                                               take_frame(frame);
+                                               av_frame_unref(frame);
+                                               return video_done_;
+                                             });
   }
+
 
   void take_frame(AVFrame* frame) {
     const int64_t index = result_.frames_decoded++;
@@ -288,7 +320,7 @@ class Reader {
   MediaInput& input_;
   const bool with_output_;
   const PipelineSettings& settings_;
-  Shared& shared_;
+  FrameHandOver& shared_;
   PipelineResult& result_;
   std::map<int, bool> audio_wanted_;
   std::deque<std::pair<int, PacketPtr>> pending_audio_;
@@ -316,8 +348,8 @@ class Worker {
   Worker(FilterInstance* instance, const OutputChoice& choice, bool bypass)
       : instance_(instance), choice_(choice), bypass_(bypass), from_host_(choice.pixel_format, choice.colour) {}
 
-  void run(Shared& shared) {
-    while (std::unique_ptr<Job> job = shared.take_job()) {
+  void run(FrameHandOver& shared) {
+    while (std::unique_ptr<FrameInFlight> job = shared.take_job()) {
       filter(*job);
       shared.job_done(std::move(job));
     }
@@ -325,7 +357,7 @@ class Worker {
   const StageTimes& times() const { return times_; }
 
  private:
-  void filter(Job& job) {
+  void filter(FrameInFlight& job) {
     const AVFrame& in = *job.decoded;
     if (!source_ || source_->width() != in.width || source_->height() != in.height) {
       source_.reset();  // the old pair goes before the new one is made
@@ -366,6 +398,38 @@ class Worker {
   StageTimes times_;
 };
 
+// The pipeline's threads, joined whatever happens. When the system refuses
+// a thread (a process limit), those already running are stopped and joined
+// before the failure goes up as one line, instead of being destroyed while
+// joinable, which would end the process at once.
+class PipelineThreads {
+ public:
+  explicit PipelineThreads(FrameHandOver& shared) : shared_(shared) {}
+  ~PipelineThreads() {
+    shared_.stop();
+    join();
+  }
+  PipelineThreads(const PipelineThreads&) = delete;
+  PipelineThreads& operator=(const PipelineThreads&) = delete;
+
+  template <typename Body>
+  void start(Body body) {
+    try {
+      threads_.emplace_back(std::move(body));
+    } catch (const std::system_error& e) {
+      throw CliError(std::string("cannot start a thread: ") + e.code().message());
+    }
+  }
+  void join() {
+    for (std::thread& t : threads_)
+      if (t.joinable()) t.join();
+  }
+
+ private:
+  FrameHandOver& shared_;
+  std::vector<std::thread> threads_;
+};
+
 }  // namespace
 
 PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const OutputChoice* choice,
@@ -373,7 +437,7 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
   PipelineResult result;
   result.workers = output != nullptr ? std::max(settings.plan.workers, 1) : 0;
   result.in_flight = std::max<int64_t>(settings.plan.in_flight, 1);
-  Shared shared(result.in_flight);
+  FrameHandOver shared(result.in_flight);
 
   // Each worker's instance is made here, before any thread starts, exactly
   // as the host makes one: InitProc, then the settings replayed.
@@ -385,14 +449,14 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
   }
 
   Reader reader(input, output != nullptr, settings, shared, result);
-  std::vector<std::thread> pool;
-  pool.emplace_back([&] { guarded(shared, [&] { reader.run(); }); });
-  for (auto& w : workers) pool.emplace_back([&, w = w.get()] { guarded(shared, [&] { w->run(shared); }); });
+  PipelineThreads threads(shared);
+  threads.start([&] { guarded(shared, [&] { reader.run(); }); });
+  for (auto& w : workers) threads.start([&, w = w.get()] { guarded(shared, [&] { w->run(shared); }); });
 
   if (output != nullptr) {
     guarded(shared, [&] {
       std::vector<AudioItem> audio;
-      std::unique_ptr<Job> job;
+      std::unique_ptr<FrameInFlight> job;
       while (shared.take_output(audio, job)) {
         for (AudioItem& a : audio) output->write_audio(a.packet.get(), a.stream);
         audio.clear();
@@ -408,8 +472,9 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
   }
   // Whatever happened, every thread is stopped and joined before returning.
   if (shared.error()) shared.stop();
-  for (std::thread& t : pool) t.join();
+  threads.join();
   if (std::exception_ptr e = shared.error()) std::rethrow_exception(e);
+  result.most_audio_queued = shared.most_audio_queued();
   for (const auto& w : workers) {
     result.stages.to_host += w->times().to_host;
     result.stages.filter += w->times().filter;

@@ -44,7 +44,9 @@ struct PipelineResult {
   int64_t frames_written = 0;
   int64_t frames_decoded = 0;
   int64_t decoded_end_us = 0;  // where the last decoded frame ends, after the video's first one
+  int64_t read_end_us = 0;     // where the last packet read of any stream ends, after the file's start
   int64_t damaged_packets = 0;
+  int64_t most_audio_queued = 0;  // bytes of audio waiting for their frames, at most
   FramePtr captured;  // the decoded frame capture_at, if reached
 };
 
