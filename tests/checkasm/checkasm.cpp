@@ -21,7 +21,6 @@
 #include "engine/kernels/smooth_rules.h"
 #include "tests/support/frame_content.h"
 #include "tests/support/guarded_frame.h"
-#include "tests/checkasm/kernel_timing.h"
 #include "tests/checkasm/threaded_cases.h"
 
 namespace {
@@ -452,11 +451,10 @@ void group_tolerance_model() {
 
 void usage() {
   std::printf(
-      "usage: velbrin_checkasm [--quick] [--seed N] [--test GROUP] [--function KERNEL] [--bench] [--list]\n"
+      "usage: velbrin_checkasm [--quick] [--seed N] [--test GROUP] [--function KERNEL] [--list]\n"
       "                        [--expect-dispatch KERNEL]\n"
       "  --test GROUP        run one group of checks (see --list)\n"
       "  --function KERNEL   check one kernel only (sse2, avx2, avx512, smooth_frame)\n"
-      "  --bench             also time each checked kernel against the reference on a 1080p frame\n"
       "  --expect-dispatch K fail unless the dispatcher runs kernel K; exit 77 (skipped) if this\n"
       "                      processor cannot run K\n"
       "VELBRIN_CPU_MASK (c, sse2, avx2, avx512 or a bit mask) caps what the dispatcher may pick.\n");
@@ -469,11 +467,10 @@ int main(int argc, char** argv) {
   const char* only_group = nullptr;
   const char* only_kernel = nullptr;
   const char* expect_dispatch = nullptr;
-  bool bench = false, list = false;
+  bool list = false;
   for (int i = 1; i < argc; ++i) {
     const bool has_value = i + 1 < argc;
     if (std::strcmp(argv[i], "--quick") == 0) g_quick = true;
-    else if (std::strcmp(argv[i], "--bench") == 0) bench = true;
     else if (std::strcmp(argv[i], "--list") == 0) list = true;
     else if (std::strcmp(argv[i], "--seed") == 0 && has_value) seed = std::strtoull(argv[++i], nullptr, 10);
     else if (std::strcmp(argv[i], "--test") == 0 && has_value) only_group = argv[++i];
@@ -564,6 +561,5 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::printf("%ld passed, %ld failed\n", g_tally.passed, g_tally.failed);
-  if (bench && g_tally.failed == 0) time_kernels(g_kernels);
   return g_tally.failed == 0 ? 0 : 1;
 }
