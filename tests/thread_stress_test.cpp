@@ -28,6 +28,34 @@ constexpr int kRounds = 3;
 constexpr int kHostThreads = 6;
 constexpr int kFramesPerThread = 4;
 
+// The module loaded with dlopen and registered with the fake host; at the
+// end of its scope deinitialised (which joins the band pool) and unloaded.
+struct LoadedNativeModule {
+  LoadedNativeModule() {
+    handle = dlopen(VELBRIN_NATIVE_MODULE, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return;
+    auto init = reinterpret_cast<FilterModuleInitProc>(dlsym(handle, "VirtualdubFilterModuleInit2"));
+    deinit = reinterpret_cast<FilterModuleDeinitProc>(dlsym(handle, "VirtualdubFilterModuleDeinit"));
+    g_fake_host = FakeRegistrationHost{};
+    ff.addFilter = fake_add_filter;
+    ff.removeFilter = fake_remove_filter;
+    int version = 0, compatible = 0;
+    if (init != nullptr && deinit != nullptr && init(&fm, &ff, version, compatible) == 0 && !g_fake_host.added.empty())
+      def = g_fake_host.added.at(0);
+  }
+  ~LoadedNativeModule() {
+    if (def != nullptr) deinit(&fm, &ff);
+    if (handle != nullptr) {
+      EXPECT_EQ(dlclose(handle), 0);
+    }
+  }
+  void* handle = nullptr;
+  FilterModuleDeinitProc deinit = nullptr;
+  FilterModule fm{};
+  FilterFunctions ff{};
+  FilterDefinition* def = nullptr;
+};
+
 struct HostThreadResult {
   int frames = 0;
   std::vector<std::string> failures;
@@ -82,19 +110,10 @@ TEST(ThreadStress, ManyHostThreadsThenDeinitAndReload) {
     // Different pool sizes per round: the variable is read when the pool starts.
     const char* threads[] = {"", "3", "2"};
     setenv("VELBRIN_THREADS", threads[round % 3], 1);
-    void* module = dlopen(VELBRIN_NATIVE_MODULE, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(module, nullptr) << dlerror();
-    auto init = reinterpret_cast<FilterModuleInitProc>(dlsym(module, "VirtualdubFilterModuleInit2"));
-    auto deinit = reinterpret_cast<FilterModuleDeinitProc>(dlsym(module, "VirtualdubFilterModuleDeinit"));
-    ASSERT_TRUE(init && deinit);
-    g_fake_host = FakeRegistrationHost{};
-    FilterModule fm{};
-    FilterFunctions ff{};
-    ff.addFilter = fake_add_filter;
-    ff.removeFilter = fake_remove_filter;
-    int version = 0, compatible = 0;
-    ASSERT_EQ(init(&fm, &ff, version, compatible), 0);
-    FilterDefinition* def = g_fake_host.added.at(0);
+    LoadedNativeModule module;
+    ASSERT_NE(module.def, nullptr);
+    FilterDefinition* def = module.def;
+    FilterFunctions& ff = module.ff;
 
     std::vector<HostThreadResult> results(kHostThreads);
     std::vector<std::thread> hosts;
@@ -106,8 +125,6 @@ TEST(ThreadStress, ManyHostThreadsThenDeinitAndReload) {
       for (const std::string& f : r.failures) ADD_FAILURE() << "round " << round << ": " << f;
     }
 
-    deinit(&fm, &ff);
-    EXPECT_EQ(dlclose(module), 0);
   }
   unsetenv("VELBRIN_THREADS");
 }
@@ -117,19 +134,10 @@ TEST(ThreadStress, ManyHostThreadsThenDeinitAndReload) {
 // of one of the four switch states (a frame under way follows the change),
 // and under ThreadSanitizer the writer and the readers do not race.
 TEST(ThreadStress, DialogFlipsSwitchesWhileBandsRun) {
-  void* module = dlopen(VELBRIN_NATIVE_MODULE, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(module, nullptr) << dlerror();
-  auto init = reinterpret_cast<FilterModuleInitProc>(dlsym(module, "VirtualdubFilterModuleInit2"));
-  auto deinit = reinterpret_cast<FilterModuleDeinitProc>(dlsym(module, "VirtualdubFilterModuleDeinit"));
-  ASSERT_TRUE(init && deinit);
-  g_fake_host = FakeRegistrationHost{};
-  FilterModule fm{};
-  FilterFunctions ff{};
-  ff.addFilter = fake_add_filter;
-  ff.removeFilter = fake_remove_filter;
-  int version = 0, compatible = 0;
-  ASSERT_EQ(init(&fm, &ff, version, compatible), 0);
-  FilterDefinition* def = g_fake_host.added.at(0);
+  LoadedNativeModule module;
+  ASSERT_NE(module.def, nullptr);
+  FilterDefinition* def = module.def;
+  FilterFunctions& ff = module.ff;
   std::vector<unsigned char> record(size_t(def->inst_data_size), 0);
   FilterActivation fa{};
   fa.filter = def;
@@ -172,8 +180,6 @@ TEST(ThreadStress, DialogFlipsSwitchesWhileBandsRun) {
   done = true;
   dialog.join();
   EXPECT_EQ(mismatches, 0);
-  deinit(&fm, &ff);
-  EXPECT_EQ(dlclose(module), 0);
 }
 
 }  // namespace
