@@ -155,18 +155,6 @@ TEST_F(BadInput, SequenceMeetingAnExistingPicture) {
   EXPECT_EQ(out.entries(), (std::vector<std::string>{"p1.png", "p2.png", "p3.png"}));
 }
 
-TEST_F(BadInput, ReplacingNeedsYes) {
-  const std::string target = *dir_ / "replace.mkv";
-  std::ofstream(target) << "old\n";
-  RunResult r = run_velbrin({"-q", *dir_ / "clip.mkv", target});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(read_file(target), "old\n");
-  r = run_velbrin({"-q", "-y", *dir_ / "clip.mkv", target});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(read_file(target), "old\n");
-  unlink(target.c_str());
-}
-
 // Corners where an input could be lost: every way of naming an input as
 // something velbrin writes is refused before anything is opened, -y or not.
 TEST_F(BadInput, InputsAreNeverWrittenOver) {
