@@ -15,7 +15,7 @@ namespace {
 // from its own thread as soon as they are clicked, and the preview frame
 // under way picks the change up from the next row (see SmoothParams).
 SmoothParams params_of(const FilterSettings& s) {
-  SmoothParams p{s.level, s.dynamic, s.showNoise, s.disable};
+  SmoothParams p{s.level, s.dynamic, load_live_switch(&s.showNoise), load_live_switch(&s.disable)};
   p.live_show_noise = &s.showNoise;
   p.live_disable = &s.disable;
   return p;
