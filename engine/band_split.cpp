@@ -19,7 +19,6 @@ struct BandContext {
   const SmoothFrame* frame;
   const SmoothPlan* plan;
   int band_rows;
-  const BandSplit* split;
 };
 
 void run_band(const void* context, int band) {
@@ -29,12 +28,6 @@ void run_band(const void* context, int band) {
   const int rows_left = c.frame->height - plan.row_begin;
   plan.row_end = plan.row_begin + (rows_left < c.band_rows ? rows_left : c.band_rows);
   c.kernel(*c.frame, plan);
-  if (c.split->rows_done != nullptr) c.split->rows_done(c.split->rows_done_context, *c.frame, plan.row_begin, plan.row_end);
-}
-
-void whole_frame_done(const SmoothFrame& frame, const BandSplit& split) {
-  if (split.rows_done != nullptr && frame.width > 0 && frame.height > 0)
-    split.rows_done(split.rows_done_context, frame, 0, frame.height);
 }
 
 }  // namespace
@@ -44,7 +37,6 @@ void smooth_frame_split(const SmoothFrame& frame, const SmoothParams& params, co
   SmoothPlan plan;
   if (kernel.fast == nullptr || !make_smooth_plan(frame, params, &plan)) {
     smooth_frame_c(frame, params);
-    whole_frame_done(frame, split);
     return;
   }
   // The plan accepted the frame, so width and height are 1 .. INT_MAX - 4096.
@@ -52,7 +44,6 @@ void smooth_frame_split(const SmoothFrame& frame, const SmoothParams& params, co
   const bool small = frame.width < split.min_pixels / h + (split.min_pixels % h != 0);  // w * h < min_pixels
   if (small || h < 2 || split.max_threads == 1) {
     kernel.fast(frame, plan);
-    whole_frame_done(frame, split);
     return;
   }
   int threads = band_pool_threads();
@@ -67,9 +58,8 @@ void smooth_frame_split(const SmoothFrame& frame, const SmoothParams& params, co
   const int bands = h / rows + (h % rows != 0);
   if (threads <= 1 || bands <= 1) {
     kernel.fast(frame, plan);
-    whole_frame_done(frame, split);
     return;
   }
-  const BandContext context{kernel.fast, &frame, &plan, rows, &split};
+  const BandContext context{kernel.fast, &frame, &plan, rows};
   band_pool_run(BandWork{run_band, &context, bands, threads});
 }

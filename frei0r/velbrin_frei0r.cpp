@@ -6,9 +6,9 @@
 // Frames come top row first. The VirtualDub host hands the module its frames
 // bottom row first, and the filter does not commute with a vertical flip, so
 // each frame is run as that host runs it: row 0 at the last row of memory
-// and a negative stride, which costs no copy. The kernels write byte 3 as 0;
-// frei0r effects keep alpha, so each band gets the input's alpha back right
-// after the kernel wrote it, while its rows are still in cache.
+// and a negative stride, which costs no copy. Frei0r effects keep alpha:
+// the kernels copy each source pixel's byte 3 as they write (keep_alpha),
+// where the module's frames get 0.
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -57,16 +57,6 @@ struct Instance {
 std::atomic<int> g_loads{0};
 
 double clamped(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
-
-// The input's alpha back into rows the kernel has just written. With the
-// negative stride, row r of the frame lies at src + r * stride as well.
-void keep_alpha(const void*, const SmoothFrame& frame, int row_begin, int row_end) {
-  for (int r = row_begin; r < row_end; ++r) {
-    const uint32_t* s = frame.src + r * frame.stride;
-    uint32_t* d = frame.dst + r * frame.stride;
-    for (int j = 0; j < frame.width; ++j) d[j] = (d[j] & 0x00FFFFFFu) | (s[j] & 0xFF000000u);
-  }
-}
 
 bool overlap(const uint32_t* a, const uint32_t* b, size_t pixels) {
   const uintptr_t x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
@@ -200,9 +190,9 @@ void f0r_update(f0r_instance_t instance, double, const uint32_t* inframe, uint32
   }
   const ptrdiff_t last_row = ptrdiff_t{inst->height - 1} * inst->width;
   const SmoothFrame frame{src + last_row, outframe + last_row, inst->width, inst->height, -ptrdiff_t{inst->width}};
-  const SmoothParams params{inst->level, inst->dynamic, inst->show_noise, inst->disable};
+  SmoothParams params{inst->level, inst->dynamic, inst->show_noise, inst->disable};
+  params.keep_alpha = 1;
   BandSplit split;
-  split.rows_done = keep_alpha;
   if (g_loads.load(std::memory_order_relaxed) <= 0) split.max_threads = 1;
   smooth_frame_split(frame, params, split);
 }
