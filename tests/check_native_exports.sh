@@ -1,10 +1,14 @@
 #!/bin/sh
-# The native module exports exactly the host's two entry points.
+# A native module exports exactly its host's entry points: the two of the
+# VirtualDub host unless others are named after the library.
 set -eu
-exports=$(nm -D --defined-only "$1" | awk '$2 ~ /^[TtWwDdBbRrVv]$/ {print $3}' | sort | tr '\n' ' ')
-expected="VirtualdubFilterModuleDeinit VirtualdubFilterModuleInit2 "
+lib=$1
+shift
+[ $# -gt 0 ] || set -- VirtualdubFilterModuleDeinit VirtualdubFilterModuleInit2
+exports=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TtWwDdBbRrVv]$/ {print $3}' | sort | tr '\n' ' ')
+expected=$(printf '%s\n' "$@" | sort | tr '\n' ' ')
 if [ "$exports" != "$expected" ]; then
-  echo "exports of $1: '$exports', expected '$expected'"
+  echo "exports of $lib: '$exports', expected '$expected'"
   exit 1
 fi
-echo "exports of $1: $exports"
+echo "exports of $lib: $exports"
