@@ -4,6 +4,7 @@
 // with the input's alpha in byte 3.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -31,19 +32,18 @@ inline std::vector<uint32_t> expected_output(const std::vector<uint32_t>& in, in
 
 // A photograph-like picture with noise and random alpha.
 inline std::vector<uint32_t> picture(int w, int h, uint64_t seed) {
-  std::vector<uint32_t> p(size_t(w) * size_t(h));
+  std::vector<uint32_t> p;
   TestRng rng(seed);
   for (int i = 0; i < h; ++i)
-    for (int j = 0; j < w; ++j) p[size_t(i) * size_t(w) + size_t(j)] = photo_pixel(i, j, w, h, 8, rng);
+    for (int j = 0; j < w; ++j) p.push_back(photo_pixel(i, j, w, h, 8, rng));
   return p;
 }
 
 // Index of the first differing pixel, or -1.
 inline long first_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
   if (a.size() != b.size()) return 0;
-  for (size_t k = 0; k < a.size(); ++k)
-    if (a[k] != b[k]) return long(k);
-  return -1;
+  const auto at = std::mismatch(a.begin(), a.end(), b.begin()).first;
+  return at == a.end() ? -1 : long(at - a.begin());
 }
 
 }  // namespace frei0r_test
