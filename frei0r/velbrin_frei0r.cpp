@@ -49,11 +49,12 @@ struct Instance {
 };
 
 // Hosts that load the plug-in more than once in a process call f0r_init and
-// f0r_deinit once per load, so the pool's workers are joined when the last
-// load is undone. With no load in force (before f0r_init, or after the last
-// f0r_deinit, when a host such as MLT still destructs or even updates an
-// instance) frames run on the calling thread alone: a worker started then
-// could outlive the host's dlclose of this file.
+// f0r_deinit once per load (the file stays mapped, see CMakeLists.txt, so
+// every load shares this count), and the pool's workers are joined when the
+// last load is undone. With no load in force (before f0r_init, or after the
+// last f0r_deinit, when a host still destructs or even updates an instance)
+// frames run on the calling thread alone, so that no thread outlives
+// f0r_deinit.
 std::atomic<int> g_loads{0};
 
 double clamped(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
