@@ -4,7 +4,6 @@
 // with the input's alpha in byte 3.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -37,13 +36,6 @@ inline std::vector<uint32_t> picture(int w, int h, uint64_t seed) {
   for (int i = 0; i < h; ++i)
     for (int j = 0; j < w; ++j) p.push_back(photo_pixel(i, j, w, h, 8, rng));
   return p;
-}
-
-// Index of the first differing pixel, or -1.
-inline long first_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-  if (a.size() != b.size()) return 0;
-  const auto at = std::mismatch(a.begin(), a.end(), b.begin()).first;
-  return at == a.end() ? -1 : long(at - a.begin());
 }
 
 }  // namespace frei0r_test
