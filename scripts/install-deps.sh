@@ -12,6 +12,7 @@ packages=(
   wine wine64 wine32:i386 fonts-wine xvfb xauth
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   imagemagick
+  frei0r-plugins-dev melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   strace man-db
   time
 )

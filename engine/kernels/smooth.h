@@ -29,9 +29,13 @@ struct SmoothParams {
   int level;       // base brightness tolerance L
   int dynamic;     // D; the pair divisor is 11 - D
   int show_noise;  // non-zero: output 10 x the change, centred on 127
-  int disable;     // non-zero: pass the frame through, byte 3 cleared
+  int disable;     // non-zero: pass the frame through (byte 3 as keep_alpha says)
   const int* live_show_noise = nullptr;
   const int* live_disable = nullptr;
+  // Non-zero: byte 3 of each output pixel is the source pixel's (frei0r
+  // hosts keep alpha through effects); zero: byte 3 is 0, as the host's
+  // module has always written it.
+  int keep_alpha = 0;
 };
 
 // A followed switch as it stands now. Another thread writes the word while

@@ -74,7 +74,7 @@ void smooth_frame_c(const SmoothFrame& frame, const SmoothParams& params) {
       }
 
       if (followed) sw = current_switches(params);
-      uint32_t out = 0;
+      uint32_t out = params.keep_alpha ? centre & 0xFF000000u : 0;
       for (int c = 0; c < 3; ++c) {
         const int own = channel(centre, c);
         const int avg = sum[c] / count;

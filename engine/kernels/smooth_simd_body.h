@@ -234,6 +234,8 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
   constexpr int L = Ops::kLanes;
   const int w = f.width, h = f.height;
   const ptrdiff_t stride = f.stride;
+  const bool keep_alpha = plan.params->keep_alpha != 0;
+  const uint32_t keep_mask = keep_alpha ? 0xFFFFFFFFu : 0x00FFFFFFu;  // of a passed-through pixel
 
   // Plane entry e of a ring row holds column xs - 2 + e. Converted columns:
   // c0..c1-1; entries outside them (beyond the frame) are zero.
@@ -275,9 +277,9 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
     const bool disable = sw.disable;
     uint32_t* drow = f.dst + i * stride;
 
+    const uint32_t* srow = f.src + i * stride;
     if (disable) {
-      const uint32_t* srow = f.src + i * stride;
-      for (int j = xs; j < x1; ++j) drow[j] = srow[j] & 0x00FFFFFFu;
+      for (int j = xs; j < x1; ++j) drow[j] = srow[j] & keep_mask;
       continue;
     }
 
@@ -310,6 +312,10 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
       if (partial)
         for (int c = 0; c < x1 - j; ++c) drow[j + c] = tail[c];
     }
+    // The source's byte 3 into the tile's row just stored, while both are
+    // in the first-level cache.
+    if (keep_alpha)
+      for (int j = xs; j < x1; ++j) drow[j] = (drow[j] & 0x00FFFFFFu) | (srow[j] & 0xFF000000u);
   }
 }
 

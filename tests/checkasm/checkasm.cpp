@@ -90,7 +90,8 @@ void run_kernel(const SmoothKernel& k, const SmoothFrame& frame, const SmoothPar
 
 std::string settings_text(const SmoothParams& s) {
   char buf[96];
-  std::snprintf(buf, sizeof buf, "L=%d D=%d noise=%d disable=%d", s.level, s.dynamic, s.show_noise, s.disable);
+  std::snprintf(buf, sizeof buf, "L=%d D=%d noise=%d disable=%d%s", s.level, s.dynamic, s.show_noise, s.disable,
+                s.keep_alpha ? " keep-alpha" : "");
   return buf;
 }
 
@@ -174,12 +175,13 @@ const int kDynamics[] = {0,     1,     2,    3,    4,    5,       6,       7,   
                          -2541, 2561,  2562, 2563, 1000, INT_MIN, INT_MAX, INT_MIN + 1, INT_MAX - 1};
 const int kSwitches[][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}, {7, 0}, {0, -3}};
 
-SmoothParams make(int level, int dynamic, int noise = 0, int disable = 0) {
+SmoothParams make(int level, int dynamic, int noise = 0, int disable = 0, int keep_alpha = 0) {
   SmoothParams s{};
   s.level = level;
   s.dynamic = dynamic;
   s.show_noise = noise;
   s.disable = disable;
+  s.keep_alpha = keep_alpha;
   return s;
 }
 
@@ -209,7 +211,9 @@ void group_geometry() {
                         35, 47, 48, 63, 64, 65,  66,  67,  100, 127, 128, 129, 351, 352, 353, 367, 368,  369,
                         370, 371, 372, 373, 383, 384, 385, 704, 705, 735, 736, 737, 740, 1000, 1919};
   const int heights[] = {1, 2, 3, 4, 5, 6, 7};
-  const std::vector<SmoothParams> settings = {make(100, 5), make(400, 10, 1), make(201, 10, 0, 0), make(60, 11)};
+  const std::vector<SmoothParams> settings = {make(100, 5),          make(400, 10, 1), make(201, 10, 0, 0),
+                                              make(60, 11),          make(100, 5, 0, 0, 1), make(400, 10, 1, 0, 1),
+                                              make(150, 4, 0, 1, 1)};
   uint64_t seed = 1000;
   int n = 0;
   for (int w : widths)
@@ -247,7 +251,8 @@ void group_geometry() {
       {8101, 2, -8101, Placement::kHighGuard, Content::kNoise, 17},
       {16563, 2, 16570, Placement::kLowGuard, Content::kPhoto, 18},
   };
-  for (const FrameCase& f : big) check_frame(f, {make(100, 5), make(400, 10, 1), make(3000, -3, 0, 0)});
+  for (const FrameCase& f : big)
+    check_frame(f, {make(100, 5), make(400, 10, 1), make(3000, -3, 0, 0), make(100, 5, 0, 0, 1)});
   // Strides that make rows share memory: 0 (every row the same words) and
   // shorter than a row, both ways.
   const FrameCase shared[] = {

@@ -54,8 +54,8 @@ Layout layout(int w, int h, ptrdiff_t stride) {
 }
 
 [[noreturn]] void fail(const char* kernel, const Layout& l, const SmoothParams& s, ptrdiff_t word) {
-  std::fprintf(stderr, "MISMATCH kernel %s: %dx%d stride %td L=%d D=%d noise=%d disable=%d at word %td\n", kernel, l.w,
-               l.h, l.stride, s.level, s.dynamic, s.show_noise, s.disable, word);
+  std::fprintf(stderr, "MISMATCH kernel %s: %dx%d stride %td L=%d D=%d noise=%d disable=%d keep-alpha=%d at word %td\n",
+               kernel, l.w, l.h, l.stride, s.level, s.dynamic, s.show_noise, s.disable, s.keep_alpha, word);
   std::abort();
 }
 
@@ -79,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t switches = in.byte();
   s.show_noise = (switches & 1) ? (switches >> 4) | 1 : 0;
   s.disable = (switches & 2) ? 1 : 0;
+  s.keep_alpha = (switches & 4) ? 1 : 0;
   const uint8_t smooth = in.byte();
   // Rows per band for the split runs: one row, a few, or the default size.
   const int band_rows = smooth >> 6 == 3 ? 0 : 1 + (smooth >> 6) * ((smooth >> 1) & 7);

@@ -1,0 +1,204 @@
+// The frei0r front door: the filter as a frei0r 1.2 plug-in (velbrin.so) for
+// ffmpeg, MLT (Kdenlive, Shotcut) and GStreamer. It runs the engine's kernels
+// and band pool on the host's BGRA frames and knows nothing of the VirtualDub
+// record or host interface.
+//
+// Frames come top row first. The VirtualDub host hands the module its frames
+// bottom row first, and the filter does not commute with a vertical flip, so
+// each frame is run as that host runs it: row 0 at the last row of memory
+// and a negative stride, which costs no copy. Frei0r effects keep alpha:
+// the kernels copy each source pixel's byte 3 as they write (keep_alpha),
+// where the module's frames get 0.
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "engine/band_pool.h"
+#include "engine/band_split.h"
+#include "engine/kernels/smooth.h"
+
+// frei0r.h declares the entries for C and without a visibility: give them
+// C linkage and export exactly these (everything else here is hidden).
+#pragma GCC visibility push(default)
+extern "C" {
+#include <frei0r.h>
+}
+#pragma GCC visibility pop
+
+namespace {
+
+constexpr int kLevelScale = 400;   // Level 0..400 <-> 0..1
+constexpr int kDynamicScale = 10;  // Dynamic 0..10 <-> 0..1
+constexpr int kParamCount = 4;
+
+struct Instance {
+  int width;
+  int height;
+  size_t pixels;
+  int level = 100;
+  int dynamic = 5;
+  bool show_noise = false;
+  bool disable = false;
+  // A copy of the input for updates whose input and output overlap: the
+  // kernels read rows around the one they write, so they need the input
+  // whole. Made on the first such update and kept for the next.
+  uint32_t* scratch = nullptr;
+};
+
+// Hosts that load the plug-in more than once in a process call f0r_init and
+// f0r_deinit once per load (the file stays mapped, see CMakeLists.txt, so
+// every load shares this count), and the pool's workers are joined when the
+// last load is undone. With no load in force (before f0r_init, or after the
+// last f0r_deinit, when a host still destructs or even updates an instance)
+// frames run on the calling thread alone, so that no thread outlives
+// f0r_deinit.
+std::atomic<int> g_loads{0};
+
+double clamped(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
+
+bool overlap(const uint32_t* a, const uint32_t* b, size_t pixels) {
+  const uintptr_t x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
+  const uintptr_t bytes = pixels * sizeof(uint32_t);
+  return x < y + bytes && y < x + bytes;
+}
+
+}  // namespace
+
+int f0r_init() {
+  g_loads.fetch_add(1);
+  return 1;
+}
+
+void f0r_deinit() {
+  // A host that calls f0r_deinit more often than f0r_init still gets its
+  // workers joined; the count never goes below zero.
+  int loads = g_loads.load();
+  while (loads > 0 && !g_loads.compare_exchange_weak(loads, loads - 1)) {
+  }
+  if (loads <= 1) band_pool_stop();
+}
+
+void f0r_get_plugin_info(f0r_plugin_info_t* info) {
+  if (info == nullptr) return;
+  info->name = "Velbrin";
+  info->author = "Velbrin";
+  info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
+  info->color_model = F0R_COLOR_MODEL_BGRA8888;
+  info->frei0r_version = FREI0R_MAJOR_VERSION;
+  info->major_version = 1;
+  info->minor_version = 0;
+  info->num_params = kParamCount;
+  info->explanation =
+      "Edge-preserving 5x5 smoothing: averages each pixel with the neighbours of similar brightness, "
+      "bit for bit as the VirtualDub filter does; alpha is kept";
+}
+
+void f0r_get_param_info(f0r_param_info_t* info, int param_index) {
+  static constexpr struct {
+    const char* name;
+    int type;
+    const char* explanation;
+  } kParams[kParamCount] = {
+      {"Level", F0R_PARAM_DOUBLE, "Brightness tolerance: Level = round(value x 400), 0.25 = Level 100 of 0..400"},
+      {"Dynamic", F0R_PARAM_DOUBLE,
+       "How strongly a pair's own contrast lowers its tolerance: Dynamic = round(value x 10), 0.5 = Dynamic 5 of "
+       "0..10"},
+      {"Show noise", F0R_PARAM_BOOL, "Output ten times the change, centred on grey 127 (on at 0.5 and above)"},
+      {"Disable", F0R_PARAM_BOOL, "Pass the frame through unchanged (on at 0.5 and above)"},
+  };
+  if (info == nullptr || param_index < 0 || param_index >= kParamCount) return;
+  info->name = kParams[param_index].name;
+  info->type = kParams[param_index].type;
+  info->explanation = kParams[param_index].explanation;
+}
+
+f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
+  // The kernels take int sizes; a frame whose bytes or last row's offset do
+  // not fit a ptrdiff_t cannot be addressed. Frei0r's way to refuse is a
+  // null instance.
+  constexpr unsigned kMaxSide = std::numeric_limits<int>::max();
+  if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return nullptr;
+  const uint64_t pixels = uint64_t{width} * height;
+  if (pixels > uint64_t(std::numeric_limits<ptrdiff_t>::max()) / sizeof(uint32_t) ||
+      pixels > std::numeric_limits<size_t>::max() / sizeof(uint32_t))
+    return nullptr;
+  Instance* inst = new (std::nothrow) Instance;
+  if (inst == nullptr) return nullptr;
+  inst->width = int(width);
+  inst->height = int(height);
+  inst->pixels = size_t(pixels);
+  return inst;
+}
+
+void f0r_destruct(f0r_instance_t instance) {
+  Instance* inst = static_cast<Instance*>(instance);
+  if (inst == nullptr) return;
+  delete[] inst->scratch;
+  delete inst;
+}
+
+void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int param_index) {
+  Instance* inst = static_cast<Instance*>(instance);
+  if (inst == nullptr || param == nullptr) return;
+  const double v = *static_cast<const double*>(param);
+  if (std::isnan(v)) return;  // no value: the parameter stays as it was
+  switch (param_index) {
+    case 0: inst->level = int(std::lround(clamped(v) * kLevelScale)); break;
+    case 1: inst->dynamic = int(std::lround(clamped(v) * kDynamicScale)); break;
+    case 2: inst->show_noise = v >= 0.5; break;
+    case 3: inst->disable = v >= 0.5; break;
+    default: break;
+  }
+}
+
+void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int param_index) {
+  const Instance* inst = static_cast<const Instance*>(instance);
+  if (inst == nullptr || param == nullptr) return;
+  double* out = static_cast<double*>(param);
+  switch (param_index) {
+    case 0: *out = double(inst->level) / kLevelScale; break;
+    case 1: *out = double(inst->dynamic) / kDynamicScale; break;
+    case 2: *out = inst->show_noise ? 1 : 0; break;
+    case 3: *out = inst->disable ? 1 : 0; break;
+    default: break;
+  }
+}
+
+void f0r_update(f0r_instance_t instance, double, const uint32_t* inframe, uint32_t* outframe) {
+  Instance* inst = static_cast<Instance*>(instance);
+  if (inst == nullptr || inframe == nullptr || outframe == nullptr) return;
+  const size_t bytes = inst->pixels * sizeof(uint32_t);
+  if (inst->disable) {
+    // The kernels pass every B, G, R through; with the alpha kept that is
+    // the input itself.
+    if (inframe != outframe) std::memmove(outframe, inframe, bytes);
+    return;
+  }
+  const uint32_t* src = inframe;
+  if (overlap(inframe, outframe, inst->pixels)) {
+    if (inst->scratch == nullptr) inst->scratch = new (std::nothrow) uint32_t[inst->pixels];
+    // Without memory for the copy the frame is left as it came rather than
+    // filtered from pixels already overwritten.
+    if (inst->scratch == nullptr) {
+      if (inframe != outframe) std::memmove(outframe, inframe, bytes);
+      return;
+    }
+    std::memcpy(inst->scratch, inframe, bytes);
+    src = inst->scratch;
+  }
+  const ptrdiff_t last_row = ptrdiff_t{inst->height - 1} * inst->width;
+  const SmoothFrame frame{src + last_row, outframe + last_row, inst->width, inst->height, -ptrdiff_t{inst->width}};
+  SmoothParams params{inst->level, inst->dynamic, inst->show_noise, inst->disable};
+  params.keep_alpha = 1;
+  BandSplit split;
+  if (g_loads.load(std::memory_order_relaxed) <= 0) split.max_threads = 1;
+  smooth_frame_split(frame, params, split);
+}
+
+void f0r_update2(f0r_instance_t instance, double time, const uint32_t* inframe1, const uint32_t*, const uint32_t*,
+                 uint32_t* outframe) {
+  f0r_update(instance, time, inframe1, outframe);
+}
