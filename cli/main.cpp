@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -310,6 +311,11 @@ int run(const Options& o) {
     return 0;
   }
   av_log_set_level(o.verbose ? AV_LOG_INFO : AV_LOG_QUIET);
+  // VELBRIN_CPU_MASK=c keeps the module on its plain kernel; FFmpeg's and
+  // libyuv's code follow it, so that a run can be checked against the
+  // vector code for the same bytes.
+  if (const char* cap = std::getenv("VELBRIN_CPU_MASK"); cap != nullptr && std::strcmp(cap, "c") == 0)
+    use_plain_conversions();
   if (o.threads > 0) keep_to_processors(o.threads);
 
   const std::string module_path = locate_filter_module(o.module_path);
