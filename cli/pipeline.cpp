@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/cli_error.h"
+#include "cli/frame_seek.h"
 #include "cli/host_frame.h"
 #include "cli/media_input.h"
 #include "cli/media_output.h"
@@ -170,12 +171,39 @@ class Reader {
     FramePtr frame = make_frame();
     AVCodecContext* dec = input_.decoder();
     const int video = input_.video_index();
+    // --frames A-B: decoding starts at the key frame before A (no capture
+    // for --compare then, which counts frames from the start).
+    if (with_output_ && settings_.range_given && settings_.capture_at < 0) {
+      const RangePlan plan = plan_range(input_.path(), video, settings_.range.first, settings_.range.last);
+      seek_ = plan.start;
+      // The range's audio ends where the frame after it starts, so that
+      // ranges side by side share out the audio packets exactly.
+      if (plan.end_pts) {
+        end_pts_ = *plan.end_pts;
+        end_seconds_ = seconds(end_pts_, input_.video()->time_base);
+      }
+    }
+    int attempt = 0;
+    if (seek_) seek_next(attempt);
+    bool checked = !seek_;
     while (!finished() && !shared_.stopped()) {
       int err = av_read_frame(input_.format(), packet.get());
       if (err < 0) {
         // The end of the file, or a file cut short: what was read is used.
         if (err != AVERROR_EOF) ++result_.damaged_packets;
         break;
+      }
+      if (packet->stream_index == video && !checked) {
+        // The first video packet must be the chosen key frame or an earlier
+        // one; past it, the next way is tried, the last being the start.
+        checked = packet->pts != AV_NOPTS_VALUE && packet->pts <= seek_->key_pts;
+        if (!checked) {
+          pending_audio_.clear();
+          seek_next(attempt);
+          checked = !seek_;
+          av_packet_unref(packet.get());
+          continue;
+        }
       }
       if (packet->stream_index == video && !video_done_) {
         err = avcodec_send_packet(dec, packet.get());
@@ -196,6 +224,35 @@ class Reader {
   }
 
  private:
+  // Seeks to the key frame by its presentation time, then by its decoding
+  // time (demuxers index one or the other), then to the start, where frames
+  // are counted as they come.
+  void seek_next(int& attempt) {
+    AVFormatContext* f = input_.format();
+    const int video = input_.video_index();
+    while (seek_ && attempt < 2) {
+      const int64_t ts = attempt++ == 0 ? seek_->key_pts : seek_->key_dts;
+      if (av_seek_frame(f, video, ts, AVSEEK_FLAG_BACKWARD) >= 0) return;
+    }
+    seek_.reset();
+    if (attempt == 0) return;  // nothing moved yet
+    const int64_t start = input_.video()->start_time != AV_NOPTS_VALUE ? input_.video()->start_time : 0;
+    if (av_seek_frame(f, video, start, AVSEEK_FLAG_BACKWARD) < 0)
+      throw CliError("cannot read '" + input_.path() + "': it cannot be read again from its start");
+  }
+
+  // A decoded frame's number counted from 0 in presentation order. After a
+  // seek, frames before frame A come first and are dropped.
+  int64_t frame_number(const AVFrame* frame) {
+    if (!seek_) return result_.frames_decoded++;
+    const int64_t first = settings_.range.first;
+    if (frame->best_effort_timestamp == AV_NOPTS_VALUE || frame->best_effort_timestamp < seek_->first_pts)
+      return first - 1;
+    const int64_t index = first + kept_since_seek_++;
+    result_.frames_decoded = index + 1;
+    return index;
+  }
+
   bool finished() const {
     if (!with_output_) return captured_;
     if (!video_done_) return false;
@@ -220,7 +277,7 @@ class Reader {
   }
 
   void take_frame(AVFrame* frame) {
-    const int64_t index = result_.frames_decoded++;
+    const int64_t index = frame_number(frame);
     const AVRational tb = input_.video()->time_base;
     frame->pts = frame->best_effort_timestamp;
     if (index == settings_.capture_at) {
@@ -249,7 +306,7 @@ class Reader {
     if (index >= settings_.range.last) {
       video_done_ = true;
       const double duration = frame->pkt_duration > 0 ? seconds(frame->pkt_duration, tb) : 0.0;
-      end_seconds_ = t + duration;
+      if (end_pts_ == AV_NOPTS_VALUE) end_seconds_ = t + duration;
     }
   }
 
@@ -265,7 +322,7 @@ class Reader {
       return;
     }
     const AVRational tb = input_.format()->streams[stream]->time_base;
-    if (video_done_ && settings_.range_given && seconds(packet->pts, tb) >= end_seconds_) {
+    if ((video_done_ || end_pts_ != AV_NOPTS_VALUE) && settings_.range_given && seconds(packet->pts, tb) >= end_seconds_) {
       // Past the chosen range; a second later nothing more of it can come.
       if (seconds(packet->pts, tb) >= end_seconds_ + 1.0) audio_done_ = true;
       return;
@@ -276,6 +333,12 @@ class Reader {
   void forward_audio(PacketPtr packet, int stream) {
     const AVRational tb = input_.format()->streams[stream]->time_base;
     if (settings_.range_given && packet->pts != AV_NOPTS_VALUE && seconds(packet->pts, tb) < start_seconds_) return;
+    // The packet that spans the range's end stays here, but ends at it, so
+    // the file lasts as long as its video and joins the next range exactly.
+    if (end_pts_ != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE && packet->duration > 0) {
+      const int64_t end = av_rescale_q(end_pts_, input_.video()->time_base, tb);
+      if (packet->pts + packet->duration > end) packet->duration = std::max<int64_t>(end - packet->pts, 1);
+    }
     if (offset_ != 0) {
       const int64_t shift = av_rescale_q(offset_, input_.video()->time_base, tb);
       if (packet->pts != AV_NOPTS_VALUE) packet->pts -= shift;
@@ -289,6 +352,9 @@ class Reader {
   const PipelineSettings& settings_;
   Shared& shared_;
   PipelineResult& result_;
+  std::optional<SeekPoint> seek_;
+  int64_t kept_since_seek_ = 0;
+  int64_t end_pts_ = AV_NOPTS_VALUE;  // where the range ends, when known beforehand
   std::map<int, bool> audio_wanted_;
   std::deque<std::pair<int, PacketPtr>> pending_audio_;
   int64_t offset_ = 0;
