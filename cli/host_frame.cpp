@@ -129,6 +129,7 @@ bool is_full_range(AVPixelFormat yuv, AVColorRange range) {
 void use_plain_conversions() {
   av_force_cpu_flags(0);
   libyuv::MaskCpuFlags(1);  // 1: detection done, no vector code
+  RgbToYuv::use_plain_code(true);
 }
 
 bool format_has_alpha(AVPixelFormat f) {

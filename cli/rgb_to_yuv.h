@@ -46,10 +46,13 @@ struct YuvPlanes {
 void rgb_to_yuv_reference(const uint32_t* top, ptrdiff_t pitch, int width, int height, const RgbToYuvMatrix& m,
                           const YuvPlanes& out);
 
-// The same result a row pair at a time, in loops the compiler vectorises.
-// Keeps its scratch rows between calls.
+// The same result a row pair at a time: 4:2:0 with AVX2 where the
+// processor has it, the rest in loops the compiler vectorises. Keeps its
+// scratch rows between calls.
 class RgbToYuv {
  public:
+  // With true, AVX2 is not used (for VELBRIN_CPU_MASK=c and the tests).
+  static void use_plain_code(bool plain);
   void convert(const uint32_t* top, ptrdiff_t pitch, int width, int height, const RgbToYuvMatrix& m,
                const YuvPlanes& out);
 

@@ -40,7 +40,8 @@ TEST(RgbToYuv, QuickConversionMatchesThePlainStatement) {
       {AVCOL_SPC_UNSPECIFIED, false}, {AVCOL_SPC_BT709, false},   {AVCOL_SPC_BT470BG, true},
       {AVCOL_SPC_BT2020_NCL, true},   {AVCOL_SPC_SMPTE240M, false}, {AVCOL_SPC_FCC, true}};
   const std::pair<int, int> layouts[] = {{1, 1}, {1, 0}, {0, 0}};  // 4:2:0, 4:2:2, 4:4:4
-  const std::pair<int, int> sizes[] = {{1, 1}, {2, 2}, {3, 5}, {17, 9}, {64, 3}, {33, 34}, {1, 7}};
+  // Widths below, at and past the vector code's 16 columns, odd heights.
+  const std::pair<int, int> sizes[] = {{1, 1}, {2, 2}, {3, 5}, {17, 9}, {64, 3}, {33, 34}, {1, 7}, {47, 7}, {32, 2}};
   std::mt19937 rng(17);
   RgbToYuv quick;  // one object for all: its scratch rows are reused across sizes
   for (const auto& [space, full] : matrices)
@@ -51,10 +52,15 @@ TEST(RgbToYuv, QuickConversionMatchesThePlainStatement) {
         const std::vector<uint32_t> host = random_host_picture(w, h, rng);
         const uint32_t* top = host.data() + size_t(h - 1) * w;
         const RgbToYuvMatrix m = *rgb_to_yuv_matrix(space, full);
-        Yuv want, got;
+        Yuv want;
         rgb_to_yuv_reference(top, -w, w, h, m, want.planes(w, h, sx, sy));
-        quick.convert(top, -w, w, h, m, got.planes(w, h, sx, sy));
-        for (int p = 0; p < 3; ++p) EXPECT_EQ(want.plane[p], got.plane[p]) << "plane " << p;
+        for (bool plain : {false, true}) {  // the vector code where the processor has it, and without
+          RgbToYuv::use_plain_code(plain);
+          Yuv got;
+          quick.convert(top, -w, w, h, m, got.planes(w, h, sx, sy));
+          for (int p = 0; p < 3; ++p) EXPECT_EQ(want.plane[p], got.plane[p]) << "plane " << p << " plain " << plain;
+        }
+        RgbToYuv::use_plain_code(false);
       }
 }
 
