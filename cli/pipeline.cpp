@@ -206,6 +206,11 @@ class Reader {
         }
       }
       if (packet->stream_index == video && !video_done_) {
+        // Before frame A only what later frames refer to needs decoding:
+        // frames no other frame refers to are skipped there.
+        if (seek_)
+          dec->skip_frame = packet->pts != AV_NOPTS_VALUE && packet->pts < seek_->first_pts ? AVDISCARD_NONREF
+                                                                                             : AVDISCARD_DEFAULT;
         err = avcodec_send_packet(dec, packet.get());
         if (err == AVERROR(ENOMEM)) throw std::bad_alloc();
         if (err < 0) ++result_.damaged_packets;
