@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -15,6 +16,7 @@
 #include "cli/files/standard_streams.h"
 #include "cli/files/temp_output.h"
 #include "cli/host/filter_host.h"
+#include "cli/media/host_frame.h"
 #include "cli/options.h"
 #include "cli/run/progress_report.h"
 
@@ -64,6 +66,11 @@ int run(const Options& o) {
     return 0;
   }
   av_log_set_level(o.verbose ? AV_LOG_INFO : AV_LOG_QUIET);
+  // VELBRIN_CPU_MASK=c keeps the module on its plain kernel; FFmpeg's and
+  // libyuv's code follow it, so that a run can be checked against the
+  // vector code for the same bytes.
+  if (const char* cap = std::getenv("VELBRIN_CPU_MASK"); cap != nullptr && std::strcmp(cap, "c") == 0)
+    use_plain_conversions();
   if (o.threads > 0) keep_to_processors(o.threads);
 
   const std::string module_path = locate_filter_module(o.module_path);

@@ -5,9 +5,12 @@
 #include <new>
 
 extern "C" {
+#include <libavutil/cpu.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
+#include <libyuv/convert_argb.h>
+#include <libyuv/cpu_id.h>
 
 #include "cli/cli_error.h"
 
@@ -48,9 +51,7 @@ int sws_matrix(AVColorSpace space) {
 void set_colour_details(SwsContext* sws, AVPixelFormat yuv_side, ColourFacts colour, bool yuv_is_source) {
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(yuv_side);
   if (d == nullptr || (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) || d->nb_components <= 2) return;
-  const int full = colour.range == AVCOL_RANGE_JPEG   ? 1
-                   : colour.range == AVCOL_RANGE_MPEG ? 0
-                                                      : (full_range_by_nature(yuv_side) ? 1 : 0);
+  const int full = is_full_range(yuv_side, colour.range) ? 1 : 0;
   const int* coefficients = sws_getCoefficients(sws_matrix(colour.space));
   const int* rgb = sws_getCoefficients(SWS_CS_DEFAULT);
   if (yuv_is_source)
@@ -68,7 +69,68 @@ FramePtr buffer_frame(AVPixelFormat format, int width, int height) {
   return f;
 }
 
+// 8-bit planar YUV without alpha: log2 of its chroma subsampling (4:2:0,
+// 4:2:2 or 4:4:4), or false for any other format.
+bool planar_yuv8(AVPixelFormat f, int& log2_w, int& log2_h) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
+  if (d == nullptr || d->nb_components != 3 || !(d->flags & AV_PIX_FMT_FLAG_PLANAR) ||
+      (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL)) || d->comp[0].depth != 8 ||
+      d->comp[1].plane != 1 || d->comp[2].plane != 2)
+    return false;
+  log2_w = d->log2_chroma_w;
+  log2_h = d->log2_chroma_h;
+  return log2_w <= 1 && log2_h <= log2_w;
+}
+
+// libyuv's constants for a matrix and range, or null when it has none.
+const libyuv::YuvConstants* libyuv_constants(AVColorSpace space, bool full) {
+  switch (space) {
+    case AVCOL_SPC_UNSPECIFIED:  // BT.601, as FFmpeg assumes when nothing is said
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+      return full ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
+    case AVCOL_SPC_BT709:
+      return full ? &libyuv::kYuvF709Constants : &libyuv::kYuvH709Constants;
+    case AVCOL_SPC_BT2020_NCL:
+      return full ? &libyuv::kYuvV2020Constants : &libyuv::kYuv2020Constants;
+    default:
+      return nullptr;
+  }
+}
+
+// The quick way in: libyuv, writing the host's bottom-up frame through its
+// top row and a negative pitch. False when libyuv does not serve the frame.
+bool libyuv_to_host(const AVFrame& in, HostFrame& out) {
+  const auto format = static_cast<AVPixelFormat>(in.format);
+  int sx = 0, sy = 0;
+  if (!planar_yuv8(format, sx, sy)) return false;
+  const libyuv::YuvConstants* k = libyuv_constants(in.colorspace, is_full_range(format, in.color_range));
+  if (k == nullptr) return false;
+  auto* top = reinterpret_cast<uint8_t*>(out.picture_row(0));
+  const int pitch = -4 * out.width();
+  const auto* y = in.data[0];
+  const auto* u = in.data[1];
+  const auto* v = in.data[2];
+  const int ly = in.linesize[0], lu = in.linesize[1], lv = in.linesize[2];
+  const int w = out.width(), h = out.height();
+  if (sy == 1) return libyuv::I420ToARGBMatrix(y, ly, u, lu, v, lv, top, pitch, k, w, h) == 0;
+  if (sx == 1) return libyuv::I422ToARGBMatrix(y, ly, u, lu, v, lv, top, pitch, k, w, h) == 0;
+  return libyuv::I444ToARGBMatrix(y, ly, u, lu, v, lv, top, pitch, k, w, h) == 0;
+}
+
 }  // namespace
+
+bool is_full_range(AVPixelFormat yuv, AVColorRange range) {
+  if (range == AVCOL_RANGE_JPEG) return true;
+  if (range == AVCOL_RANGE_MPEG) return false;
+  return full_range_by_nature(yuv);
+}
+
+void use_plain_conversions() {
+  av_force_cpu_flags(0);
+  libyuv::MaskCpuFlags(1);  // 1: detection done, no vector code
+  RgbToYuv::use_plain_code(true);
+}
 
 bool format_has_alpha(AVPixelFormat f) {
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
@@ -104,6 +166,7 @@ void ToHostConverter::convert(const AVFrame& in, HostFrame& out) {
       std::memcpy(out.picture_row(y), in.data[0] + ptrdiff_t(y) * in.linesize[0], row_bytes);
     return;
   }
+  if (quick_ && libyuv_to_host(in, out)) return;
   const int key[5] = {in.format, in.width, in.height, in.colorspace, in.color_range};
   if (!sws_ || std::memcmp(key, key_, sizeof key) != 0) {
     sws_.reset(sws_getContext(in.width, in.height, format, out.width(), out.height(), AV_PIX_FMT_BGRA, kSwsFlags,
@@ -119,7 +182,10 @@ void ToHostConverter::convert(const AVFrame& in, HostFrame& out) {
   sws_scale(sws_.get(), in.data, in.linesize, 0, in.height, planes, pitches);
 }
 
-FromHostConverter::FromHostConverter(AVPixelFormat format, ColourFacts colour) : format_(format), colour_(colour) {}
+FromHostConverter::FromHostConverter(AVPixelFormat format, ColourFacts colour) : format_(format), colour_(colour) {
+  int sx = 0, sy = 0;
+  if (planar_yuv8(format, sx, sy)) quick_ = rgb_to_yuv_matrix(colour.space, is_full_range(format, colour.range));
+}
 
 void FromHostConverter::convert(const HostFrame& in, const HostFrame* alpha, AVFrame& out) {
   const int w = in.width(), h = in.height();
@@ -158,6 +224,14 @@ void FromHostConverter::convert(const HostFrame& in, const HostFrame* alpha, AVF
         row[2 * x + 1] = a != nullptr ? uint8_t(a[x] >> 24) : 255;
       }
     }
+    return;
+  }
+  if (quick_ && alpha == nullptr) {
+    int sx = 0, sy = 0;
+    planar_yuv8(format_, sx, sy);
+    const YuvPlanes planes{{out.data[0], out.data[1], out.data[2]},
+                           {out.linesize[0], out.linesize[1], out.linesize[2]}, sx, sy};
+    rgb_to_yuv_.convert(in.picture_row(0), -ptrdiff_t(w), w, h, *quick_, planes);
     return;
   }
   const AVPixelFormat source = alpha != nullptr ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;

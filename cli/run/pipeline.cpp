@@ -16,156 +16,22 @@
 #include <vector>
 
 #include "cli/cli_error.h"
-#include "cli/media/host_frame.h"
+#include "cli/input/frame_seek.h"
 #include "cli/input/media_input.h"
+#include "cli/media/host_frame.h"
 #include "cli/output/media_output.h"
 #include "cli/output/output_choice.h"
 #include "cli/run/decoder_drain.h"
+#include "cli/run/frame_hand_over.h"
 #include "cli/run/progress_line.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
 
 #include <time.h>
 
 namespace {
-
-struct FrameInFlight {
-  int64_t seq = 0;
-  FramePtr decoded;
-  FramePtr encoded;
-};
-
-// Audio waiting for its frames to be written, at most (a little more by the
-// last packet): about 40 seconds of 48 kHz stereo PCM, far more of any
-// compressed audio.
-constexpr int64_t kAudioQueueBytes = 8 << 20;
-
-struct AudioItem {
-  int64_t written_before = 0;  // video frames that go before it
-  int stream = 0;
-  PacketPtr packet;
-};
-
-// Everything the threads share, under one lock.
-class FrameHandOver {
- public:
-  explicit FrameHandOver(int64_t max_in_flight) : max_in_flight_(max_in_flight) {}
-
-  // Records the first failure and wakes every thread so it can stop.
-  void fail(std::exception_ptr e) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!error_) error_ = e;
-    stop_ = true;
-    changed_.notify_all();
-  }
-  void stop() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-    changed_.notify_all();
-  }
-  bool stopped() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stop_;
-  }
-  std::exception_ptr error() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return error_;
-  }
-
-  // Reader: queue a frame for the workers, waiting while too many are in flight.
-  bool push_job(FramePtr frame) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return stop_ || created_ - written_ < max_in_flight_; });
-    if (stop_) return false;
-    auto job = std::make_unique<FrameInFlight>();
-    job->seq = created_++;
-    job->decoded = std::move(frame);
-    work_.push_back(std::move(job));
-    changed_.notify_all();
-    return true;
-  }
-  // Reader: queue an audio packet to be written after the frames read so
-  // far. A file may store its audio far from the video of the same time;
-  // the reader then waits while kAudioQueueBytes are queued, until the
-  // writer has caught up with the frames before them (which are all handed
-  // out already, so the wait always ends).
-  bool push_audio(int stream, PacketPtr packet) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return stop_ || audio_bytes_ < kAudioQueueBytes; });
-    if (stop_) return false;
-    audio_bytes_ += packet->size;
-    most_audio_bytes_ = std::max(most_audio_bytes_, audio_bytes_);
-    audio_.push_back(AudioItem{created_, stream, std::move(packet)});
-    changed_.notify_all();
-    return true;
-  }
-  int64_t most_audio_queued() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return most_audio_bytes_;
-  }
-
-  void reader_done() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    reader_done_ = true;
-    changed_.notify_all();
-  }
-
-  // Worker: the next frame to filter, or null when there is none left.
-  std::unique_ptr<FrameInFlight> take_job() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return stop_ || !work_.empty() || reader_done_; });
-    if (stop_ || work_.empty()) return nullptr;
-    std::unique_ptr<FrameInFlight> job = std::move(work_.front());
-    work_.pop_front();
-    return job;
-  }
-  void job_done(std::unique_ptr<FrameInFlight> job) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const int64_t seq = job->seq;
-    done_[seq] = std::move(job);
-    changed_.notify_all();
-  }
-
-  // Writer: audio due before the next frame, and the next frame in order
-  // when it is ready. Returns false when everything has been handed out.
-  bool take_output(std::vector<AudioItem>& audio, std::unique_ptr<FrameInFlight>& job) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] {
-      return stop_ || (!audio_.empty() && audio_.front().written_before <= written_) || done_.count(written_) ||
-             (reader_done_ && written_ == created_);
-    });
-    if (stop_) return false;
-    while (!audio_.empty() && audio_.front().written_before <= written_) {
-      audio_bytes_ -= audio_.front().packet->size;
-      audio.push_back(std::move(audio_.front()));
-      audio_.pop_front();
-      changed_.notify_all();
-    }
-    if (auto it = done_.find(written_); it != done_.end()) {
-      job = std::move(it->second);
-      done_.erase(it);
-    }
-    return !(reader_done_ && written_ == created_ && audio.empty() && !job && audio_.empty());
-  }
-  void frame_written() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++written_;
-    changed_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  const int64_t max_in_flight_;
-  std::deque<std::unique_ptr<FrameInFlight>> work_;
-  std::map<int64_t, std::unique_ptr<FrameInFlight>> done_;
-  std::deque<AudioItem> audio_;
-  int64_t audio_bytes_ = 0;       // in audio_
-  int64_t most_audio_bytes_ = 0;  // the most that was ever queued
-  int64_t created_ = 0;
-  int64_t written_ = 0;
-  bool reader_done_ = false;
-  bool stop_ = false;
-  std::exception_ptr error_;
-};
 
 // Runs `body` and turns anything it throws into the pipeline's failure.
 template <typename Body>
@@ -192,6 +58,21 @@ class Reader {
     FramePtr frame = make_frame();
     AVCodecContext* dec = input_.decoder();
     const int video = input_.video_index();
+    // --frames A-B: decoding starts at the key frame before A (no capture
+    // for --compare then, which counts frames from the start).
+    if (with_output_ && settings_.range_given && settings_.capture_at < 0) {
+      const RangePlan plan = plan_range(input_.path(), video, settings_.range.first, settings_.range.last);
+      seek_ = plan.start;
+      // The range's audio ends where the frame after it starts, so that
+      // ranges side by side share out the audio packets exactly.
+      if (plan.end_pts) {
+        end_pts_ = *plan.end_pts;
+        end_seconds_ = seconds(end_pts_, input_.video()->time_base);
+      }
+    }
+    int attempt = 0;
+    if (seek_) seek_next(attempt);
+    bool checked = !seek_;
     while (!finished() && !shared_.stopped()) {
       int err = av_read_frame(input_.format(), packet.get());
       if (err < 0) {
@@ -200,7 +81,24 @@ class Reader {
         break;
       }
       note_packet_end(*packet);
+      if (packet->stream_index == video && !checked) {
+        // The first video packet must be the chosen key frame or an earlier
+        // one; past it, the next way is tried, the last being the start.
+        checked = packet->pts != AV_NOPTS_VALUE && packet->pts <= seek_->key_pts;
+        if (!checked) {
+          pending_audio_.clear();
+          seek_next(attempt);
+          checked = !seek_;
+          av_packet_unref(packet.get());
+          continue;
+        }
+      }
       if (packet->stream_index == video && !video_done_) {
+        // Before frame A only what later frames refer to needs decoding:
+        // frames no other frame refers to are skipped there.
+        if (seek_)
+          dec->skip_frame = packet->pts != AV_NOPTS_VALUE && packet->pts < seek_->first_pts ? AVDISCARD_NONREF
+                                                                                             : AVDISCARD_DEFAULT;
         err = avcodec_send_packet(dec, packet.get());
         if (err == AVERROR(ENOMEM)) throw std::bad_alloc();
         if (err < 0) ++result_.damaged_packets;
@@ -219,6 +117,35 @@ class Reader {
   }
 
  private:
+  // Seeks to the key frame by its presentation time, then by its decoding
+  // time (demuxers index one or the other), then to the start, where frames
+  // are counted as they come.
+  void seek_next(int& attempt) {
+    AVFormatContext* f = input_.format();
+    const int video = input_.video_index();
+    while (seek_ && attempt < 2) {
+      const int64_t ts = attempt++ == 0 ? seek_->key_pts : seek_->key_dts;
+      if (av_seek_frame(f, video, ts, AVSEEK_FLAG_BACKWARD) >= 0) return;
+    }
+    seek_.reset();
+    if (attempt == 0) return;  // nothing moved yet
+    const int64_t start = input_.video()->start_time != AV_NOPTS_VALUE ? input_.video()->start_time : 0;
+    if (av_seek_frame(f, video, start, AVSEEK_FLAG_BACKWARD) < 0)
+      throw CliError("cannot read '" + input_.path() + "': it cannot be read again from its start");
+  }
+
+  // A decoded frame's number counted from 0 in presentation order. After a
+  // seek, frames before frame A come first and are dropped.
+  int64_t frame_number(const AVFrame* frame) {
+    if (!seek_) return result_.frames_decoded++;
+    const int64_t first = settings_.range.first;
+    if (frame->best_effort_timestamp == AV_NOPTS_VALUE || frame->best_effort_timestamp < seek_->first_pts)
+      return first - 1;
+    const int64_t index = first + kept_since_seek_++;
+    result_.frames_decoded = index + 1;
+    return index;
+  }
+
   bool finished() const {
     if (!with_output_) return captured_;
     if (!video_done_) return false;
@@ -248,11 +175,14 @@ class Reader {
 
 
   void take_frame(AVFrame* frame) {
-    const int64_t index = result_.frames_decoded++;
+    const int64_t index = frame_number(frame);
     const AVRational tb = input_.video()->time_base;
     frame->pts = frame->best_effort_timestamp;
     if (frame->pts != AV_NOPTS_VALUE) {
-      if (first_pts_ == AV_NOPTS_VALUE) first_pts_ = frame->pts;
+      // Counted from the video's start (also after a seek), or from its
+      // first frame when the container does not say where it starts.
+      if (first_pts_ == AV_NOPTS_VALUE)
+        first_pts_ = input_.video()->start_time != AV_NOPTS_VALUE ? input_.video()->start_time : frame->pts;
       const int64_t end = frame->pts - first_pts_ + std::max<int64_t>(frame->pkt_duration, 0);
       result_.decoded_end_us = std::max(result_.decoded_end_us, av_rescale_q(end, tb, AV_TIME_BASE_Q));
     }
@@ -282,7 +212,7 @@ class Reader {
     if (index >= settings_.range.last) {
       video_done_ = true;
       const double duration = frame->pkt_duration > 0 ? seconds(frame->pkt_duration, tb) : 0.0;
-      end_seconds_ = t + duration;
+      if (end_pts_ == AV_NOPTS_VALUE) end_seconds_ = t + duration;
     }
   }
 
@@ -298,7 +228,7 @@ class Reader {
       return;
     }
     const AVRational tb = input_.format()->streams[stream]->time_base;
-    if (video_done_ && settings_.range_given && seconds(packet->pts, tb) >= end_seconds_) {
+    if ((video_done_ || end_pts_ != AV_NOPTS_VALUE) && settings_.range_given && seconds(packet->pts, tb) >= end_seconds_) {
       // Past the chosen range; a second later nothing more of it can come.
       if (seconds(packet->pts, tb) >= end_seconds_ + 1.0) audio_done_ = true;
       return;
@@ -309,6 +239,12 @@ class Reader {
   void forward_audio(PacketPtr packet, int stream) {
     const AVRational tb = input_.format()->streams[stream]->time_base;
     if (settings_.range_given && packet->pts != AV_NOPTS_VALUE && seconds(packet->pts, tb) < start_seconds_) return;
+    // The packet that spans the range's end stays here, but ends at it, so
+    // the file lasts as long as its video and joins the next range exactly.
+    if (end_pts_ != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE && packet->duration > 0) {
+      const int64_t end = av_rescale_q(end_pts_, input_.video()->time_base, tb);
+      if (packet->pts + packet->duration > end) packet->duration = std::max<int64_t>(end - packet->pts, 1);
+    }
     if (offset_ != 0) {
       const int64_t shift = av_rescale_q(offset_, input_.video()->time_base, tb);
       if (packet->pts != AV_NOPTS_VALUE) packet->pts -= shift;
@@ -322,6 +258,9 @@ class Reader {
   const PipelineSettings& settings_;
   FrameHandOver& shared_;
   PipelineResult& result_;
+  std::optional<SeekPoint> seek_;
+  int64_t kept_since_seek_ = 0;
+  int64_t end_pts_ = AV_NOPTS_VALUE;  // where the range ends, when known beforehand
   std::map<int, bool> audio_wanted_;
   std::deque<std::pair<int, PacketPtr>> pending_audio_;
   int64_t offset_ = 0;
@@ -341,12 +280,62 @@ double thread_seconds() {
   return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
+// Pictures for the encoder, of one pixel format and size, in buffers that
+// are used again once the encoder and muxer let go of them: a fresh buffer
+// for each frame costs the kernel about 1 ms of page clearing per 1080p
+// frame. Pictures of another size get a buffer of their own.
+class PicturePool {
+ public:
+  PicturePool(AVPixelFormat format, int width, int height) : format_(format), width_(width), height_(height) {
+    // Rows padded to 64 bytes, as av_frame_get_buffer pads them.
+    const int padded = (width + 63) & ~63;
+    if (av_image_fill_linesizes(linesize_, format, padded) < 0) return;
+    const int size = av_image_get_buffer_size(format, padded, height, 64);
+    if (size > 0) pool_.reset(av_buffer_pool_init(size_t(size), nullptr));
+  }
+
+  FramePtr get(int width, int height) {
+    FramePtr f = make_frame();
+    f->format = format_;
+    f->width = width;
+    f->height = height;
+    if (pool_ && width == width_ && height == height_) {
+      f->buf[0] = av_buffer_pool_get(pool_.get());
+      if (f->buf[0] == nullptr) throw std::bad_alloc();
+      uint8_t* data[4] = {};
+      int linesize[4] = {};
+      av_image_fill_arrays(data, linesize, f->buf[0]->data, format_, (width_ + 63) & ~63, height_, 64);
+      for (int k = 0; k < 4; ++k) {
+        f->data[k] = data[k];
+        f->linesize[k] = linesize_[k];
+      }
+      return f;
+    }
+    if (av_frame_get_buffer(f.get(), 0) < 0) throw std::bad_alloc();
+    return f;
+  }
+
+ private:
+  struct PoolFree {
+    void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
+  };
+  AVPixelFormat format_;
+  int width_, height_;
+  int linesize_[4] = {};
+  std::unique_ptr<AVBufferPool, PoolFree> pool_;
+};
+
 // One worker: its own filter instance, conversion state and the two host
 // frames it reuses for every frame.
 class Worker {
  public:
-  Worker(FilterInstance* instance, const OutputChoice& choice, bool bypass)
-      : instance_(instance), choice_(choice), bypass_(bypass), from_host_(choice.pixel_format, choice.colour) {}
+  Worker(FilterInstance* instance, const OutputChoice& choice, bool bypass, PicturePool& pictures)
+      : instance_(instance),
+        pictures_(pictures),
+        choice_(choice),
+        bypass_(bypass),
+        to_host_(!choice.lossless),  // lossless outputs keep the exact, documented way in
+        from_host_(choice.pixel_format, choice.colour) {}
 
   void run(FrameHandOver& shared) {
     while (std::unique_ptr<FrameInFlight> job = shared.take_job()) {
@@ -375,21 +364,21 @@ class Worker {
       instance_->run(source_->words(), filtered_->words(), in.width, in.height);
     t0 = thread_seconds();
     times_.filter += t0 - t1;
-    FramePtr encoded = make_frame();
-    encoded->format = choice_.pixel_format;
-    encoded->width = in.width;
-    encoded->height = in.height;
-    encoded->pts = in.pts;
-    encoded->sample_aspect_ratio = in.sample_aspect_ratio;
+    const int64_t pts = in.pts;
+    const AVRational aspect = in.sample_aspect_ratio;
+    const int width = in.width, height = in.height;
     // The decoded picture goes before the encoder's is made.
     job.decoded.reset();
-    if (av_frame_get_buffer(encoded.get(), 0) < 0) throw std::bad_alloc();
+    FramePtr encoded = pictures_.get(width, height);
+    encoded->pts = pts;
+    encoded->sample_aspect_ratio = aspect;
     from_host_.convert(*filtered_, choice_.keep_alpha ? &*source_ : nullptr, *encoded);
     times_.from_host += thread_seconds() - t0;
     job.encoded = std::move(encoded);
   }
 
   FilterInstance* instance_;
+  PicturePool& pictures_;
   const OutputChoice& choice_;
   const bool bypass_;
   ToHostConverter to_host_;
@@ -441,11 +430,14 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
 
   // Each worker's instance is made here, before any thread starts, exactly
   // as the host makes one: InitProc, then the settings replayed.
+  const AVCodecContext* dec = input.decoder();
+  std::optional<PicturePool> pictures;
+  if (choice != nullptr) pictures.emplace(choice->pixel_format, dec->width, dec->height);
   std::vector<std::unique_ptr<FilterInstance>> instances;
   std::vector<std::unique_ptr<Worker>> workers;
   for (int k = 0; k < result.workers; ++k) {
     instances.push_back(std::make_unique<FilterInstance>(module, settings.instance));
-    workers.push_back(std::make_unique<Worker>(instances.back().get(), *choice, settings.bypass));
+    workers.push_back(std::make_unique<Worker>(instances.back().get(), *choice, settings.bypass, *pictures));
   }
 
   Reader reader(input, output != nullptr, settings, shared, result);

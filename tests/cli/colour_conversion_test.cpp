@@ -1,0 +1,211 @@
+// The quick colour conversions of lossy outputs: the integer conversion back
+// to YUV against its plain statement, bit for bit; standard colours through
+// each matrix; the same bytes with the plain code paths forced; and a round
+// trip at least as close to the source as swscale's exact flags give.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+#include "cli/media/rgb_to_yuv.h"
+#include "tests/cli/cli_test_support.h"
+
+namespace velbrin_cli_test {
+namespace {
+
+struct Yuv {
+  std::vector<uint8_t> plane[3];
+  YuvPlanes planes(int w, int h, int sx, int sy) {
+    const int cw = (w + (1 << sx) - 1) >> sx, ch = (h + (1 << sy) - 1) >> sy;
+    plane[0].assign(size_t(w) * h, 0xEE);
+    plane[1].assign(size_t(cw) * ch, 0xEE);
+    plane[2].assign(size_t(cw) * ch, 0xEE);
+    return {{plane[0].data(), plane[1].data(), plane[2].data()}, {w, cw, cw}, sx, sy};
+  }
+};
+
+// Bottom-up host words (as the filter leaves them) with random colours and
+// the extremes that clamping and rounding meet.
+std::vector<uint32_t> random_host_picture(int w, int h, std::mt19937& rng) {
+  const uint32_t extremes[] = {0x000000, 0xFFFFFF, 0x0000FF, 0xFF0000, 0x00FF00, 0xFF00FF};
+  std::vector<uint32_t> words(size_t(w) * h);
+  for (uint32_t& p : words) p = (rng() % 4 == 0 ? extremes[rng() % 6] : rng() & 0xFFFFFF) | (rng() & 0xFF000000u);
+  return words;
+}
+
+TEST(RgbToYuv, QuickConversionMatchesThePlainStatement) {
+  const std::pair<AVColorSpace, bool> matrices[] = {
+      {AVCOL_SPC_UNSPECIFIED, false}, {AVCOL_SPC_BT709, false},   {AVCOL_SPC_BT470BG, true},
+      {AVCOL_SPC_BT2020_NCL, true},   {AVCOL_SPC_SMPTE240M, false}, {AVCOL_SPC_FCC, true}};
+  const std::pair<int, int> layouts[] = {{1, 1}, {1, 0}, {0, 0}};  // 4:2:0, 4:2:2, 4:4:4
+  // Widths below, at and past the vector code's 16 columns, odd heights.
+  const std::pair<int, int> sizes[] = {{1, 1}, {2, 2}, {3, 5}, {17, 9}, {64, 3}, {33, 34}, {1, 7}, {47, 7}, {32, 2}};
+  std::mt19937 rng(17);
+  RgbToYuv quick;  // one object for all: its scratch rows are reused across sizes
+  for (const auto& [space, full] : matrices)
+    for (const auto& [sx, sy] : layouts)
+      for (const auto& [w, h] : sizes) {
+        SCOPED_TRACE(testing::Message() << "space " << space << " full " << full << " layout " << sx << sy << " "
+                                        << w << "x" << h);
+        const std::vector<uint32_t> host = random_host_picture(w, h, rng);
+        const uint32_t* top = host.data() + size_t(h - 1) * w;
+        const RgbToYuvMatrix m = *rgb_to_yuv_matrix(space, full);
+        Yuv want;
+        rgb_to_yuv_reference(top, -w, w, h, m, want.planes(w, h, sx, sy));
+        for (bool plain : {false, true}) {  // the vector code where the processor has it, and without
+          RgbToYuv::use_plain_code(plain);
+          Yuv got;
+          quick.convert(top, -w, w, h, m, got.planes(w, h, sx, sy));
+          for (int p = 0; p < 3; ++p) EXPECT_EQ(want.plane[p], got.plane[p]) << "plane " << p << " plain " << plain;
+        }
+        RgbToYuv::use_plain_code(false);
+      }
+}
+
+// Colours whose YUV values the standards give (8-bit, rounded), one pixel
+// in 4:4:4 so no averaging takes part.
+TEST(RgbToYuv, StandardColoursThroughEachMatrix) {
+  struct Case {
+    AVColorSpace space;
+    bool full;
+    uint32_t rgb;  // 0xRRGGBB
+    int y, u, v;
+  };
+  const Case cases[] = {
+      {AVCOL_SPC_BT470BG, false, 0xFFFFFF, 235, 128, 128}, {AVCOL_SPC_BT470BG, false, 0x000000, 16, 128, 128},
+      {AVCOL_SPC_BT470BG, false, 0xFF0000, 81, 90, 240},   {AVCOL_SPC_BT470BG, false, 0x0000FF, 41, 240, 110},
+      {AVCOL_SPC_BT709, false, 0xFF0000, 63, 102, 240},    {AVCOL_SPC_BT709, false, 0x00FF00, 173, 42, 26},
+      {AVCOL_SPC_BT470BG, true, 0xFFFFFF, 255, 128, 128},  {AVCOL_SPC_BT470BG, true, 0xFF0000, 76, 85, 255},
+      {AVCOL_SPC_BT709, true, 0x808080, 128, 128, 128},    {AVCOL_SPC_SMPTE170M, false, 0x00FF00, 145, 54, 34},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "space " << c.space << " full " << c.full << " rgb " << std::hex << c.rgb);
+    const uint32_t word = c.rgb;
+    Yuv out;
+    RgbToYuv().convert(&word, 1, 1, 1, *rgb_to_yuv_matrix(c.space, c.full), out.planes(1, 1, 0, 0));
+    EXPECT_EQ(out.plane[0][0], c.y);
+    EXPECT_EQ(out.plane[1][0], c.u);
+    EXPECT_EQ(out.plane[2][0], c.v);
+  }
+  EXPECT_FALSE(rgb_to_yuv_matrix(AVCOL_SPC_YCGCO, false).has_value());
+}
+
+// Real-ish clips of the kinds cameras give (the last one full range, as
+// JPEG), with what swscale needs to be told to go back as velbrin does.
+struct ClipKind {
+  const char* name;
+  std::vector<std::string> encode;  // ffmpeg output options
+  const char* back;                 // scale filter for the way back
+  int chroma_samples;               // per 4 pixels
+  const char* source = nullptr;     // scale filter that gives the source in the output's range
+};
+const ClipKind kKinds[] = {
+    {"601.mp4", {"-c:v", "libx264", "-crf", "12", "-pix_fmt", "yuv420p"},
+     "scale=out_color_matrix=bt601:out_range=tv,format=yuv420p", 2},
+    {"709.mp4", {"-c:v", "libx264", "-crf", "12", "-pix_fmt", "yuv420p", "-colorspace", "bt709", "-color_range", "tv"},
+     "scale=out_color_matrix=bt709:out_range=tv,format=yuv420p", 2},
+    {"422.mkv", {"-c:v", "libx264", "-crf", "12", "-pix_fmt", "yuv422p"},
+     "scale=out_color_matrix=bt601:out_range=tv,format=yuv422p", 4},
+    // Decoded as yuvj420p, which velbrin writes in limited range for players;
+    // the closest it can come is the source taken to limited range directly.
+    {"full.mp4", {"-c:v", "libx264", "-crf", "12", "-pix_fmt", "yuv420p", "-color_range", "pc"},
+     "scale=out_color_matrix=bt601:out_range=tv,format=yuv420p", 2, "scale=out_range=tv,format=yuv420p"},
+};
+
+class QuickConversions : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new ScratchDir();
+    for (const ClipKind& k : kKinds) {
+      std::vector<std::string> args = {"-f", "lavfi", "-i", "testsrc2=size=160x96:rate=25,noise=alls=6:allf=t",
+                                       "-frames:v", "4"};
+      args.insert(args.end(), k.encode.begin(), k.encode.end());
+      args.push_back(*dir_ / k.name);
+      ffmpeg(args);
+    }
+  }
+  static void TearDownTestSuite() { delete dir_; }
+  static inline ScratchDir* dir_ = nullptr;
+};
+
+// VELBRIN_CPU_MASK=c puts the module, FFmpeg and libyuv on their plain
+// code: a lossy output's frames and a lossless output are the same bytes.
+TEST_F(QuickConversions, PlainCodePathsGiveTheSameBytes) {
+  for (const ClipKind& k : kKinds)
+    for (const char* out : {"y4m", "mkv"}) {
+      SCOPED_TRACE(std::string(k.name) + " to " + out);
+      std::string files[2];
+      for (int plain = 0; plain < 2; ++plain) {
+        files[plain] = *dir_ / (std::string("o") + char('0' + plain) + "." + out);
+        std::vector<std::string> argv = {"env", plain ? "VELBRIN_CPU_MASK=c" : "VELBRIN_CPU_MASK=", VELBRIN_EXECUTABLE,
+                                         "-q", "-y"};
+        if (std::string(out) == "mkv") argv.push_back("--lossless");
+        argv.insert(argv.end(), {*dir_ / k.name, files[plain]});
+        const RunResult r = run_program(argv);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+      }
+      const std::string a = read_file(files[0]);
+      EXPECT_GT(a.size(), 160u * 96u);
+      // Matroska carries the writing library's name and a random UID: compare frames.
+      if (std::string(out) == "y4m")
+        EXPECT_TRUE(a == read_file(files[1]));
+      else
+        EXPECT_EQ(first_difference(decode_frames(files[0], 160, 96), decode_frames(files[1], 160, 96)), "");
+    }
+}
+
+// The decoded planes of a file as stored (no conversion), and the PSNR of
+// its luma and of its chroma against another's.
+std::string raw_planes(const std::string& file, const std::string& to) {
+  ffmpeg({"-i", file, "-map", "0:v:0", "-f", "rawvideo", to});
+  return read_file(to);
+}
+std::pair<double, double> psnr(const std::string& a, const std::string& b, size_t luma, size_t frame) {
+  double sum[2] = {0, 0};
+  size_t count[2] = {0, 0};
+  for (size_t k = 0; k < a.size() && k < b.size(); ++k) {
+    const int part = k % frame < luma ? 0 : 1;
+    const double d = double(uint8_t(a[k])) - double(uint8_t(b[k]));
+    sum[part] += d * d;
+    ++count[part];
+  }
+  auto db = [&](int p) { return 10 * std::log10(255.0 * 255.0 * double(count[p]) / std::max(sum[p], 1e-9)); };
+  return {db(0), db(1)};
+}
+
+// With --disable the output is the input through the two conversions: at
+// least as close to it as the round trip through swscale's exact flags
+// (the conversion velbrin used for every output before), luma and chroma
+// alike, and close enough that a wrong matrix or range would show.
+TEST_F(QuickConversions, RoundTripAtLeastAsCloseAsSwscaleExact) {
+  for (const ClipKind& k : kKinds) {
+    SCOPED_TRACE(k.name);
+    const std::string in = *dir_ / k.name, ours = *dir_ / "ours.y4m", exact_rgb = *dir_ / "exact.mkv",
+                      theirs = *dir_ / "theirs.mkv";
+    const RunResult r = run_velbrin({"-q", "-y", "--disable", in, ours});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string flags = "bicubic+accurate_rnd+bitexact";
+    ffmpeg({"-i", in, "-sws_flags", flags, "-pix_fmt", "bgra", "-c:v", "ffv1", exact_rgb});
+    ffmpeg({"-i", exact_rgb, "-sws_flags", flags, "-vf", k.back, "-c:v", "ffv1", theirs});
+    const size_t luma = 160 * 96, frame = luma + luma * size_t(k.chroma_samples) / 4;
+    std::string source = raw_planes(in, *dir_ / "in.raw");
+    if (k.source != nullptr) {
+      ffmpeg({"-i", in, "-sws_flags", "accurate_rnd+bitexact", "-vf", k.source, "-c:v", "ffv1", *dir_ / "source.mkv"});
+      source = raw_planes(*dir_ / "source.mkv", *dir_ / "source.raw");
+    }
+    ASSERT_EQ(source.size(), 4 * frame);
+    const auto quick = psnr(source, raw_planes(ours, *dir_ / "ours.raw"), luma, frame);
+    const auto exact = psnr(source, raw_planes(theirs, *dir_ / "theirs.raw"), luma, frame);
+    EXPECT_GE(quick.first, exact.first - 0.05) << "luma; swscale's chroma " << exact.second;
+    EXPECT_GE(quick.second, exact.second - 0.05) << "chroma; swscale's luma " << exact.first;
+    std::printf("%s: luma %.2f dB (swscale %.2f), chroma %.2f dB (swscale %.2f)\n", k.name, quick.first, exact.first,
+                quick.second, exact.second);
+    EXPECT_GT(quick.first, 38.0);
+    EXPECT_GT(quick.second, 30.0);
+  }
+}
+
+}  // namespace
+}  // namespace velbrin_cli_test
