@@ -261,7 +261,7 @@ void check_progress_target(const Options& o) {
   if (!o.output_folder.empty())
     for (const FolderJob& job : plan_folder_outputs(o.inputs, o.output_folder)) outputs.push_back(job.output);
   for (const std::string& out : outputs)
-    if (!out.empty() && (is_same_file(p, out) || writes_over(out, p)))
+    if (writes_over(out, p))
       throw usage_error("--progress: '" + p + "' is also an output; name another file");
 }
 
