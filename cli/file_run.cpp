@@ -106,8 +106,8 @@ PipelineSettings pipeline_settings(const Options& o, const FramePlan& plan) {
 }
 
 // Frames the run is expected to write, or -1 when unknown.
-int64_t expected_frames(const MediaInput& input, const FrameRange& range) {
-  int64_t expected = input.expected_frames().estimate(input.frame_rate());
+int64_t expected_frames(const MediaInput& input, const MediaInput::FrameCount& promised, const FrameRange& range) {
+  int64_t expected = promised.estimate(input.frame_rate());
   if (expected < 0) return -1;
   if (range.last < expected - 1) expected = range.last + 1;
   return expected > range.first ? expected - range.first : 0;
@@ -215,7 +215,11 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
   }
 
   const PipelineSettings ps = pipeline_settings(o, plan);
-  ProgressLine progress(!o.output.empty() && !o.quiet && isatty(STDERR_FILENO), expected_frames(input, ps.range), label);
+  // What the input promises, read once (a sequence lists its folder): the
+  // progress line's total, and afterwards what the run could not read.
+  const MediaInput::FrameCount promised = input.expected_frames();
+  ProgressLine progress(!o.output.empty() && !o.quiet && isatty(STDERR_FILENO), expected_frames(input, promised, ps.range),
+                        label);
   if (report != nullptr) progress.report_to(report, last);
   PipelineResult result = run_pipeline(input, out.writer ? &*out.writer : nullptr, out.choice ? &*out.choice : nullptr,
                                        module, ps, progress);
@@ -233,7 +237,7 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
   // The output is in place: only now does the progress end.
   progress.finish(result.frames_written, out.writer ? out.writer->written_time_us() : 0);
 
-  const std::string damage = out.writer ? input_damage(input, ps.range, result) : "";
+  const std::string damage = out.writer ? input_damage(input, promised, ps.range, result) : "";
   if (!damage.empty()) std::fprintf(stderr, "velbrin: warning: %s\n", damage.c_str());
   if (o.verbose) print_stage_times(result);
   if (!o.quiet && out.choice) print_written(o, *out.choice, result, progress.frames_per_second());

@@ -17,7 +17,6 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-
 MediaInput::MediaInput(const std::string& path) : path_(path) {
   const bool from_stdin = path == "-";
   const std::string quoted = from_stdin ? "standard input" : "'" + path + "'";

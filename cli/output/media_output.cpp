@@ -117,8 +117,7 @@ void MediaOutput::create_muxer(const OutputChoice& choice) {
 void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInput& input) {
   const AVStream* in = input.video();
   const AVCodecContext* dec = input.decoder();
-  frame_rate_ = av_guess_frame_rate(input.format(), const_cast<AVStream*>(in), nullptr);
-  if (frame_rate_.num <= 0 || frame_rate_.den <= 0) frame_rate_ = AVRational{25, 1};
+  frame_rate_ = input.frame_rate();
   input_time_base_ = in->time_base;
   const bool rgb_out = format_is_rgb(choice.pixel_format);
 

@@ -21,8 +21,8 @@ std::string seconds_text(int64_t us) {
 
 }  // namespace
 
-std::string input_damage(const MediaInput& input, const FrameRange& range, const PipelineResult& result) {
-  const MediaInput::FrameCount expected = input.expected_frames();
+std::string input_damage(const MediaInput& input, const MediaInput::FrameCount& expected, const FrameRange& range,
+                         const PipelineResult& result) {
   // Reading stopped at the end of the asked range: nothing after it counts.
   const bool range_reached = range.last != INT64_MAX && result.frames_decoded > range.last;
   // A container that counts its frames is compared by count; one that gives

@@ -7,11 +7,13 @@
 
 #include <string>
 
+#include "cli/input/media_input.h"
 #include "cli/run/frame_range.h"
 
-class MediaInput;
 struct PipelineResult;
 
 // One line for the user ("'x.mkv' is damaged: ..."), or "" when nothing
-// was lost. `range` is the part of the input that was asked for.
-std::string input_damage(const MediaInput& input, const FrameRange& range, const PipelineResult& result);
+// was lost. `expected` is what the input promised (read once, before the
+// run), `range` the part of it that was asked for.
+std::string input_damage(const MediaInput& input, const MediaInput::FrameCount& expected, const FrameRange& range,
+                         const PipelineResult& result);
