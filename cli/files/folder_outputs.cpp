@@ -4,15 +4,7 @@
 #include <map>
 
 #include "cli/files/overwrite_guard.h"
-
-namespace {
-
-std::string base_name(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
+#include "cli/files/path_parts.h"
 
 std::vector<FolderJob> plan_folder_outputs(const std::vector<std::string>& inputs, const std::string& folder) {
   std::string prefix = folder;
@@ -22,7 +14,7 @@ std::vector<FolderJob> plan_folder_outputs(const std::vector<std::string>& input
   std::map<std::string, std::string> first_with_name;  // output name -> the input that takes it
   for (const std::string& in : inputs) {
     FolderJob job{in, "", ""};
-    const std::string name = base_name(in);
+    const std::string name = base_part(in);
     if (name.empty() || name == "." || name == "..") {
       job.refusal = "'" + in + "' has no file name to be written under in '" + folder + "'";
     } else {

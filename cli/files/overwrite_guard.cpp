@@ -11,27 +11,8 @@
 #include <optional>
 
 #include "cli/cli_error.h"
+#include "cli/files/path_parts.h"
 #include "cli/files/sequence_pattern.h"
-
-namespace {
-
-std::string base_name(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string folder_of(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool same_inode(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-}  // namespace
 
 std::vector<std::string> files_read_by(const std::string& input) {
   if (input == "-" || input.empty()) return {};
@@ -45,7 +26,7 @@ std::vector<std::string> files_read_by(const std::string& input) {
 bool is_same_file(const std::string& input, const std::string& output) {
   if (input == "-" || output == "-") return false;
   if (same_inode(input, output)) return true;
-  return base_name(input) == base_name(output) && same_inode(folder_of(input), folder_of(output));
+  return base_part(input) == base_part(output) && same_folder(folder_part(input), folder_part(output));
 }
 
 bool writes_over(const std::string& output, const std::string& file) {

@@ -2,32 +2,17 @@
 #include "cli/files/sequence_pattern.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <memory>
+
+#include "cli/files/path_parts.h"
 
 namespace {
 
 // Numbers longer than this cannot be told from the ones FFmpeg writes
 // (an int64_t has 19 digits).
 constexpr size_t kMaxDigits = 18;
-
-std::string folder_part(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
-std::string base_part(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool same_folder(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return stat(a.empty() ? "." : a.c_str(), &sa) == 0 && stat(b.empty() ? "." : b.c_str(), &sb) == 0 &&
-         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 }  // namespace
 

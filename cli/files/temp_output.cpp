@@ -17,6 +17,7 @@
 #include "cli/cli_error.h"
 #include "cli/files/leftovers.h"
 #include "cli/files/overwrite_guard.h"
+#include "cli/files/path_parts.h"
 #include "cli/files/sequence_pattern.h"
 
 namespace {
@@ -102,11 +103,6 @@ std::string errno_text(int err) { return std::strerror(err); }
 
 constexpr int kMaxLinks = 40;  // as the kernel's own limit on a chain of links
 
-std::string folder_of(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
 // Where writing `path` ends up: the file a chain of symbolic links points
 // to (which need not exist yet), or `path` itself.
 std::string follow_links(const std::string& path) {
@@ -118,7 +114,7 @@ std::string follow_links(const std::string& path) {
     const ssize_t n = readlink(at.c_str(), buf, sizeof buf - 1);
     if (n <= 0) return at;
     const std::string link(buf, size_t(n));
-    at = link[0] == '/' ? link : folder_of(at) + link;
+    at = link[0] == '/' ? link : folder_part(at) + link;
   }
   throw CliError("cannot write '" + path + "': " + errno_text(ELOOP));
 }
@@ -217,7 +213,7 @@ TempOutput::TempOutput(const std::string& target, bool overwrite, Kind kind)
     : target_(target), overwrite_(overwrite), kind_(kind) {
   const std::string pid = std::to_string(getpid());
   if (kind == Kind::kSequence) {
-    folder_ = folder_of(target);
+    folder_ = folder_part(target);
     const std::optional<SequencePattern> pattern = SequencePattern::parse(target);
     if (folder_.find('%') != std::string::npos || !pattern)
       throw usage_error("'" + target + "' is not an image sequence pattern such as frames/out%04d.png");
@@ -228,7 +224,7 @@ TempOutput::TempOutput(const std::string& target, bool overwrite, Kind kind)
   } else {
     check_target(target, target);
     final_ = overwrite ? follow_links(target) : target;
-    folder_ = folder_of(final_);
+    folder_ = folder_part(final_);
     if (overwrite) check_target(final_, target);
     mode_ = final_mode(final_);
   }
