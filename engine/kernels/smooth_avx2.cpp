@@ -35,6 +35,16 @@ struct Avx2 {
   };
   static constexpr int kLanes = 16;
   static constexpr int kConvertPixels = 16;
+  static constexpr int kPixels = 8;  // 32-bit pixels per vector
+
+  static VELBRIN_INLINE V px_load(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  static VELBRIN_INLINE void px_store(uint32_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  static VELBRIN_INLINE V px_set1(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
+  static VELBRIN_INLINE V bit_or(V a, V b) { return _mm256_or_si256(a, b); }
+  static VELBRIN_INLINE V bit_and(V a, V b) { return _mm256_and_si256(a, b); }
+  static VELBRIN_INLINE V bit_xor(V a, V b) { return _mm256_xor_si256(a, b); }
+  // Bytes 0..2 of every pixel zero.
+  static VELBRIN_INLINE bool bgr_zero(V v) { return _mm256_testz_si256(v, _mm256_set1_epi32(0x00FFFFFF)) != 0; }
 
   static VELBRIN_INLINE V load(const uint16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
   static VELBRIN_INLINE void store16(uint16_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }

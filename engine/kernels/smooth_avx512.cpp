@@ -24,6 +24,16 @@ struct Avx512 {
   };
   static constexpr int kLanes = 32;
   static constexpr int kConvertPixels = 32;
+  static constexpr int kPixels = 16;  // 32-bit pixels per vector
+
+  static VELBRIN_INLINE V px_load(const uint32_t* p) { return _mm512_loadu_si512(p); }
+  static VELBRIN_INLINE void px_store(uint32_t* p, V v) { _mm512_storeu_si512(p, v); }
+  static VELBRIN_INLINE V px_set1(uint32_t v) { return _mm512_set1_epi32(static_cast<int>(v)); }
+  static VELBRIN_INLINE V bit_or(V a, V b) { return _mm512_or_si512(a, b); }
+  static VELBRIN_INLINE V bit_and(V a, V b) { return _mm512_and_si512(a, b); }
+  static VELBRIN_INLINE V bit_xor(V a, V b) { return _mm512_xor_si512(a, b); }
+  // Bytes 0..2 of every pixel zero.
+  static VELBRIN_INLINE bool bgr_zero(V v) { return _mm512_test_epi32_mask(v, _mm512_set1_epi32(0x00FFFFFF)) == 0; }
 
   static VELBRIN_INLINE V load(const uint16_t* p) { return _mm512_loadu_si512(p); }
   static VELBRIN_INLINE void store16(uint16_t* p, V v) { _mm512_storeu_si512(p, v); }

@@ -24,6 +24,8 @@
 //  * Lanes that lie outside the frame (a frame narrower than one vector)
 //    compute from zero-filled plane entries and are not stored; nothing is
 //    read from the source outside its pixels, and only pixels are written.
+//  * Blocks whose every window is flat (the 25 pixels share B, G, R) are
+//    written without the pair arithmetic; see "Flat windows" below.
 //  * Show noise and Disable are taken once per row (of a tile) instead of
 //    once per pixel: when they are followed live (see SmoothParams) the
 //    result differs from the reference's only if another thread flips one
@@ -38,6 +40,7 @@
 #include "engine/kernels/smooth_plan.h"
 
 #define VELBRIN_INLINE inline __attribute__((always_inline))
+#define VELBRIN_INLINE_LAMBDA __attribute__((always_inline))
 
 // The 32-bit Windows ABI only keeps the stack 4-byte aligned at a call from
 // foreign code; the kernel entries realign it for the vector spills.
@@ -54,6 +57,8 @@ constexpr int kPlanes = 4;                 // B, G, R, 4Y
 constexpr int kPlanePitch = 372;           // 16-bit entries per plane row
 constexpr int kMaxTile = kPlanePitch - 4;  // output columns per tile
 constexpr int kBandRows = 64;              // output rows per band
+constexpr int kMaxBlocks = kMaxTile / 8 + 1;  // vectors of output columns per tile, for the narrowest vectors
+static_assert(kMaxBlocks <= 64, "a row's flat blocks fit a 64-bit mask");
 // Distances to the frame's left and right edge are only compared with 1..3;
 // capped at this they stay within a signed 16-bit lane after the lane index
 // (below 32) is added or subtracted.
@@ -204,6 +209,85 @@ VELBRIN_INLINE void smooth_block(BlockState<Ops>& st, const FrameConsts<Ops>& k,
   Ops::store_pixels(out, b, g, r);  // clamps to 0..255, byte 3 = 0
 }
 
+// Flat windows. When the 25 pixels of a window (as the reference clamps it
+// at the frame's edges) all have the same blue, green and red, the
+// reference's result follows without the pair arithmetic:
+//  * every key is the same, so every pair's difference d is 0 and its
+//    tolerance T is L - 0 / K = L for any K != 0, and L for K = 0 too (equal
+//    keys keep L); every member's distance to the centre is 0;
+//  * so either every member passes (L > 0: count 25, each channel's sum
+//    25 * v) or none does (L <= 0, any Level the reference takes: count 1,
+//    sum v); either way the average is v / 1 = 25v / 25 = v, the centre's
+//    own value, whatever Level and Dynamic are;
+//  * the output is then the centre's B, G, R (normal, and Disable, which
+//    passes the pixel through anyway), or 10 * (v - v) + 127 = 127 in each
+//    channel with Show noise; byte 3 is 0, or the source's with keep_alpha
+//    (copied after the row, as for every other block).
+// Byte 3 of the source plays no part in the keys or sums, so it is masked
+// out of the comparison.
+//
+// The test works on the source words, row by row: when a row is converted
+// into the ring, each of the tile's blocks (L output columns j..j+L-1 away
+// from the left and right edges, which read columns j-2..j+L+1) records
+// whether those L+4 pixels of that row all share one B, G, R, and which. A
+// block is then flat when its five rows recorded the same value: five
+// loads and compares per block instead of the 24 pairs, and each row is
+// looked at once, not once for each of the five output rows that read it.
+// Blocks at the edges, where the columns clamp, record kNotFlat and take
+// the general path. Noisy content should pay next to nothing for this: the
+// row test stops after two scalar compares, and rows are only looked at
+// every fourth row while none has a uniform piece (see smooth_tile); a row
+// whose five rows are not all marked as having one skips the block test,
+// and runs the same block loop as before.
+constexpr uint32_t kNotFlat = 0xFFFFFFFFu;  // never a 24-bit value
+
+// B, G, R of p[0] if p[-2..L+1] all share them, else kNotFlat.
+template <class Ops>
+VELBRIN_INLINE uint32_t row_flat(const uint32_t* p) {
+  constexpr int L = Ops::kLanes;
+  constexpr int P = Ops::kPixels;
+  const uint32_t centre = p[0];
+  if (((centre ^ p[-2]) | (centre ^ p[L + 1])) & 0x00FFFFFFu) return kNotFlat;
+  const typename Ops::V ref = Ops::px_set1(centre);
+  // Three loads cover columns j-2..j+L+1 (the last two overlap).
+  const typename Ops::V d =
+      Ops::bit_or(Ops::bit_or(Ops::bit_xor(Ops::px_load(p - 2), ref), Ops::bit_xor(Ops::px_load(p - 2 + P), ref)),
+                  Ops::bit_xor(Ops::px_load(p + L + 2 - P), ref));
+  return Ops::bgr_zero(d) ? centre & 0x00FFFFFFu : kNotFlat;
+}
+
+// Each block's row_flat for one row of a tile (columns xs..x1-1 of a frame
+// w wide); blocks at the frame's edges get kNotFlat. Returns whether any
+// block's piece is uniform. Kept out of line: the tile's loop around the
+// pairs is compiled as tightly as without it.
+template <class Ops>
+__attribute__((noinline)) bool record_flat_row(const uint32_t* s, uint32_t* u, int xs, int x1, int w) {
+  constexpr int L = Ops::kLanes;
+  bool any = false;
+  for (int jb = xs, b = 0; jb < x1; jb += L, ++b) {
+    const int j = jb + L <= x1 ? jb : (x1 - L >= xs ? x1 - L : -1);
+    u[b] = (j <= 2 || j + L + 1 >= w) ? kNotFlat : row_flat<Ops>(s + j);
+    any |= u[b] != kNotFlat;
+  }
+  return any;
+}
+
+// Output of a flat block: (source & and_mask) | or_value, L pixels. The
+// centre row's pixels j..j+L-1 carry the window's B, G, R, so with
+// and_mask 0x00FFFFFF (or all ones to keep byte 3) this is the centre's own
+// value, and with 0 (or 0xFF000000) and 0x7F7F7F the Show noise grey.
+template <class Ops>
+VELBRIN_INLINE void store_flat(uint32_t* out, const uint32_t* src, uint32_t and_mask, uint32_t or_value) {
+  const typename Ops::V a = Ops::px_set1(and_mask), o = Ops::px_set1(or_value);
+  for (int k = 0; k < Ops::kLanes; k += Ops::kPixels)
+    Ops::px_store(out + k, Ops::bit_or(Ops::bit_and(Ops::px_load(src + k), a), o));
+}
+
+// Byte 3 of n source pixels into n output pixels.
+VELBRIN_INLINE void merge_alpha(uint32_t* out, const uint32_t* src, int n) {
+  for (int c = 0; c < n; ++c) out[c] = (out[c] & 0x00FFFFFFu) | (src[c] & 0xFF000000u);
+}
+
 VELBRIN_INLINE void convert_pixel(uint32_t p, uint16_t* planes) {
   const unsigned b = p & 0xFF, g = (p >> 8) & 0xFF, r = (p >> 16) & 0xFF;
   planes[kPlaneB * kPlanePitch] = static_cast<uint16_t>(b);
@@ -229,7 +313,8 @@ VELBRIN_INLINE void convert_span(const uint32_t* src, uint16_t* planes, int n) {
 
 template <class Ops, PairRule kRule, bool kShift>
 void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts<Ops>& k,
-                 uint16_t (*ring)[kPlanes * kPlanePitch], int xs, int x1, int row_begin, int row_end) {
+                 uint16_t (*ring)[kPlanes * kPlanePitch], uint32_t (*flat)[kMaxBlocks], int xs, int x1, int row_begin,
+                 int row_end) {
   using V = typename Ops::V;
   constexpr int L = Ops::kLanes;
   const int w = f.width, h = f.height;
@@ -249,8 +334,27 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
       for (int e = 0; e < e0; ++e) p[e] = 0;
       for (int e = e1; e < fill_end; ++e) p[e] = 0;
     }
+  // Column of the block that starts the step at jb: the last block is moved
+  // back to end at x1; -1 when the frame is narrower than one vector.
+  auto block_col = [&](int jb) { return jb + L <= x1 ? jb : (x1 - L >= xs ? x1 - L : -1); };
+  const int blocks = (x1 - xs + L - 1) / L;
+  // A row entering the ring: converted into the planes, and each block's
+  // flatness in it recorded. Where rows have no uniform piece at all (noisy
+  // content), only every fourth row is looked at, until one has: a row not
+  // looked at counts as having none, which only sends its blocks the
+  // general way, and a flat area is found at most three rows late.
+  bool any_flat[kRingRows];  // the ring row has a uniform piece
+  bool looking = true;
   auto convert_row = [&](int row) {
-    convert_span<Ops>(f.src + row * stride + c0, ring[row % kRingRows] + e0, c1 - c0);
+    const uint32_t* s = f.src + row * stride;
+    const int slot = row % kRingRows;
+    convert_span<Ops>(s + c0, ring[slot] + e0, c1 - c0);
+    bool any = false;
+    if (looking || (row & 3) == 0) {
+      any = record_flat_row<Ops>(s, flat[slot], xs, x1, w);
+      looking = any;
+    }
+    any_flat[slot] = any;
   };
   // A tile reads a short piece of each source row, one row after another:
   // fetch the pieces a few rows ahead, which the hardware's own prefetch
@@ -267,7 +371,6 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
   // each output row then adds the row two below it.
   for (int row = row_begin - 2 > 0 ? row_begin - 2 : 0; row < row_begin + 2 && row < h; ++row) convert_row(row);
 
-  BlockState<Ops> st;
   for (int i = row_begin; i < row_end; ++i) {
     prefetch_row(i + kAhead);
     if (i + 2 < h) convert_row(i + 2);
@@ -283,39 +386,76 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
       continue;
     }
 
-    for (int jb = xs; jb < x1; jb += L) {
-      int j = jb;
-      bool partial = false;
-      if (j + L > x1) {
-        if (x1 - L >= xs) j = x1 - L;  // last block moved back; its first columns are recomputed identically
-        else partial = true;           // the whole frame is narrower than one vector
+    // The row's flat blocks, one bit each: the five rows recorded one value.
+    const uint32_t* const u[5] = {flat[row_of[0] % kRingRows], flat[row_of[1] % kRingRows], flat[i % kRingRows],
+                                  flat[row_of[3] % kRingRows], flat[row_of[4] % kRingRows]};
+    uint64_t flat_blocks = 0;
+    if (any_flat[row_of[0] % kRingRows] && any_flat[row_of[1] % kRingRows] && any_flat[i % kRingRows] &&
+        any_flat[row_of[3] % kRingRows] && any_flat[row_of[4] % kRingRows])
+      for (int b = 0; b < blocks; ++b) {
+        const uint32_t v = u[2][b];
+        const bool same = v != kNotFlat && u[0][b] == v && u[1][b] == v && u[3][b] == v && u[4][b] == v;
+        flat_blocks |= uint64_t{same} << b;
       }
-      const int e = j - xs + 2;  // plane entry of column j
-      for (int r = 0; r < 5; ++r) st.rows[r] = ring[row_of[r] % kRingRows] + e;
-      alignas(64) uint32_t tail[L];
-      uint32_t* out = partial ? tail : drow + j;
-      if (j <= 2 || j + L + 1 >= w) {
-        // Lanes where a column offset clamps: -2 for columns 0..2, -1 for
-        // 0..1, +1 for the last column, +2 for the last two.
-        const V lane = Ops::lane_index();
-        const V left = Ops::add(Ops::set1(j < kEdgeDistanceCap ? j : kEdgeDistanceCap), lane);
-        const int to_right = w - 1 - j;
-        const V right = Ops::sub(Ops::set1(to_right < kEdgeDistanceCap ? to_right : kEdgeDistanceCap), lane);
-        st.edge[0] = Ops::less(left, Ops::set1(3));
-        st.edge[1] = Ops::less(left, Ops::set1(2));
-        st.edge[2] = Ops::less(right, Ops::set1(1));
-        st.edge[3] = Ops::less(right, Ops::set1(2));
-        smooth_block<Ops, kRule, kShift, true>(st, k, show_noise, out);
-      } else {
-        smooth_block<Ops, kRule, kShift, false>(st, k, show_noise, out);
+    // A flat window's output (see store_flat): its own B, G, R, or 127 in
+    // each channel with Show noise; byte 3 the source's or 0.
+    const uint32_t flat_and = show_noise ? (keep_alpha ? 0xFF000000u : 0u) : keep_mask;
+    const uint32_t flat_or = show_noise ? 0x007F7F7Fu : 0u;
+
+    // The row's blocks, in one loop for rows with flat blocks and in another,
+    // without the flat test, for the others (noisy content).
+    auto row_blocks = [&]<bool kSomeFlat>() VELBRIN_INLINE_LAMBDA {
+      BlockState<Ops> st;
+      for (int jb = xs, b = 0; jb < x1; jb += L, ++b) {
+        int j = jb;
+        bool partial = false;
+        if (j + L > x1) {
+          if (x1 - L >= xs) j = x1 - L;  // last block moved back; its first columns are recomputed identically
+          else partial = true;           // the whole frame is narrower than one vector
+        }
+        if (kSomeFlat && ((flat_blocks >> b) & 1)) {
+          store_flat<Ops>(drow + j, srow + j, flat_and, flat_or);
+          continue;
+        }
+        const int e = j - xs + 2;  // plane entry of column j
+        for (int r = 0; r < 5; ++r) st.rows[r] = ring[row_of[r] % kRingRows] + e;
+        alignas(64) uint32_t tail[L];
+        uint32_t* out = partial ? tail : drow + j;
+        if (j <= 2 || j + L + 1 >= w) {
+          // Lanes where a column offset clamps: -2 for columns 0..2, -1 for
+          // 0..1, +1 for the last column, +2 for the last two.
+          const V lane = Ops::lane_index();
+          const V left = Ops::add(Ops::set1(j < kEdgeDistanceCap ? j : kEdgeDistanceCap), lane);
+          const int to_right = w - 1 - j;
+          const V right = Ops::sub(Ops::set1(to_right < kEdgeDistanceCap ? to_right : kEdgeDistanceCap), lane);
+          st.edge[0] = Ops::less(left, Ops::set1(3));
+          st.edge[1] = Ops::less(left, Ops::set1(2));
+          st.edge[2] = Ops::less(right, Ops::set1(1));
+          st.edge[3] = Ops::less(right, Ops::set1(2));
+          smooth_block<Ops, kRule, kShift, true>(st, k, show_noise, out);
+        } else {
+          smooth_block<Ops, kRule, kShift, false>(st, k, show_noise, out);
+        }
+        if (partial)
+          for (int c = 0; c < x1 - j; ++c) drow[j + c] = tail[c];
       }
-      if (partial)
-        for (int c = 0; c < x1 - j; ++c) drow[j + c] = tail[c];
-    }
+    };
+    if (flat_blocks != 0) row_blocks.template operator()<true>();
+    else row_blocks.template operator()<false>();
     // The source's byte 3 into the tile's row just stored, while both are
-    // in the first-level cache.
-    if (keep_alpha)
-      for (int j = xs; j < x1; ++j) drow[j] = (drow[j] & 0x00FFFFFFu) | (srow[j] & 0xFF000000u);
+    // in the first-level cache; flat blocks already have it.
+    if (keep_alpha) {
+      if (flat_blocks == 0) {
+        merge_alpha(drow + xs, srow + xs, x1 - xs);
+      } else {
+        // Some block is flat, so the frame is at least one vector wide.
+        for (int b = 0; b < blocks; ++b)
+          if (!((flat_blocks >> b) & 1)) {
+            const int j = block_col(xs + b * L);
+            merge_alpha(drow + j, srow + j, L);
+          }
+      }
+    }
   }
 }
 
@@ -324,6 +464,7 @@ void smooth_frame_tiles(const SmoothFrame& f, const SmoothPlan& plan, const Fram
   constexpr int L = Ops::kLanes;
   constexpr int kTileMax = (kMaxTile / L) * L;
   alignas(64) uint16_t ring[kRingRows][kPlanes * kPlanePitch];
+  uint32_t flat[kRingRows][kMaxBlocks];  // per ring row, per block of a tile: see row_flat
   const int w = f.width;
   const int tiles = (w + kTileMax - 1) / kTileMax;
   const int even = (w + tiles - 1) / tiles;
@@ -339,7 +480,7 @@ void smooth_frame_tiles(const SmoothFrame& f, const SmoothPlan& plan, const Fram
       // A last tile narrower than one vector starts earlier instead; the
       // columns it shares with the tile before come out the same.
       const int xs = (x1 - x0 < L && w >= L) ? x1 - L : x0;
-      smooth_tile<Ops, kRule, kShift>(f, plan, k, ring, xs, x1, band, band_end);
+      smooth_tile<Ops, kRule, kShift>(f, plan, k, ring, flat, xs, x1, band, band_end);
     }
   }
 }

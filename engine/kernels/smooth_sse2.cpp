@@ -15,6 +15,19 @@ struct Sse2 {
   struct Tables {};
   static constexpr int kLanes = 8;
   static constexpr int kConvertPixels = 8;
+  static constexpr int kPixels = 4;  // 32-bit pixels per vector
+
+  static VELBRIN_INLINE V px_load(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  static VELBRIN_INLINE void px_store(uint32_t* p, V v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+  static VELBRIN_INLINE V px_set1(uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
+  static VELBRIN_INLINE V bit_or(V a, V b) { return _mm_or_si128(a, b); }
+  static VELBRIN_INLINE V bit_and(V a, V b) { return _mm_and_si128(a, b); }
+  static VELBRIN_INLINE V bit_xor(V a, V b) { return _mm_xor_si128(a, b); }
+  // Bytes 0..2 of every pixel zero.
+  static VELBRIN_INLINE bool bgr_zero(V v) {
+    const V bgr = _mm_and_si128(v, _mm_set1_epi32(0x00FFFFFF));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(bgr, _mm_setzero_si128())) == 0xFFFF;
+  }
 
   static VELBRIN_INLINE V load(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
   static VELBRIN_INLINE void store16(uint16_t* p, V v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }

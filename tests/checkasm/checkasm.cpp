@@ -122,14 +122,19 @@ uint64_t checksum(const GuardedFrame& f) {
   return h;
 }
 
+// Pixel (i, j) of a frame w x h made for one case; nullptr: the case's Content.
+using PixelFill = uint32_t (*)(int i, int j, int w, int h, uint64_t seed, TestRng& rng);
+
 // One frame, every kernel, several settings.
-void check_frame(const FrameCase& c, const std::vector<SmoothParams>& settings) {
+void check_frame(const FrameCase& c, const std::vector<SmoothParams>& settings, PixelFill fill = nullptr) {
   GuardedFrame src(c.w, c.h, c.stride, c.placement);
   src.fill_all(c.seed * 3 + 1);
   TestRng rng(c.seed);
   const int level_hint = settings.empty() ? 100 : settings[0].level;
   for (int i = 0; i < c.h; ++i)
-    for (int j = 0; j < c.w; ++j) src.at(i, j) = content_pixel(c.content, i, j, c.w, c.h, level_hint, rng);
+    for (int j = 0; j < c.w; ++j)
+      src.at(i, j) = fill != nullptr ? fill(i, j, c.w, c.h, c.seed, rng)
+                                     : content_pixel(c.content, i, j, c.w, c.h, level_hint, rng);
   const uint64_t src_sum = checksum(src);
 
   for (const SmoothParams& s : settings) {
@@ -301,6 +306,85 @@ void group_random(uint64_t seed, int count) {
       s.push_back(make(level, dynamic, sw[0], sw[1]));
     }
     check_frame({w, h, stride, pl, content, rng.next()}, s);
+  }
+}
+
+// Flat areas: windows whose 25 pixels share B, G, R (byte 3 random, which
+// must not matter) take the kernels' shortcut; the pictures put a
+// disturbance at every column phase, so flat blocks meet noise, a one-step
+// change in a single channel, other flat colours and the frame's edges on
+// every side of every lane.
+uint32_t flat_pixel(int i, int j, int w, int h, uint64_t seed, TestRng& rng) {
+  const uint32_t alpha = rng.u32() & 0xFF000000u;  // byte 3 differs everywhere
+  const int kind = static_cast<int>(seed % 7);
+  const int phase = static_cast<int>((seed / 7) % static_cast<uint64_t>(w));  // column of the disturbance
+  const int row = static_cast<int>((seed / 7 / static_cast<uint64_t>(w)) % static_cast<uint64_t>(h));
+  const uint32_t base = 0x00406080u + static_cast<uint32_t>(seed % 5) * 0x00112233u;
+  switch (kind) {
+    case 0:  // one colour throughout
+      return base | alpha;
+    case 1:  // one noisy pixel
+      return (i == row && j == phase ? rng.u32() & 0x00FFFFFFu : base) | alpha;
+    case 2:  // a noisy column, one to three pixels wide
+      return (j >= phase && j < phase + 1 + static_cast<int>(seed % 3) ? rng.u32() & 0x00FFFFFFu : base) | alpha;
+    case 3:  // two flat halves differing by one step in one channel
+      return (j < phase ? base : base + (1u << (8 * (seed % 3)))) | alpha;
+    case 4:  // noise along the frame's edges, flat inside
+      return (i == 0 || j == 0 || i == h - 1 || j == w - 1 || j == phase ? rng.u32() & 0x00FFFFFFu : base) | alpha;
+    case 5:  // four flat quadrants, and a one-pixel step in one channel at (row, phase)
+      return ((i < row ? 0u : 0x00010000u) + (j < phase ? 0u : 0x00000100u) + base +
+              (i == row && j == phase ? 1u : 0u)) | alpha;
+    default:  // flat rows with noisy rows between them
+      return ((i % 7 == static_cast<int>(seed % 7) || j == phase) ? rng.u32() & 0x00FFFFFFu : base) | alpha;
+  }
+}
+
+void group_flat() {
+  // Level and Dynamic where a flat window's pairs all pass, where none does
+  // (Level 0 and below) and at the ends of the int range; the switches and
+  // keep_alpha on and off.
+  const std::vector<SmoothParams> settings = {
+      make(100, 5),          make(0, 5, 1),           make(-7, 11, 0, 0, 1), make(1, 0, 1, 0, 1),
+      make(INT_MIN, 3, 0, 0), make(INT_MAX, -2, 1, 0), make(400, 10, 0, 1, 1), make(250, INT_MAX, 1, 1, 0),
+      make(5101, INT_MIN, 0, 0, 1), make(100, 5, 1, 0, 1),
+  };
+  // Every width 1..40, the disturbance at every column, several heights.
+  size_t n = 0;
+  for (int w = 1; w <= 40; ++w)
+    for (int phase = 0; phase < w; ++phase) {
+      if (g_quick && phase % 3 != 0) continue;
+      for (int kind = 0; kind < 7; ++kind, ++n) {
+        const int h = 1 + static_cast<int>(n % 9);
+        const uint64_t seed = static_cast<uint64_t>(kind) + 7 * (static_cast<uint64_t>(phase) + static_cast<uint64_t>(w) * (n % 5));
+        const ptrdiff_t stride = n % 3 == 1 ? -(w + static_cast<ptrdiff_t>(n % 4)) : w + static_cast<ptrdiff_t>(n % 4);
+        const Placement pl = n % 2 ? Placement::kHighGuard : Placement::kLowGuard;
+        check_frame({w, h, stride, pl, Content::kFlat, seed}, {settings[n % settings.size()], settings[(n + 3) % settings.size()]},
+                    flat_pixel);
+      }
+    }
+  // Wider frames: several vectors, tiles and bands of rows; the disturbance
+  // at each column phase of the widest vector around a tile's edge.
+  const int wide[][2] = {{64, 12}, {65, 9}, {100, 20}, {367, 7}, {369, 8}, {740, 70}, {1920, 9}, {1001, 140}};
+  for (const auto& size : wide)
+    for (int phase = 0; phase < 40; ++phase) {
+      if (g_quick && phase % 4 != 0) continue;
+      for (int kind = 0; kind < 7; ++kind, ++n) {
+        const int w = size[0], h = size[1];
+        const int col = (phase * 37 + (phase % 2 ? 0 : 350)) % w;
+        const uint64_t seed = static_cast<uint64_t>(kind) + 7 * (static_cast<uint64_t>(col) + static_cast<uint64_t>(w) * (n % 5));
+        const ptrdiff_t stride = n % 2 ? -w : w + 5;
+        check_frame({w, h, stride, n % 3 ? Placement::kHighGuard : Placement::kLowGuard, Content::kFlat, seed},
+                    {settings[n % settings.size()]}, flat_pixel);
+      }
+    }
+  // A guard page after (or before) every row, so that the shortcut's reads
+  // are held to the row too.
+  for (int w : {8, 9, 16, 17, 32, 33, 38, 39, 40, 64, 72}) {
+    for (int kind = 0; kind < 7; ++kind, ++n) {
+      const uint64_t seed = static_cast<uint64_t>(kind) + 7 * static_cast<uint64_t>(w / 2);
+      check_frame({w, 7, n % 2 ? 1 : -1, n % 2 ? Placement::kRowGuardAfter : Placement::kRowGuardBefore, Content::kFlat, seed},
+                  {make(100, 5), make(0, 5, 1, 0, 1)}, flat_pixel);
+    }
   }
 }
 
@@ -500,6 +584,7 @@ int main(int argc, char** argv) {
       {"settings-grid", group_settings_grid},
       {"geometry", group_geometry},
       {"row-guards", group_row_guards},
+      {"flat", group_flat},
       {"aliasing", group_aliasing},
       {"live-switches", group_live_switches},
       {"random", [] { group_random(s_seed, g_quick ? 60 : 300); }},

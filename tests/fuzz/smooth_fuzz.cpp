@@ -85,17 +85,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int band_rows = smooth >> 6 == 3 ? 0 : 1 + (smooth >> 6) * ((smooth >> 1) & 7);
 
   // Pixels: from the rest of the input, cycled; with `smooth`, as small
-  // steps around a grey so that many pairs sit near their tolerance.
+  // steps around a grey so that many pairs sit near their tolerance; with
+  // bit 4 of `smooth` (and not bit 0), as long runs of one colour (byte 3
+  // changing all along), so that whole windows are flat and meet other
+  // colours, one-step changes in one channel and single odd pixels.
   const Layout l = layout(w, h, stride);
   std::vector<uint32_t> src(static_cast<size_t>(l.words));
   const size_t rest = in.pos < size ? size - in.pos : 0;
   uint32_t grey = 128;
+  uint32_t flat_colour = 0x00336699u;
   for (size_t k = 0; k < src.size(); ++k) {
     auto at = [&](size_t offset) { return rest ? data[in.pos + (3 * k + offset) % rest] : static_cast<uint8_t>(k * 37 + offset); };
     const uint8_t x = at(0), y = at(1), z = at(2);
     if (smooth & 1) {
       grey = (grey + (x & 7) - 3) & 0xFF;
       src[k] = grey * 0x010101u + ((y & 3) - 1) + (static_cast<uint32_t>(z) << 24);
+    } else if (smooth & 0x10) {
+      if (x >= 0xFC) {
+        // x = 0xFC: a new colour; 0xFD: one step in one channel; 0xFE: this
+        // pixel alone differs; 0xFF: back to the first colour.
+        if (x == 0xFC) flat_colour = y | static_cast<uint32_t>(z) << 8 | static_cast<uint32_t>(y ^ z) << 16;
+        else if (x == 0xFD) flat_colour = (flat_colour + (1u << (8 * (y % 3)))) & 0x00FFFFFFu;
+        else if (x == 0xFF) flat_colour = 0x00336699u;
+      }
+      const uint32_t colour = x == 0xFE ? flat_colour ^ (1u << (z % 24)) : flat_colour;
+      src[k] = colour | static_cast<uint32_t>(y ^ static_cast<uint8_t>(k)) << 24;
     } else {
       src[k] = x | static_cast<uint32_t>(y) << 8 | static_cast<uint32_t>(z) << 16 | static_cast<uint32_t>(x ^ z) << 24;
     }
