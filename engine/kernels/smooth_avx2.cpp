@@ -39,6 +39,7 @@ struct Avx2 {
 
   static VELBRIN_INLINE V px_load(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
   static VELBRIN_INLINE void px_store(uint32_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  static VELBRIN_INLINE void px_stream(uint32_t* p, V v) { _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v); }
   static VELBRIN_INLINE V px_set1(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
   static VELBRIN_INLINE V bit_or(V a, V b) { return _mm256_or_si256(a, b); }
   static VELBRIN_INLINE V bit_and(V a, V b) { return _mm256_and_si256(a, b); }
@@ -96,7 +97,7 @@ struct Avx2 {
   static VELBRIN_INLINE V noise(V avg, V own) {
     return _mm256_add_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(avg, own), _mm256_set1_epi16(10)), _mm256_set1_epi16(127));
   }
-  static VELBRIN_INLINE void store_pixels(uint32_t* dst, V b, V g, V r) {
+  static VELBRIN_INLINE void pack_pixels(V b, V g, V r, V* first, V* second) {
     // In-lane packing: each 128-bit half holds pixels 0..7 and 8..15.
     const V bg = _mm256_packus_epi16(b, g);                      // b g, clamped to 0..255
     const V r0 = _mm256_packus_epi16(r, _mm256_setzero_si256());  // r 0
@@ -104,8 +105,8 @@ struct Avx2 {
     const V g0 = _mm256_unpackhi_epi8(bg, r0);
     const V lo = _mm256_unpacklo_epi8(br, g0);  // pixels 0..3 | 8..11
     const V hi = _mm256_unpackhi_epi8(br, g0);  // pixels 4..7 | 12..15
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_permute2x128_si256(lo, hi, 0x20));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8), _mm256_permute2x128_si256(lo, hi, 0x31));
+    *first = _mm256_permute2x128_si256(lo, hi, 0x20);
+    *second = _mm256_permute2x128_si256(lo, hi, 0x31);
   }
   static VELBRIN_INLINE void convert(const uint32_t* src, uint16_t* planes) {
     const V p0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));

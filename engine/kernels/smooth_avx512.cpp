@@ -28,6 +28,7 @@ struct Avx512 {
 
   static VELBRIN_INLINE V px_load(const uint32_t* p) { return _mm512_loadu_si512(p); }
   static VELBRIN_INLINE void px_store(uint32_t* p, V v) { _mm512_storeu_si512(p, v); }
+  static VELBRIN_INLINE void px_stream(uint32_t* p, V v) { _mm512_stream_si512(reinterpret_cast<V*>(p), v); }
   static VELBRIN_INLINE V px_set1(uint32_t v) { return _mm512_set1_epi32(static_cast<int>(v)); }
   static VELBRIN_INLINE V bit_or(V a, V b) { return _mm512_or_si512(a, b); }
   static VELBRIN_INLINE V bit_and(V a, V b) { return _mm512_and_si512(a, b); }
@@ -71,7 +72,7 @@ struct Avx512 {
   static VELBRIN_INLINE V noise(V avg, V own) {
     return _mm512_add_epi16(_mm512_mullo_epi16(_mm512_sub_epi16(avg, own), _mm512_set1_epi16(10)), _mm512_set1_epi16(127));
   }
-  static VELBRIN_INLINE void store_pixels(uint32_t* dst, V b, V g, V r) {
+  static VELBRIN_INLINE void pack_pixels(V b, V g, V r, V* first, V* second) {
     // In-lane packing: 128-bit lane k holds pixels 8k..8k+3 in lo and
     // 8k+4..8k+7 in hi; the two permutes put the lanes in pixel order.
     const V bg = _mm512_packus_epi16(b, g);  // clamped to 0..255
@@ -80,10 +81,8 @@ struct Avx512 {
     const V g0 = _mm512_unpackhi_epi8(bg, r0);
     const V lo = _mm512_unpacklo_epi8(br, g0);
     const V hi = _mm512_unpackhi_epi8(br, g0);
-    const V first = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), hi);
-    const V second = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), hi);
-    _mm512_storeu_si512(dst, first);
-    _mm512_storeu_si512(dst + 16, second);
+    *first = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), hi);
+    *second = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), hi);
   }
   static VELBRIN_INLINE void convert(const uint32_t* src, uint16_t* planes) {
     const V p0 = _mm512_loadu_si512(src);

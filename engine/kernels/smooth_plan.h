@@ -52,6 +52,11 @@ struct SmoothPlan {
   // comes out the same as in one piece.
   int row_begin;
   int row_end;
+  // Large frames are written with streaming (non-temporal) stores where a
+  // vector's address allows: such a frame does not stay in the caches
+  // anyway, and a store that first reads its line from memory costs twice
+  // the traffic. See kStreamStoreBytes in smooth_plan.cpp.
+  bool stream_stores;
 };
 
 // Multiplier for the quotient of a key difference by |K|: on success,

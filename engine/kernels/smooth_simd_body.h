@@ -26,6 +26,9 @@
 //    read from the source outside its pixels, and only pixels are written.
 //  * Blocks whose every window is flat (the 25 pixels share B, G, R) are
 //    written without the pair arithmetic; see "Flat windows" below.
+//  * Large frames (SmoothPlan::stream_stores) are written with streaming
+//    stores wherever a vector's address is aligned for one; byte 3 is
+//    merged before the store, never by reading the output back.
 //  * Show noise and Disable are taken once per row (of a tile) instead of
 //    once per pixel: when they are followed live (see SmoothParams) the
 //    result differs from the reference's only if another thread flips one
@@ -35,6 +38,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include <xmmintrin.h>  // _mm_sfence
 
 #include "engine/kernels/smooth.h"
 #include "engine/kernels/smooth_plan.h"
@@ -169,10 +174,22 @@ VELBRIN_INLINE void pair(BlockState<Ops>& st, const FrameConsts<Ops>& k) {
   Ops::pin(st.passes);
 }
 
+// Stores one vector of pixels: a streaming store where asked and the address
+// is aligned for one, else an ordinary store.
+template <class Ops>
+VELBRIN_INLINE void put_pixels(uint32_t* p, typename Ops::V v, bool stream) {
+  if (stream && reinterpret_cast<uintptr_t>(p) % sizeof(typename Ops::V) == 0) Ops::px_stream(p, v);
+  else Ops::px_store(p, v);
+}
+
 // One vector of output pixels: Ops::kLanes columns starting at the plane
-// position the row pointers in `st` point at.
+// position the row pointers in `st` point at. Byte 3 of each output is 0, or
+// byte 3 of the same pixel at `alpha` when that is given (merged before the
+// store: a streamed line is not read back).
 template <class Ops, PairRule kRule, bool kShift, bool kEdge>
-VELBRIN_INLINE void smooth_block(BlockState<Ops>& st, const FrameConsts<Ops>& k, bool show_noise, uint32_t* out) {
+VELBRIN_INLINE void smooth_block(BlockState<Ops>& st, const FrameConsts<Ops>& k, bool show_noise, uint32_t* out,
+                                 const uint32_t* alpha, bool stream) {
+  static_assert(Ops::kLanes == 2 * Ops::kPixels, "a block packs into two pixel vectors");
   using V = typename Ops::V;
   const uint16_t* centre = st.rows[2];
   const V own_b = Ops::load(centre + kPlaneB * kPlanePitch);
@@ -206,7 +223,15 @@ VELBRIN_INLINE void smooth_block(BlockState<Ops>& st, const FrameConsts<Ops>& k,
     g = Ops::noise(g, own_g);
     r = Ops::noise(r, own_r);
   }
-  Ops::store_pixels(out, b, g, r);  // clamps to 0..255, byte 3 = 0
+  V first, second;
+  Ops::pack_pixels(b, g, r, &first, &second);  // clamps to 0..255, byte 3 = 0
+  if (alpha != nullptr) {
+    const V high = Ops::px_set1(0xFF000000u);
+    first = Ops::bit_or(first, Ops::bit_and(Ops::px_load(alpha), high));
+    second = Ops::bit_or(second, Ops::bit_and(Ops::px_load(alpha + Ops::kPixels), high));
+  }
+  put_pixels<Ops>(out, first, stream);
+  put_pixels<Ops>(out + Ops::kPixels, second, stream);
 }
 
 // Flat windows. When the 25 pixels of a window (as the reference clamps it
@@ -277,10 +302,10 @@ __attribute__((noinline)) bool record_flat_row(const uint32_t* s, uint32_t* u, i
 // and_mask 0x00FFFFFF (or all ones to keep byte 3) this is the centre's own
 // value, and with 0 (or 0xFF000000) and 0x7F7F7F the Show noise grey.
 template <class Ops>
-VELBRIN_INLINE void store_flat(uint32_t* out, const uint32_t* src, uint32_t and_mask, uint32_t or_value) {
+VELBRIN_INLINE void store_flat(uint32_t* out, const uint32_t* src, uint32_t and_mask, uint32_t or_value, bool stream) {
   const typename Ops::V a = Ops::px_set1(and_mask), o = Ops::px_set1(or_value);
   for (int k = 0; k < Ops::kLanes; k += Ops::kPixels)
-    Ops::px_store(out + k, Ops::bit_or(Ops::bit_and(Ops::px_load(src + k), a), o));
+    put_pixels<Ops>(out + k, Ops::bit_or(Ops::bit_and(Ops::px_load(src + k), a), o), stream);
 }
 
 // Byte 3 of n source pixels into n output pixels.
@@ -321,6 +346,7 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
   const ptrdiff_t stride = f.stride;
   const bool keep_alpha = plan.params->keep_alpha != 0;
   const uint32_t keep_mask = keep_alpha ? 0xFFFFFFFFu : 0x00FFFFFFu;  // of a passed-through pixel
+  const bool stream = plan.stream_stores;
 
   // Plane entry e of a ring row holds column xs - 2 + e. Converted columns:
   // c0..c1-1; entries outside them (beyond the frame) are zero.
@@ -334,9 +360,6 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
       for (int e = 0; e < e0; ++e) p[e] = 0;
       for (int e = e1; e < fill_end; ++e) p[e] = 0;
     }
-  // Column of the block that starts the step at jb: the last block is moved
-  // back to end at x1; -1 when the frame is narrower than one vector.
-  auto block_col = [&](int jb) { return jb + L <= x1 ? jb : (x1 - L >= xs ? x1 - L : -1); };
   const int blocks = (x1 - xs + L - 1) / L;
   // A row entering the ring: converted into the planes, and each block's
   // flatness in it recorded. Where rows have no uniform piece at all (noisy
@@ -414,13 +437,17 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
           else partial = true;           // the whole frame is narrower than one vector
         }
         if (kSomeFlat && ((flat_blocks >> b) & 1)) {
-          store_flat<Ops>(drow + j, srow + j, flat_and, flat_or);
+          store_flat<Ops>(drow + j, srow + j, flat_and, flat_or, stream);
           continue;
         }
         const int e = j - xs + 2;  // plane entry of column j
         for (int r = 0; r < 5; ++r) st.rows[r] = ring[row_of[r] % kRingRows] + e;
         alignas(64) uint32_t tail[L];
         uint32_t* out = partial ? tail : drow + j;
+        // A partial block goes through `tail`, which is stored normally and
+        // given byte 3 as it is copied out.
+        const uint32_t* alpha = keep_alpha && !partial ? srow + j : nullptr;
+        const bool stream_block = stream && !partial;
         if (j <= 2 || j + L + 1 >= w) {
           // Lanes where a column offset clamps: -2 for columns 0..2, -1 for
           // 0..1, +1 for the last column, +2 for the last two.
@@ -432,30 +459,18 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
           st.edge[1] = Ops::less(left, Ops::set1(2));
           st.edge[2] = Ops::less(right, Ops::set1(1));
           st.edge[3] = Ops::less(right, Ops::set1(2));
-          smooth_block<Ops, kRule, kShift, true>(st, k, show_noise, out);
+          smooth_block<Ops, kRule, kShift, true>(st, k, show_noise, out, alpha, stream_block);
         } else {
-          smooth_block<Ops, kRule, kShift, false>(st, k, show_noise, out);
+          smooth_block<Ops, kRule, kShift, false>(st, k, show_noise, out, alpha, stream_block);
         }
-        if (partial)
+        if (partial) {
           for (int c = 0; c < x1 - j; ++c) drow[j + c] = tail[c];
+          if (keep_alpha) merge_alpha(drow + j, srow + j, x1 - j);
+        }
       }
     };
     if (flat_blocks != 0) row_blocks.template operator()<true>();
     else row_blocks.template operator()<false>();
-    // The source's byte 3 into the tile's row just stored, while both are
-    // in the first-level cache; flat blocks already have it.
-    if (keep_alpha) {
-      if (flat_blocks == 0) {
-        merge_alpha(drow + xs, srow + xs, x1 - xs);
-      } else {
-        // Some block is flat, so the frame is at least one vector wide.
-        for (int b = 0; b < blocks; ++b)
-          if (!((flat_blocks >> b) & 1)) {
-            const int j = block_col(xs + b * L);
-            merge_alpha(drow + j, srow + j, L);
-          }
-      }
-    }
   }
 }
 
@@ -505,6 +520,9 @@ void smooth_fast_body(const SmoothFrame& f, const SmoothPlan& plan) {
       break;
     case PairRule::kEqualKeysOnly: smooth_frame_tiles<Ops, PairRule::kEqualKeysOnly, false>(f, plan, k); break;
   }
+  // Streaming stores are weakly ordered: drain them before the caller (or
+  // the thread that waits for this band) reads the frame.
+  if (plan.stream_stores) _mm_sfence();
 }
 
 // Test hook body: the average step on n lanes, vector by vector.

@@ -19,6 +19,7 @@ struct Sse2 {
 
   static VELBRIN_INLINE V px_load(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
   static VELBRIN_INLINE void px_store(uint32_t* p, V v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+  static VELBRIN_INLINE void px_stream(uint32_t* p, V v) { _mm_stream_si128(reinterpret_cast<__m128i*>(p), v); }
   static VELBRIN_INLINE V px_set1(uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
   static VELBRIN_INLINE V bit_or(V a, V b) { return _mm_or_si128(a, b); }
   static VELBRIN_INLINE V bit_and(V a, V b) { return _mm_and_si128(a, b); }
@@ -74,13 +75,13 @@ struct Sse2 {
   static VELBRIN_INLINE V noise(V avg, V own) {
     return _mm_add_epi16(_mm_mullo_epi16(_mm_sub_epi16(avg, own), _mm_set1_epi16(10)), _mm_set1_epi16(127));
   }
-  static VELBRIN_INLINE void store_pixels(uint32_t* dst, V b, V g, V r) {
+  static VELBRIN_INLINE void pack_pixels(V b, V g, V r, V* first, V* second) {
     const V bg = _mm_packus_epi16(b, g);                   // b0..b7 g0..g7, clamped to 0..255
     const V r0 = _mm_packus_epi16(r, _mm_setzero_si128());  // r0..r7 0..0
     const V br = _mm_unpacklo_epi8(bg, r0);                // b0 r0 b1 r1 ...
     const V g0 = _mm_unpackhi_epi8(bg, r0);                // g0 0 g1 0 ...
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_unpacklo_epi8(br, g0));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4), _mm_unpackhi_epi8(br, g0));
+    *first = _mm_unpacklo_epi8(br, g0);
+    *second = _mm_unpackhi_epi8(br, g0);
   }
   static VELBRIN_INLINE void convert(const uint32_t* src, uint16_t* planes) {
     const V p0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));

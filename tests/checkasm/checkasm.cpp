@@ -388,6 +388,18 @@ void group_flat() {
   }
 }
 
+// Frames of 4 MiB and more, which the kernels write with streaming stores:
+// rows placed where a vector store is aligned and where it is not (odd
+// strides, both directions), photographic and flat content, byte 3 cleared
+// and kept.
+void group_streaming() {
+  const std::vector<SmoothParams> settings = {make(100, 5), make(100, 5, 0, 0, 1), make(400, 10, 1, 0, 1)};
+  check_frame({1280, 1024, 1280, Placement::kHighGuard, Content::kPhoto, 41}, settings);
+  if (g_quick) return;
+  check_frame({1283, 1021, -1291, Placement::kLowGuard, Content::kNoise, 42}, settings);
+  check_frame({1536, 1024, 1541, Placement::kHighGuard, Content::kPhoto, 43}, settings, flat_pixel);
+}
+
 // Source and destination in one buffer, the same or overlapping: every
 // kernel must then give exactly what the reference gives (it reads pixels
 // that were already written).
@@ -585,6 +597,7 @@ int main(int argc, char** argv) {
       {"geometry", group_geometry},
       {"row-guards", group_row_guards},
       {"flat", group_flat},
+      {"streaming", group_streaming},
       {"aliasing", group_aliasing},
       {"live-switches", group_live_switches},
       {"random", [] { group_random(s_seed, g_quick ? 60 : 300); }},
