@@ -67,7 +67,7 @@ int run(const Options& o) {
   }
   av_log_set_level(o.verbose ? AV_LOG_INFO : AV_LOG_QUIET);
   // VELBRIN_CPU_MASK=c keeps the module on its plain kernel; FFmpeg's and
-  // libyuv's code follow it, so that a run can be checked against the
+  // velbrin's own conversions follow it, so that a run can be checked against the
   // vector code for the same bytes.
   if (const char* cap = std::getenv("VELBRIN_CPU_MASK"); cap != nullptr && std::strcmp(cap, "c") == 0)
     use_plain_conversions();

@@ -9,10 +9,8 @@ extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
-#include <libyuv/convert_argb.h>
-#include <libyuv/cpu_id.h>
-
 #include "cli/cli_error.h"
+#include "cli/media/yuv_to_rgb.h"
 
 namespace {
 
@@ -82,40 +80,18 @@ bool planar_yuv8(AVPixelFormat f, int& log2_w, int& log2_h) {
   return log2_w <= 1 && log2_h <= log2_w;
 }
 
-// libyuv's constants for a matrix and range, or null when it has none.
-const libyuv::YuvConstants* libyuv_constants(AVColorSpace space, bool full) {
-  switch (space) {
-    case AVCOL_SPC_UNSPECIFIED:  // BT.601, as FFmpeg assumes when nothing is said
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-      return full ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
-    case AVCOL_SPC_BT709:
-      return full ? &libyuv::kYuvF709Constants : &libyuv::kYuvH709Constants;
-    case AVCOL_SPC_BT2020_NCL:
-      return full ? &libyuv::kYuvV2020Constants : &libyuv::kYuv2020Constants;
-    default:
-      return nullptr;
-  }
-}
-
-// The quick way in: libyuv, writing the host's bottom-up frame through its
-// top row and a negative pitch. False when libyuv does not serve the frame.
-bool libyuv_to_host(const AVFrame& in, HostFrame& out) {
+// The quick way in: velbrin's own integer conversion, writing the host's
+// bottom-up frame through its top row and a negative pitch. False when it
+// does not serve the frame (a format or matrix it does not know).
+bool quick_to_host(const AVFrame& in, HostFrame& out) {
   const auto format = static_cast<AVPixelFormat>(in.format);
   int sx = 0, sy = 0;
   if (!planar_yuv8(format, sx, sy)) return false;
-  const libyuv::YuvConstants* k = libyuv_constants(in.colorspace, is_full_range(format, in.color_range));
-  if (k == nullptr) return false;
-  auto* top = reinterpret_cast<uint8_t*>(out.picture_row(0));
-  const int pitch = -4 * out.width();
-  const auto* y = in.data[0];
-  const auto* u = in.data[1];
-  const auto* v = in.data[2];
-  const int ly = in.linesize[0], lu = in.linesize[1], lv = in.linesize[2];
-  const int w = out.width(), h = out.height();
-  if (sy == 1) return libyuv::I420ToARGBMatrix(y, ly, u, lu, v, lv, top, pitch, k, w, h) == 0;
-  if (sx == 1) return libyuv::I422ToARGBMatrix(y, ly, u, lu, v, lv, top, pitch, k, w, h) == 0;
-  return libyuv::I444ToARGBMatrix(y, ly, u, lu, v, lv, top, pitch, k, w, h) == 0;
+  const std::optional<YuvToRgbMatrix> m = yuv_to_rgb_matrix(in.colorspace, is_full_range(format, in.color_range));
+  if (!m) return false;
+  const YuvSource source{{in.data[0], in.data[1], in.data[2]}, {in.linesize[0], in.linesize[1], in.linesize[2]}, sx, sy};
+  YuvToRgb::convert(source, out.width(), out.height(), *m, out.picture_row(0), -ptrdiff_t(out.width()));
+  return true;
 }
 
 }  // namespace
@@ -128,7 +104,7 @@ bool is_full_range(AVPixelFormat yuv, AVColorRange range) {
 
 void use_plain_conversions() {
   av_force_cpu_flags(0);
-  libyuv::MaskCpuFlags(1);  // 1: detection done, no vector code
+  YuvToRgb::use_plain_code(true);
   RgbToYuv::use_plain_code(true);
 }
 
@@ -166,7 +142,7 @@ void ToHostConverter::convert(const AVFrame& in, HostFrame& out) {
       std::memcpy(out.picture_row(y), in.data[0] + ptrdiff_t(y) * in.linesize[0], row_bytes);
     return;
   }
-  if (quick_ && libyuv_to_host(in, out)) return;
+  if (quick_ && quick_to_host(in, out)) return;
   const int key[5] = {in.format, in.width, in.height, in.colorspace, in.color_range};
   if (!sws_ || std::memcmp(key, key_, sizeof key) != 0) {
     sws_.reset(sws_getContext(in.width, in.height, format, out.width(), out.height(), AV_PIX_FMT_BGRA, kSwsFlags,

@@ -58,8 +58,9 @@ constexpr int kSwsFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT;
 //  - exact (for lossless outputs and --compare): swscale with kSwsFlags,
 //    what `ffmpeg -sws_flags bicubic+accurate_rnd+bitexact -pix_fmt bgra`
 //    gives; about 9 ms for a 1080p 4:2:0 frame on one core;
-//  - quick (for lossy outputs): libyuv for 8-bit 4:2:0, 4:2:2 and 4:4:4 in
-//    BT.601, BT.709 and BT.2020, either range (about 0.5 ms; its plain and
+//  - quick (for lossy outputs): velbrin's own integer conversion
+//    (yuv_to_rgb.h) for 8-bit 4:2:0, 4:2:2 and 4:4:4 in BT.601, BT.709,
+//    BT.2020, FCC and SMPTE 240M, either range (about 1 ms; its plain and
 //    vector code agree, which a test checks); chroma is repeated over the
 //    pixels it covers, which the box average of the way back undoes.
 //    Other formats and matrices take the exact way.
@@ -99,7 +100,7 @@ class FromHostConverter {
 // Whether a YUV format with these colour facts is full range.
 bool is_full_range(AVPixelFormat yuv, AVColorRange range);
 
-// Makes FFmpeg's and libyuv's conversions use their plain code, as the
+// Makes FFmpeg's and velbrin's own conversions use their plain code, as the
 // module does with VELBRIN_CPU_MASK=c: for checking that the vector code
 // gives the same bytes.
 void use_plain_conversions();

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cmath>
 
+#include "cli/media/luma_weights.h"
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #endif
@@ -35,28 +37,9 @@ uint8_t chroma(const int32_t* w, int32_t r, int32_t g, int32_t b, int log2_count
 }  // namespace
 
 std::optional<RgbToYuvMatrix> rgb_to_yuv_matrix(AVColorSpace space, bool full_range) {
-  double kr = 0, kb = 0;
-  switch (space) {
-    case AVCOL_SPC_UNSPECIFIED:  // BT.601, as FFmpeg assumes when nothing is said
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-      kr = 0.299, kb = 0.114;
-      break;
-    case AVCOL_SPC_BT709:
-      kr = 0.2126, kb = 0.0722;
-      break;
-    case AVCOL_SPC_BT2020_NCL:
-      kr = 0.2627, kb = 0.0593;
-      break;
-    case AVCOL_SPC_FCC:
-      kr = 0.30, kb = 0.11;
-      break;
-    case AVCOL_SPC_SMPTE240M:
-      kr = 0.212, kb = 0.087;
-      break;
-    default:
-      return std::nullopt;
-  }
+  const std::optional<LumaWeights> weights = luma_weights(space);
+  if (!weights) return std::nullopt;
+  const double kr = weights->kr, kb = weights->kb;
   const double one = double(1 << kBits);
   const double luma_scale = full_range ? 1.0 : 219.0 / 255.0, chroma_scale = full_range ? 1.0 : 224.0 / 255.0;
   RgbToYuvMatrix m{};

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "cli/media/rgb_to_yuv.h"
+#include "cli/media/yuv_to_rgb.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace velbrin_cli_test {
@@ -92,6 +93,88 @@ TEST(RgbToYuv, StandardColoursThroughEachMatrix) {
   EXPECT_FALSE(rgb_to_yuv_matrix(AVCOL_SPC_YCGCO, false).has_value());
 }
 
+const std::pair<AVColorSpace, bool> kMatrices[] = {
+    {AVCOL_SPC_UNSPECIFIED, false}, {AVCOL_SPC_BT709, false},     {AVCOL_SPC_BT470BG, true},
+    {AVCOL_SPC_BT2020_NCL, true},   {AVCOL_SPC_SMPTE240M, false}, {AVCOL_SPC_FCC, true}};
+
+// Random planes of a w x h picture with its chroma subsampling, rows padded.
+struct YuvPicture {
+  std::vector<uint8_t> plane[3];
+  YuvSource source;
+  YuvPicture(int w, int h, int sx, int sy, std::mt19937& rng) {
+    const int cw = (w + (1 << sx) - 1) >> sx, ch = (h + (1 << sy) - 1) >> sy;
+    const int widths[3] = {w + 5, cw + 3, cw + 7}, heights[3] = {h, ch, ch};
+    for (int p = 0; p < 3; ++p) {
+      plane[p].resize(size_t(widths[p]) * heights[p]);
+      for (uint8_t& b : plane[p]) b = uint8_t(rng() % 5 == 0 ? (rng() % 2 ? 255 : 0) : rng());
+      source.data[p] = plane[p].data();
+      source.pitch[p] = widths[p];
+    }
+    source.log2_chroma_w = sx;
+    source.log2_chroma_h = sy;
+  }
+};
+
+TEST(YuvToRgb, QuickConversionMatchesThePlainStatement) {
+  const std::pair<int, int> layouts[] = {{1, 1}, {1, 0}, {0, 0}};  // 4:2:0, 4:2:2, 4:4:4
+  // Widths below, at and past the vector code's 16 columns, odd sizes.
+  const std::pair<int, int> sizes[] = {{1, 1}, {2, 2}, {3, 5}, {15, 3}, {16, 2}, {17, 9}, {33, 4}, {64, 3}, {47, 7}};
+  std::mt19937 rng(29);
+  for (const auto& [space, full] : kMatrices)
+    for (const auto& [sx, sy] : layouts)
+      for (const auto& [w, h] : sizes) {
+        SCOPED_TRACE(testing::Message() << "space " << space << " full " << full << " layout " << sx << sy << " "
+                                        << w << "x" << h);
+        const YuvPicture in(w, h, sx, sy, rng);
+        const YuvToRgbMatrix m = *yuv_to_rgb_matrix(space, full);
+        std::vector<uint32_t> want(size_t(w) * h), got(size_t(w) * h);
+        yuv_to_rgb_reference(in.source, w, h, m, want.data() + size_t(h - 1) * w, -w);
+        for (bool plain : {false, true}) {
+          YuvToRgb::use_plain_code(plain);
+          std::fill(got.begin(), got.end(), 0xEEEEEEEEu);
+          YuvToRgb::convert(in.source, w, h, m, got.data() + size_t(h - 1) * w, -w);
+          EXPECT_EQ(want, got) << "plain " << plain;
+        }
+        YuvToRgb::use_plain_code(false);
+      }
+  EXPECT_FALSE(yuv_to_rgb_matrix(AVCOL_SPC_YCGCO, false).has_value());
+}
+
+// The way back undoes the way in: a 4:4:4 sample whose colour lies inside
+// the RGB cube (no channel clamped) comes back exactly, in every matrix and
+// range; and the standard colours come out where they belong.
+TEST(YuvToRgb, UndoneExactlyByTheWayBack) {
+  std::mt19937 rng(31);
+  for (const auto& [space, full] : kMatrices) {
+    SCOPED_TRACE(testing::Message() << "space " << space << " full " << full);
+    const YuvToRgbMatrix in = *yuv_to_rgb_matrix(space, full);
+    const RgbToYuvMatrix back = *rgb_to_yuv_matrix(space, full);
+    int tried = 0, differ = 0;
+    for (int k = 0; k < 20000; ++k) {
+      const uint8_t y = uint8_t(full ? rng() % 256 : 16 + rng() % 220);
+      const uint8_t u = uint8_t(64 + rng() % 128), v = uint8_t(64 + rng() % 128);
+      const YuvSource one{{&y, &u, &v}, {1, 1, 1}, 0, 0};
+      uint32_t word = 0;
+      yuv_to_rgb_reference(one, 1, 1, in, &word, 1);
+      const int b = int(word & 0xFF), g = int(word >> 8 & 0xFF), r = int(word >> 16 & 0xFF);
+      if (std::min({b, g, r}) == 0 || std::max({b, g, r}) == 255) continue;  // clamped: not invertible
+      ++tried;
+      Yuv out;
+      RgbToYuv().convert(&word, 1, 1, 1, back, out.planes(1, 1, 0, 0));
+      differ += out.plane[0][0] != y || out.plane[1][0] != u || out.plane[2][0] != v;
+    }
+    EXPECT_GT(tried, 5000);
+    EXPECT_EQ(differ, 0) << "of " << tried;
+    const uint8_t white = full ? 255 : 235, black = full ? 0 : 16, grey = 128;
+    for (const auto& [luma, rgb] : {std::pair{white, 0xFFFFFFFFu}, std::pair{black, 0xFF000000u}}) {
+      const YuvSource one{{&luma, &grey, &grey}, {1, 1, 1}, 0, 0};
+      uint32_t word = 0;
+      YuvToRgb::convert(one, 1, 1, in, &word, 1);
+      EXPECT_EQ(word, rgb);
+    }
+  }
+}
+
 // Real-ish clips of the kinds cameras give (the last one full range, as
 // JPEG), with what swscale needs to be told to go back as velbrin does.
 struct ClipKind {
@@ -130,7 +213,7 @@ class QuickConversions : public testing::Test {
   static inline ScratchDir* dir_ = nullptr;
 };
 
-// VELBRIN_CPU_MASK=c puts the module, FFmpeg and libyuv on their plain
+// VELBRIN_CPU_MASK=c puts the module, FFmpeg and velbrin's conversions on their plain
 // code: a lossy output's frames and a lossless output are the same bytes.
 TEST_F(QuickConversions, PlainCodePathsGiveTheSameBytes) {
   for (const ClipKind& k : kKinds)

@@ -138,8 +138,17 @@ for c in clip clean; do
   [ $c = clean ] && matrix=bt709
   ffmpeg -nostdin -loglevel error -y -i "$work/$c-rgb.mkv" -sws_flags bicubic+accurate_rnd+bitexact \
     -vf "scale=out_color_matrix=$matrix:out_range=tv,format=yuv420p" -c:v ffv1 "$work/$c-sws.mkv"
-  # Frames paired by number, whatever time base each file has.
-  psnr() { ffmpeg -nostdin -hide_banner -i "$1" -i "$in" -lavfi "[0:v]setpts=N/25/TB[a];[1:v]setpts=N/25/TB[b];[a][b]psnr" -f null - 2>&1 | sed -n 's/.*PSNR \(y:[0-9.]* u:[0-9.]* v:[0-9.]*\).*/\1/p'; }
+  # Frames paired by number: both decoded to raw planes first (the psnr
+  # filter pairs frames by time, and a time base that does not match
+  # pairs the wrong ones now and then).
+  psnr() {
+    ffmpeg -nostdin -loglevel error -y -i "$1" -f rawvideo -pix_fmt yuv420p "$work/a.yuv"
+    ffmpeg -nostdin -loglevel error -y -i "$in" -f rawvideo -pix_fmt yuv420p "$work/b.yuv"
+    ffmpeg -nostdin -hide_banner -f rawvideo -s 1920x1080 -pix_fmt yuv420p -i "$work/a.yuv" \
+      -f rawvideo -s 1920x1080 -pix_fmt yuv420p -i "$work/b.yuv" -lavfi psnr -f null - 2>&1 |
+      sed -n 's/.*PSNR \(y:[0-9.]* u:[0-9.]* v:[0-9.]*\).*/\1/p'
+    rm -f "$work/a.yuv" "$work/b.yuv"
+  }
   echo "round trip --disable, $([ $c = clip ] && echo noisy BT.601 || echo low-noise BT.709): velbrin $(psnr "$work/$c-rt.y4m") dB; swscale exact $(psnr "$work/$c-sws.mkv") dB"
 done
 
