@@ -70,6 +70,16 @@ struct Avx2 {
     return _mm256_and_si256(_mm256_cmpeq_epi16(d, _mm256_setzero_si256()), base);
   }
   static VELBRIN_INLINE Mask less(V a, V b) { return _mm256_cmpgt_epi16(b, a); }
+  static VELBRIN_INLINE V max16(V a, V b) { return _mm256_max_epi16(a, b); }
+  // a holds columns -2..13 and b columns 2..17 of a block: per lane x, the
+  // sum of columns x-2..x+2. [a's high half, columns 14..17 from b] continues
+  // each 128-bit half of a, so one in-lane byte shift gives columns x-2+k.
+  static VELBRIN_INLINE V sum5(V a, V b) {
+    const V next = _mm256_permute2x128_si256(a, _mm256_srli_si256(b, 8), 0x31);
+    return add(add(a, b), add(add(_mm256_alignr_epi8(next, a, 2), _mm256_alignr_epi8(next, a, 4)),
+                              _mm256_alignr_epi8(next, a, 6)));
+  }
+  static VELBRIN_INLINE bool all(Mask m) { return _mm256_movemask_epi8(m) == -1; }
   static VELBRIN_INLINE V select(Mask m, V if_set, V if_clear) { return _mm256_blendv_epi8(if_clear, if_set, m); }
   static VELBRIN_INLINE V count_if(V passes, Mask m) { return _mm256_sub_epi16(passes, m); }
   static VELBRIN_INLINE V add_if(V sum, Mask m, V v) { return _mm256_add_epi16(sum, _mm256_and_si256(m, v)); }

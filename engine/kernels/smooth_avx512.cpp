@@ -57,6 +57,23 @@ struct Avx512 {
     return _mm512_maskz_mov_epi16(_mm512_cmpeq_epi16_mask(d, _mm512_setzero_si512()), base);
   }
   static VELBRIN_INLINE Mask less(V a, V b) { return _mm512_cmpgt_epi16_mask(b, a); }
+  static VELBRIN_INLINE V max16(V a, V b) { return _mm512_max_epi16(a, b); }
+  // a holds columns -2..29 and b columns 2..33 of a block: per lane x, the
+  // sum of columns x-2..x+2. Column x-2+k is lane x+k of a, or lane x+k-4
+  // of b (VPERMT2W picks from both).
+  template <int K>
+  static VELBRIN_INLINE V shifted(V a, V b) {
+    alignas(64) static constexpr uint16_t index[32] = {
+        K + 0,  K + 1,  K + 2,  K + 3,  K + 4,  K + 5,  K + 6,  K + 7,  K + 8,  K + 9,  K + 10,
+        K + 11, K + 12, K + 13, K + 14, K + 15, K + 16, K + 17, K + 18, K + 19, K + 20, K + 21,
+        K + 22, K + 23, K + 24, K + 25, K + 26, K + 27, K + 28, K + 29 >= 32 ? 32 + K + 29 - 4 : K + 29,
+        K + 30 >= 32 ? 32 + K + 30 - 4 : K + 30, K + 31 >= 32 ? 32 + K + 31 - 4 : K + 31};
+    return _mm512_permutex2var_epi16(a, _mm512_load_si512(index), b);
+  }
+  static VELBRIN_INLINE V sum5(V a, V b) {
+    return add(add(a, b), add(add(shifted<1>(a, b), shifted<2>(a, b)), shifted<3>(a, b)));
+  }
+  static VELBRIN_INLINE bool all(Mask m) { return m == 0xFFFFFFFFu; }
   static VELBRIN_INLINE V select(Mask m, V if_set, V if_clear) { return _mm512_mask_blend_epi16(m, if_clear, if_set); }
   static VELBRIN_INLINE V count_if(V passes, Mask m) { return _mm512_mask_add_epi16(passes, m, passes, _mm512_set1_epi16(1)); }
   static VELBRIN_INLINE V add_if(V sum, Mask m, V v) { return _mm512_mask_add_epi16(sum, m, sum, v); }

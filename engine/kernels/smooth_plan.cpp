@@ -32,6 +32,27 @@ Extent extent_of(const void* row0, int width, int height, ptrdiff_t stride) {
   return {base + static_cast<uint64_t>(first_word * 4), base + static_cast<uint64_t>(end_word * 4)};
 }
 
+// The widest key spread that lets every member of every pair pass, as the
+// vector kernels test it. If every 4Y of a window lies within D of one
+// value, any two differ by at most 2D: each member's 4e and each pair's
+// difference d are at most 2D. The pair's threshold is T4 = base - Q(d) (or
+// base + Q(d) >= base), and Q never decreases with d, so T4 >= base - Q(2D).
+// With 2D < base - Q(2D), 4e <= 2D < T4 for every member: all 24 pass, the
+// count is 25 and the sums are the window's. Returns the largest such D
+// (2D + Q(2D) grows with D), or -1 if there is none.
+int box_reach(const SmoothPlan& p) {
+  auto quotient = [&](int d) { return p.rule == PairRule::kMinusQuotient ? ((d * p.multiplier) >> 16) >> p.shift : 0; };
+  auto passes = [&](int reach) { return 2 * reach < p.base - quotient(2 * reach); };
+  if (!passes(0)) return -1;
+  int lo = 0, hi = 4 * kMaxKey;  // passes(lo); keys never differ by more than 4 * kMaxKey
+  if (passes(hi)) return hi;
+  while (hi - lo > 1) {
+    const int mid = lo + (hi - lo) / 2;
+    (passes(mid) ? lo : hi) = mid;
+  }
+  return lo;
+}
+
 }  // namespace
 
 bool find_quotient_multiplier(int64_t k_abs, uint16_t* multiplier, int* shift, int* offset) {
@@ -90,6 +111,7 @@ bool make_smooth_plan(const SmoothFrame& frame, const SmoothParams& params, Smoo
   plan->row_begin = 0;
   plan->row_end = h;
   plan->stream_stores = static_cast<uint64_t>(w) * static_cast<uint64_t>(h) * 4 >= kStreamStoreBytes;
+  plan->box_reach = -1;
   if (divisor == 0) {
     plan->rule = PairRule::kEqualKeysOnly;
     plan->multiplier = 0;
@@ -110,5 +132,6 @@ bool make_smooth_plan(const SmoothFrame& frame, const SmoothParams& params, Smoo
     plan->rule = PairRule::kPlusQuotient;
     plan->base = static_cast<int>(4 * clamp64(level, -(kMaxKey + 1), kMaxKey + 1) - 3 - a);
   }
+  plan->box_reach = box_reach(*plan);
   return true;
 }

@@ -57,6 +57,11 @@ struct SmoothPlan {
   // anyway, and a store that first reads its line from memory costs twice
   // the traffic. See kStreamStoreBytes in smooth_plan.cpp.
   bool stream_stores;
+  // Smooth windows: when every 4Y of a window lies within box_reach of one
+  // value, every member of every pair passes (see make_smooth_plan), and the
+  // output is the window's plain average. -1 when no window qualifies
+  // (Level too low, or Dynamic 11).
+  int box_reach;
 };
 
 // Multiplier for the quotient of a key difference by |K|: on success,

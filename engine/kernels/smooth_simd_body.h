@@ -127,6 +127,8 @@ struct FrameConsts {
   V base, multiplier, zero;
   typename Ops::Count shift;
   typename Ops::Tables tables;
+  V box_limit;                // plan.box_reach + 1: a key spread below it qualifies a block
+  V box_passes, box_recip;    // 24 members passed, and its reciprocal
 };
 
 // One neighbour plane vector at (row offset R, column offset O).
@@ -182,6 +184,30 @@ VELBRIN_INLINE void put_pixels(uint32_t* p, typename Ops::V v, bool stream) {
   else Ops::px_store(p, v);
 }
 
+// The last steps of a block: Show noise from the averages and the centre's
+// own channels, packing, byte 3 (0, or the source's at `alpha` when given,
+// merged before the store: a streamed line is not read back), the store.
+template <class Ops>
+VELBRIN_INLINE void finish_block(typename Ops::V b, typename Ops::V g, typename Ops::V r, typename Ops::V own_b,
+                                 typename Ops::V own_g, typename Ops::V own_r, bool show_noise, uint32_t* out,
+                                 const uint32_t* alpha, bool stream) {
+  using V = typename Ops::V;
+  if (show_noise) {
+    b = Ops::noise(b, own_b);
+    g = Ops::noise(g, own_g);
+    r = Ops::noise(r, own_r);
+  }
+  V first, second;
+  Ops::pack_pixels(b, g, r, &first, &second);  // clamps to 0..255, byte 3 = 0
+  if (alpha != nullptr) {
+    const V high = Ops::px_set1(0xFF000000u);
+    first = Ops::bit_or(first, Ops::bit_and(Ops::px_load(alpha), high));
+    second = Ops::bit_or(second, Ops::bit_and(Ops::px_load(alpha + Ops::kPixels), high));
+  }
+  put_pixels<Ops>(out, first, stream);
+  put_pixels<Ops>(out + Ops::kPixels, second, stream);
+}
+
 // One vector of output pixels: Ops::kLanes columns starting at the plane
 // position the row pointers in `st` point at. Byte 3 of each output is 0, or
 // byte 3 of the same pixel at `alpha` when that is given (merged before the
@@ -215,23 +241,53 @@ VELBRIN_INLINE void smooth_block(BlockState<Ops>& st, const FrameConsts<Ops>& k,
   pair<Ops, kRule, kShift, kEdge, +2, -1, -2, +1>(st, k);
 
   const V recip = Ops::recip(st.passes, k.tables);
-  V b = Ops::divide(st.sum_b, st.passes, recip);
-  V g = Ops::divide(st.sum_g, st.passes, recip);
-  V r = Ops::divide(st.sum_r, st.passes, recip);
-  if (show_noise) {
-    b = Ops::noise(b, own_b);
-    g = Ops::noise(g, own_g);
-    r = Ops::noise(r, own_r);
+  finish_block<Ops>(Ops::divide(st.sum_b, st.passes, recip), Ops::divide(st.sum_g, st.passes, recip),
+                    Ops::divide(st.sum_r, st.passes, recip), own_b, own_g, own_r, show_noise, out, alpha, stream);
+}
+
+// Smooth windows. When every 4Y of a block's windows lies within
+// plan.box_reach of one value, every member of every pair passes (the
+// argument is at box_reach in smooth_plan.cpp): the count is 25 and each
+// sum is the window's, so the output is the 5x5 box average, summed here
+// column by column over the five rows and then across five columns instead
+// of through the twelve pairs. The test takes the block's 5 x (L + 4) keys
+// against its first centre key; it is made on blocks away from the
+// frame's edges (clamped windows repeat pixels), and only under a rule
+// whose threshold never falls below base - Q(d). Returns false, having
+// written nothing, when the block does not qualify.
+template <class Ops>
+VELBRIN_INLINE bool smooth_box_block(const BlockState<Ops>& st, const FrameConsts<Ops>& k, bool show_noise,
+                                     uint32_t* out, const uint32_t* alpha, bool stream) {
+  using V = typename Ops::V;
+  // Columns -2..L-3 and 2..L+1 of the block: together the window columns of
+  // every lane.
+  const V ref = Ops::set1(st.rows[2][kPlaneY * kPlanePitch]);
+  V spread = k.zero;
+  for (int r = 0; r < 5; ++r) {
+    const uint16_t* y = st.rows[r] + kPlaneY * kPlanePitch;
+    spread = Ops::max16(spread, Ops::max16(Ops::absdiff(Ops::load(y - 2), ref), Ops::absdiff(Ops::load(y + 2), ref)));
   }
-  V first, second;
-  Ops::pack_pixels(b, g, r, &first, &second);  // clamps to 0..255, byte 3 = 0
-  if (alpha != nullptr) {
-    const V high = Ops::px_set1(0xFF000000u);
-    first = Ops::bit_or(first, Ops::bit_and(Ops::px_load(alpha), high));
-    second = Ops::bit_or(second, Ops::bit_and(Ops::px_load(alpha + Ops::kPixels), high));
+  if (!Ops::all(Ops::less(spread, k.box_limit))) return false;
+  // Each channel summed down the five rows for columns -2..L-3 and 2..L+1,
+  // then across five columns within registers (sums stay below 25 * 256).
+  V sums[kPlanes - 1];
+  for (int plane = 0; plane < kPlanes - 1; ++plane) {
+    const uint16_t* p = st.rows[0] + plane * kPlanePitch;
+    V left = Ops::load(p - 2), right = Ops::load(p + 2);
+    for (int r = 1; r < 5; ++r) {
+      p = st.rows[r] + plane * kPlanePitch;
+      left = Ops::add(left, Ops::load(p - 2));
+      right = Ops::add(right, Ops::load(p + 2));
+    }
+    sums[plane] = Ops::sum5(left, right);
   }
-  put_pixels<Ops>(out, first, stream);
-  put_pixels<Ops>(out + Ops::kPixels, second, stream);
+  const uint16_t* centre = st.rows[2];
+  finish_block<Ops>(Ops::divide(sums[kPlaneB], k.box_passes, k.box_recip),
+                    Ops::divide(sums[kPlaneG], k.box_passes, k.box_recip),
+                    Ops::divide(sums[kPlaneR], k.box_passes, k.box_recip), Ops::load(centre + kPlaneB * kPlanePitch),
+                    Ops::load(centre + kPlaneG * kPlanePitch), Ops::load(centre + kPlaneR * kPlanePitch), show_noise,
+                    out, alpha, stream);
+  return true;
 }
 
 // Flat windows. When the 25 pixels of a window (as the reference clamps it
@@ -368,6 +424,7 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
   // general way, and a flat area is found at most three rows late.
   bool any_flat[kRingRows];  // the ring row has a uniform piece
   bool looking = true;
+  bool box_looking = true;  // see try_box below
   auto convert_row = [&](int row) {
     const uint32_t* s = f.src + row * stride;
     const int slot = row % kRingRows;
@@ -425,6 +482,12 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
     const uint32_t flat_and = show_noise ? (keep_alpha ? 0xFF000000u : 0u) : keep_mask;
     const uint32_t flat_or = show_noise ? 0x007F7F7Fu : 0u;
 
+    // Smooth blocks are looked for in every row while rows have them, else
+    // (noisy content) in every fourth row only, so that noise pays little
+    // for the test.
+    const bool try_box = kRule != PairRule::kEqualKeysOnly && plan.box_reach >= 0 && (box_looking || (i & 3) == 0);
+    bool box_found = false;
+
     // The row's blocks, in one loop for rows with flat blocks and in another,
     // without the flat test, for the others (noisy content).
     auto row_blocks = [&]<bool kSomeFlat>() VELBRIN_INLINE_LAMBDA {
@@ -460,8 +523,10 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
           st.edge[2] = Ops::less(right, Ops::set1(1));
           st.edge[3] = Ops::less(right, Ops::set1(2));
           smooth_block<Ops, kRule, kShift, true>(st, k, show_noise, out, alpha, stream_block);
-        } else {
+        } else if (!try_box || !smooth_box_block<Ops>(st, k, show_noise, out, alpha, stream_block)) {
           smooth_block<Ops, kRule, kShift, false>(st, k, show_noise, out, alpha, stream_block);
+        } else {
+          box_found = true;
         }
         if (partial) {
           for (int c = 0; c < x1 - j; ++c) drow[j + c] = tail[c];
@@ -471,6 +536,7 @@ void smooth_tile(const SmoothFrame& f, const SmoothPlan& plan, const FrameConsts
     };
     if (flat_blocks != 0) row_blocks.template operator()<true>();
     else row_blocks.template operator()<false>();
+    if (try_box) box_looking = box_found;
   }
 }
 
@@ -508,6 +574,9 @@ void smooth_fast_body(const SmoothFrame& f, const SmoothPlan& plan) {
   k.zero = Ops::set1(0);
   k.shift = Ops::shift_count(plan.shift);
   k.tables = Ops::make_tables();
+  k.box_limit = Ops::set1(plan.box_reach + 1);
+  k.box_passes = Ops::set1(24);
+  k.box_recip = Ops::recip(k.box_passes, k.tables);
   const bool shift = plan.shift != 0;
   switch (plan.rule) {
     case PairRule::kMinusQuotient:

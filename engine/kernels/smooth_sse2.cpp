@@ -46,6 +46,17 @@ struct Sse2 {
   static VELBRIN_INLINE V shift_right(V v, Count s) { return _mm_srl_epi16(v, s); }
   static VELBRIN_INLINE V keep_if_zero(V d, V base) { return _mm_and_si128(_mm_cmpeq_epi16(d, _mm_setzero_si128()), base); }
   static VELBRIN_INLINE Mask less(V a, V b) { return _mm_cmpgt_epi16(b, a); }
+  static VELBRIN_INLINE V max16(V a, V b) { return _mm_max_epi16(a, b); }
+  // a holds columns -2..5 and b columns 2..9 of a block: per lane x, the
+  // sum of columns x-2..x+2. Lanes x + k past a's come from b's upper half.
+  template <int K>
+  static VELBRIN_INLINE V shifted(V a, V b) {
+    return _mm_or_si128(_mm_srli_si128(a, 2 * K), _mm_slli_si128(_mm_srli_si128(b, 8), 16 - 2 * K));
+  }
+  static VELBRIN_INLINE V sum5(V a, V b) {
+    return add(add(a, b), add(add(shifted<1>(a, b), shifted<2>(a, b)), shifted<3>(a, b)));
+  }
+  static VELBRIN_INLINE bool all(Mask m) { return _mm_movemask_epi8(m) == 0xFFFF; }
   static VELBRIN_INLINE V select(Mask m, V if_set, V if_clear) {
     return _mm_or_si128(_mm_and_si128(m, if_set), _mm_andnot_si128(m, if_clear));
   }

@@ -388,6 +388,40 @@ void group_flat() {
   }
 }
 
+// Smooth windows, where every member passes and the kernels take the box
+// average: keys one step s below, at or above a middle value (s in key
+// units, put on blue, green and red so that the channels differ too), with
+// s at the widest spread the plan lets through and one beyond it. A plan
+// that let one spread too many through would take the box average where
+// the reference turns a member away. Every Dynamic form, Levels over the
+// dialog's range and past it, Show noise and byte 3 kept.
+int g_key_step = 0;
+uint32_t key_step_pixel(int, int, int, int, uint64_t, TestRng& rng) {
+  const int offset = (static_cast<int>(rng.next() % 3) - 1) * g_key_step;  // -s, 0 or +s
+  const int g = offset / 6, rest = offset - 6 * g, r = rest / 3, b = rest - 3 * r;  // B + 6G + 3R = offset
+  return pack_bgr(120 + b, 128 + g, 125 + r, static_cast<uint32_t>(rng.next() & 0xFF));
+}
+
+void group_smooth() {
+  const int dynamics[] = {0, 5, 8, 10, 12, 14, -3};
+  uint64_t seed = 5000;
+  for (int dynamic : dynamics)
+    for (int level = 1; level <= 1200; level += (level < 420 ? 1 : 37)) {
+      const SmoothParams s = make(level, dynamic, level % 3 == 0, 0, level % 2);
+      uint32_t a = 0, b = 0;
+      SmoothPlan plan;
+      if (!make_smooth_plan(SmoothFrame{&a, &b, 1, 1, 1}, s, &plan) || plan.box_reach < 0) continue;
+      // The widest step inside the reach, and the first one past it (in 4Y,
+      // the kernels' key units; a step is in Y, four of those).
+      for (int step : {plan.box_reach / 4, plan.box_reach / 4 + 1}) {
+        if (step > 120) continue;  // the channels hold steps up to about 120 around their middles
+        if (g_quick && step != plan.box_reach / 4 + 1) continue;
+        g_key_step = step;
+        check_frame({70, 9, 70 + (level & 1), Placement::kHighGuard, Content::kPhoto, seed++}, {s}, key_step_pixel);
+      }
+    }
+}
+
 // Frames of 4 MiB and more, which the kernels write with streaming stores:
 // rows placed where a vector store is aligned and where it is not (odd
 // strides, both directions), photographic and flat content, byte 3 cleared
@@ -598,6 +632,7 @@ int main(int argc, char** argv) {
       {"row-guards", group_row_guards},
       {"flat", group_flat},
       {"streaming", group_streaming},
+      {"smooth", group_smooth},
       {"aliasing", group_aliasing},
       {"live-switches", group_live_switches},
       {"random", [] { group_random(s_seed, g_quick ? 60 : 300); }},
