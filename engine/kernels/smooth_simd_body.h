@@ -25,7 +25,9 @@
 //    compute from zero-filled plane entries and are not stored; nothing is
 //    read from the source outside its pixels, and only pixels are written.
 //  * Blocks whose every window is flat (the 25 pixels share B, G, R) are
-//    written without the pair arithmetic; see "Flat windows" below.
+//    written without the pair arithmetic; see "Flat windows" below. Blocks
+//    whose keys all lie close together take the plain 5x5 average, since
+//    every member passes there; see smooth_box_block.
 //  * Large frames (SmoothPlan::stream_stores) are written with streaming
 //    stores wherever a vector's address is aligned for one; byte 3 is
 //    merged before the store, never by reading the output back.
