@@ -55,17 +55,23 @@ VELBRIN_AVX2 __m256i chroma16(const uint8_t* p, int sx) {
   return _mm256_set_m128i(_mm_unpackhi_epi16(c, c), _mm_unpacklo_epi16(c, c));
 }
 
-// (a * wa + b * wb + kRound) >> kBits for 16 lanes of 16-bit a and b, plus
-// (c * wc) with c in the same way when given; back to 16 bits in lane order.
-VELBRIN_AVX2 __m256i weighted(__m256i a, __m256i b, __m256i w, __m256i c, __m256i wc, bool with_c) {
-  const __m256i round = _mm256_set1_epi32(kRound), zero = _mm256_setzero_si256();
-  __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w), round);
-  __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w), round);
-  if (with_c) {
-    lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(c, zero), wc));
-    hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(c, zero), wc));
-  }
-  return _mm256_packs_epi32(_mm256_srai_epi32(lo, kBits), _mm256_srai_epi32(hi, kBits));
+// The 32-bit sums a * wa + b * wb of 16 lanes of 16-bit a and b (w holds
+// the weight pair), in two halves: lanes 0..3 and 8..11, then 4..7 and
+// 12..15, as the in-lane unpacking leaves them.
+struct Sums {
+  __m256i lo, hi;
+};
+VELBRIN_AVX2 Sums weighted(__m256i a, __m256i b, __m256i w) {
+  return {_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w), _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w)};
+}
+VELBRIN_AVX2 Sums plus(Sums x, Sums y) { return {_mm256_add_epi32(x.lo, y.lo), _mm256_add_epi32(x.hi, y.hi)}; }
+
+// (sum + kRound) >> kBits, back to 16 bits in lane order (the packing undoes
+// the unpacking's order).
+VELBRIN_AVX2 __m256i rounded(Sums s) {
+  const __m256i round = _mm256_set1_epi32(kRound);
+  return _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(s.lo, round), kBits),
+                            _mm256_srai_epi32(_mm256_add_epi32(s.hi, round), kBits));
 }
 
 // 16 pixels of a row at a time: bytes widened to 16 bits, multiplied and
@@ -84,9 +90,9 @@ VELBRIN_AVX2 int convert_row_avx2(const YuvSource& in, int width, int y, const Y
     const __m256i l =
         _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + x))), offset);
     const __m256i u = chroma16(cb + (x >> sx), sx), v = chroma16(cr + (x >> sx), sx);
-    const __m256i b = weighted(l, u, w_blue, u, w_blue, false);
-    const __m256i g = weighted(l, u, w_green, v, w_green_cr, true);
-    const __m256i r = weighted(l, v, w_red, v, w_red, false);
+    const __m256i b = rounded(weighted(l, u, w_blue));
+    const __m256i g = rounded(plus(weighted(l, u, w_green), weighted(v, _mm256_setzero_si256(), w_green_cr)));
+    const __m256i r = rounded(weighted(l, v, w_red));
     // Per 128-bit lane (pixels 0..7, then 8..15): B G bytes and R A bytes,
     // interleaved into B G R A words, then the lanes put in pixel order.
     const __m256i bg = _mm256_packus_epi16(b, g), ra = _mm256_packus_epi16(r, opaque);
