@@ -7,7 +7,7 @@
 // average of the pixels it covers (2x2 for 4:2:0, 2x1 for 4:2:2, the pixel
 // itself for 4:4:4; at an odd right or bottom edge the last column or row
 // counts twice). A box average is what undoes the nearest-neighbour chroma
-// upsampling of the way in (libyuv's), so a round trip keeps chroma best.
+// upsampling of the way in (yuv_to_rgb.h), so a round trip keeps chroma best.
 // No library does this: libyuv goes back to YUV in BT.601 only, swscale
 // costs five to six times as much at 1080p (see the README).
 #pragma once
