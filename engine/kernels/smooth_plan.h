@@ -58,7 +58,7 @@ struct SmoothPlan {
   // the traffic. See kStreamStoreBytes in smooth_plan.cpp.
   bool stream_stores;
   // Smooth windows: when every 4Y of a window lies within box_reach of one
-  // value, every member of every pair passes (see make_smooth_plan), and the
+  // value, every member of every pair passes (see box_reach in smooth_plan.cpp), and the
   // output is the window's plain average. -1 when no window qualifies
   // (Level too low, or Dynamic 11).
   int box_reach;

@@ -211,9 +211,7 @@ VELBRIN_INLINE void finish_block(typename Ops::V b, typename Ops::V g, typename 
 }
 
 // One vector of output pixels: Ops::kLanes columns starting at the plane
-// position the row pointers in `st` point at. Byte 3 of each output is 0, or
-// byte 3 of the same pixel at `alpha` when that is given (merged before the
-// store: a streamed line is not read back).
+// position the row pointers in `st` point at; byte 3 as finish_block says.
 template <class Ops, PairRule kRule, bool kShift, bool kEdge>
 VELBRIN_INLINE void smooth_block(BlockState<Ops>& st, const FrameConsts<Ops>& k, bool show_noise, uint32_t* out,
                                  const uint32_t* alpha, bool stream) {
@@ -305,7 +303,7 @@ VELBRIN_INLINE bool smooth_box_block(const BlockState<Ops>& st, const FrameConst
 //  * the output is then the centre's B, G, R (normal, and Disable, which
 //    passes the pixel through anyway), or 10 * (v - v) + 127 = 127 in each
 //    channel with Show noise; byte 3 is 0, or the source's with keep_alpha
-//    (copied after the row, as for every other block).
+//    (taken with the pixel, see store_flat).
 // Byte 3 of the source plays no part in the keys or sums, so it is masked
 // out of the comparison.
 //
