@@ -21,7 +21,7 @@
 #include "cli/cli_error.h"
 #include "cli/compare/compare_picture.h"
 #include "cli/files/folder_outputs.h"
-#include "cli/files/overwrite_guard.h"
+#include "cli/files/write_plan.h"
 #include "cli/files/temp_output.h"
 #include "cli/input/media_input.h"
 #include "cli/media/host_frame.h"
@@ -62,18 +62,6 @@ HostFrame comparison_of(const AVFrame& decoded, const LoadedFilterModule& module
   const std::string labels[3] = {"Input, frame " + std::to_string(o.compare_at), output_label,
                                  "Show noise: " + caption};
   return compose_comparison(panels, labels);
-}
-
-void check_names(const Options& o) {
-  if (!o.compare_path.empty() && !is_picture_name(o.compare_path))
-    throw usage_error("--compare: '" + o.compare_path + "' is not a picture name (use .png, .jpg, .bmp or .tif)");
-  if (!o.output.empty() && o.output == o.compare_path) throw usage_error("OUTPUT and --compare name the same file");
-  // With -y the input would be read while its own replacement is written.
-  for (const std::string& out : {o.output, o.compare_path})
-    if (const std::string file = input_written_over(out, {o.input}); !file.empty())
-      throw usage_error(file == o.input ? "'" + out + "' is the input itself; name another file"
-                                        : "'" + out + "' would write over the input's picture '" + file +
-                                              "'; name another file");
 }
 
 // The output's choice, its temporary file and the writer, made in that
@@ -186,7 +174,6 @@ void print_stage_times(const PipelineResult& result) {
 // damaged (the output then holds what could be read).
 bool run_file(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
               ProgressReport* report, bool last, const std::string& label) {
-  check_names(o);
   MediaInput input(o.input);
 
   OutputSide out;
@@ -253,41 +240,45 @@ std::string failure_line(const std::string& input, const std::string& message) {
 
 }  // namespace
 
-// The --progress file is opened before the first input is read, and is
-// written in place: it must be neither an input nor an output.
-void check_progress_target(const Options& o) {
-  const std::string& p = o.progress_path;
-  if (p.empty() || p == "-") return;
-  if (const std::string file = input_written_over(p, o.inputs); !file.empty())
-    throw usage_error("--progress: '" + p + "' is " + (file == p ? "an input" : "the input '" + file + "'") +
-                      "; name another file");
-  std::vector<std::string> outputs = {o.output, o.compare_path};
-  if (!o.output_folder.empty())
-    for (const FolderJob& job : plan_folder_outputs(o.inputs, o.output_folder)) outputs.push_back(job.output);
-  for (const std::string& out : outputs)
-    if (writes_over(out, p))
-      throw usage_error("--progress: '" + p + "' is also an output; name another file");
+// A name ending in '/' says it is a folder: its last level is made (a
+// deeper missing level is more likely a slip, and is reported).
+void make_output_folder(const std::string& name) {
+  const char* folder = name.c_str();
+  auto refusal = [&] { return CliError("cannot write into '" + name + "': " + std::strerror(errno)); };
+  struct stat st {};
+  if (stat(folder, &st) != 0 && errno == ENOENT && name.back() == '/' && mkdir(folder, 0777) != 0 && errno != EEXIST)
+    throw refusal();
+  if (stat(folder, &st) != 0) throw refusal();
+  if (!S_ISDIR(st.st_mode)) throw CliError("cannot write into '" + name + "': it is not a folder");
+}
+
+WritePlan plan_run(const Options& o) {
+  if (!o.compare_path.empty() && !is_picture_name(o.compare_path))
+    throw usage_error("--compare: '" + o.compare_path + "' is not a picture name (use .png, .jpg, .bmp or .tif)");
+  WritePlan plan;
+  plan.folder_run = !o.output_folder.empty();
+  if (plan.folder_run) {
+    // Made first, so that the outputs' names in it can be told apart.
+    make_output_folder(o.output_folder);
+    plan.jobs = plan_folder_outputs(o.inputs, o.output_folder);
+  } else {
+    plan.jobs = {PlannedJob{o.input, o.output, ""}};
+    plan.compare = o.compare_path;
+  }
+  plan.progress = o.progress_path;
+  plan.overwrite = o.overwrite;
+  check_write_plan(plan);
+  return plan;
 }
 
 // INPUT... FOLDER/: each input in turn; a failing one does not stop the
 // others, and each failure gets one line at the end.
-int run_folder(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
-               ProgressReport* report) {
-  const char* folder = o.output_folder.c_str();
-  auto refusal = [&] { return CliError("cannot write into '" + o.output_folder + "': " + std::strerror(errno)); };
-  struct stat st {};
-  // A name ending in '/' says it is a folder: its last level is made (a
-  // deeper missing level is more likely a slip, and is reported).
-  if (stat(folder, &st) != 0 && errno == ENOENT && o.output_folder.back() == '/' && mkdir(folder, 0777) != 0 &&
-      errno != EEXIST)
-    throw refusal();
-  if (stat(folder, &st) != 0) throw refusal();
-  if (!S_ISDIR(st.st_mode)) throw CliError("cannot write into '" + o.output_folder + "': it is not a folder");
-  const std::vector<FolderJob> jobs = plan_folder_outputs(o.inputs, o.output_folder);
+int run_folder(const Options& o, const std::vector<PlannedJob>& jobs, const LoadedFilterModule& module,
+               const FilterInstance& described, ProgressReport* report) {
   std::vector<std::string> failures;
   bool damaged = false;
   for (size_t k = 0; k < jobs.size(); ++k) {
-    const FolderJob& job = jobs[k];
+    const PlannedJob& job = jobs[k];
     if (!job.refusal.empty()) {
       failures.push_back(job.refusal);
       continue;

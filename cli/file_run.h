@@ -2,14 +2,18 @@
 // go down as plain values to the floors below (output, pipeline, files).
 #pragma once
 
+#include <vector>
+
+#include "cli/files/write_plan.h"
 #include "cli/host/filter_host.h"
 #include "cli/options.h"
 
 class ProgressReport;
 
-// A --progress FILE that names an input or an output is refused (a usage
-// error) before the report is opened.
-void check_progress_target(const Options& o);
+// Every name the run reads and writes, checked (write_plan.h) before
+// anything is opened for writing; a folder run's folder is made first.
+// Throws CliError.
+WritePlan plan_run(const Options& o);
 
 // INPUT into OUTPUT (and --compare). Returns the exit status: 0, or
 // kExitDamaged when the input was damaged; throws CliError.
@@ -18,5 +22,5 @@ int run_single(const Options& o, const LoadedFilterModule& module, const FilterI
 
 // INPUT... FOLDER/: each input in turn; a failing one does not stop the
 // others. Returns the exit status.
-int run_folder(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
-               ProgressReport* report);
+int run_folder(const Options& o, const std::vector<PlannedJob>& jobs, const LoadedFilterModule& module,
+               const FilterInstance& described, ProgressReport* report);

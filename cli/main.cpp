@@ -77,12 +77,12 @@ int run(const Options& o) {
   if (o.verbose) std::fprintf(stderr, "velbrin: filter module '%s'\n", module_path.c_str());
   LoadedFilterModule module(module_path);
   const FilterInstance described(module, InstanceSettings{o.level, o.dynamic, o.show_noise, o.disable});
-  check_progress_target(o);
+  const WritePlan plan = plan_run(o);
   std::optional<ProgressReport> report;
   if (!o.progress_path.empty()) report.emplace(o.progress_path, o.overwrite);
   ProgressReport* report_ptr = report ? &*report : nullptr;
 
-  if (!o.output_folder.empty()) return run_folder(o, module, described, report_ptr);
+  if (plan.folder_run) return run_folder(o, plan.jobs, module, described, report_ptr);
   return run_single(o, module, described, report_ptr);
 }
 

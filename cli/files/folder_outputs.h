@@ -1,15 +1,12 @@
-// Several inputs into one folder: each input's output name there, and the
-// inputs that must not be written (their output would be the input itself,
-// or an earlier input's output).
+// Several inputs into one folder: each input's output name there (whether
+// that name meets an input or another output is the write plan's to tell).
 #pragma once
 
 #include <string>
 #include <vector>
 
-struct FolderJob {
-  std::string input;
-  std::string output;   // FOLDER/NAME, the input's own file name
-  std::string refusal;  // why this input is not written, or empty
-};
+#include "cli/files/write_plan.h"
 
-std::vector<FolderJob> plan_folder_outputs(const std::vector<std::string>& inputs, const std::string& folder);
+// FOLDER/NAME for each input, NAME its own file name; an input without one
+// ("a/", "..") gets a refusal instead.
+std::vector<PlannedJob> plan_folder_outputs(const std::vector<std::string>& inputs, const std::string& folder);

@@ -1,4 +1,4 @@
-// Telling whether an output would replace an input.
+// Telling whether a name may be replaced.
 #include "cli/files/overwrite_guard.h"
 
 #include <fcntl.h>
@@ -8,44 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include <optional>
-
 #include "cli/cli_error.h"
-#include "cli/files/path_parts.h"
-#include "cli/files/sequence_pattern.h"
-
-std::vector<std::string> files_read_by(const std::string& input) {
-  if (input == "-" || input.empty()) return {};
-  const std::optional<SequencePattern> pattern = SequencePattern::parse(input);
-  if (!pattern) return {input};
-  std::vector<std::string> pictures;
-  for (int64_t n : pattern->existing_numbers()) pictures.push_back(pattern->name_of(n));
-  return pictures;
-}
-
-bool is_same_file(const std::string& input, const std::string& output) {
-  if (input == "-" || output == "-") return false;
-  if (same_inode(input, output)) return true;
-  return base_part(input) == base_part(output) && same_folder(folder_part(input), folder_part(output));
-}
-
-bool writes_over(const std::string& output, const std::string& file) {
-  if (output.empty() || output == "-") return false;
-  // A sequence's pictures are renamed into place, which replaces the name
-  // in the folder and never follows a link there: only that name counts.
-  if (const std::optional<SequencePattern> pattern = SequencePattern::parse(output)) {
-    const std::optional<int64_t> number = pattern->number_of(file);
-    return number && *number >= 1;
-  }
-  return is_same_file(file, output);
-}
-
-std::string input_written_over(const std::string& output, const std::vector<std::string>& inputs) {
-  for (const std::string& input : inputs)
-    for (const std::string& file : files_read_by(input))
-      if (writes_over(output, file)) return file;
-  return "";
-}
 
 Existing check_replaceable(const std::string& name, const std::string& shown, bool overwrite,
                            const std::string& cannot) {

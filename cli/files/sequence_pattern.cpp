@@ -49,13 +49,8 @@ std::string SequencePattern::name_of(int64_t number) const {
   return prefix + digits + suffix;
 }
 
-std::optional<int64_t> SequencePattern::number_of(const std::string& path) const {
-  if (!same_folder(folder_part(prefix), folder_part(path))) return std::nullopt;
-  return number_in_name(base_part(path));
-}
-
-std::optional<int64_t> SequencePattern::number_in_name(const std::string& name) const {
-  const std::string head = base_part(prefix);
+std::optional<int64_t> SequencePattern::number_in_file_name(const std::string& name) const {
+  const std::string head = file_name_head();
   if (name.size() <= head.size() + suffix.size() || name.compare(0, head.size(), head) != 0 ||
       name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
     return std::nullopt;
@@ -68,13 +63,15 @@ std::optional<int64_t> SequencePattern::number_in_name(const std::string& name) 
   return number;
 }
 
+std::string SequencePattern::file_name_head() const { return base_part(prefix); }
+
 std::vector<int64_t> SequencePattern::existing_numbers() const {
   std::vector<int64_t> numbers;
   const std::string folder = folder_part(prefix);
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()), closedir);
   if (!dir) return numbers;
   while (const dirent* e = readdir(dir.get()))
-    if (const std::optional<int64_t> n = number_in_name(e->d_name)) numbers.push_back(*n);
+    if (const std::optional<int64_t> n = number_in_file_name(e->d_name)) numbers.push_back(*n);
   std::sort(numbers.begin(), numbers.end());
   return numbers;
 }

@@ -21,18 +21,14 @@ struct SequencePattern {
   // Picture `number`'s file name.
   std::string name_of(int64_t number) const;
 
-  // The number `path` holds as a picture of this sequence: the same folder
-  // (by identity, so "a/../a/" and links to it count) and a file name that
-  // the pattern writes for that number. Nothing otherwise.
-  std::optional<int64_t> number_of(const std::string& path) const;
-
   // Numbers of the pictures that exist now, in order, found by listing the
   // folder (a gap in the numbering does not end the list).
   std::vector<int64_t> existing_numbers() const;
 
- private:
-  // The number a file name of the pattern's folder holds.
-  std::optional<int64_t> number_in_name(const std::string& name) const;
+  // The number a file name (no folder) of the pattern's folder holds.
+  std::optional<int64_t> number_in_file_name(const std::string& name) const;
+  // The file name's part before the number ("out" of "dir/out%04d.png").
+  std::string file_name_head() const;
 };
 
 inline bool is_sequence_pattern(const std::string& name) { return SequencePattern::parse(name).has_value(); }

@@ -13,6 +13,7 @@
 
 void reserve_standard_descriptors() {
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     const int null = open("/dev/null", O_RDONLY);

@@ -10,7 +10,8 @@
 // and printf would write into it; read-only, writes to them still fail and
 // are reported. SIGPIPE is ignored: a reader that went away makes a write
 // fail with EPIPE, which is reported, instead of killing velbrin before it
-// can remove its temporary files.
+// can remove its temporary files. SIGXFSZ likewise: a file past the
+// size limit (ulimit -f) makes the write fail with EFBIG instead.
 void reserve_standard_descriptors();
 
 // Writes `text` to standard output; throws CliError with the reason when

@@ -16,6 +16,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/files/leftovers.h"
+#include "cli/files/file_identity.h"
 #include "cli/files/overwrite_guard.h"
 #include "cli/files/path_parts.h"
 #include "cli/files/sequence_pattern.h"
@@ -100,24 +101,6 @@ extern "C" void remove_temp_files_and_die(int sig) {
 }
 
 std::string errno_text(int err) { return std::strerror(err); }
-
-constexpr int kMaxLinks = 40;  // as the kernel's own limit on a chain of links
-
-// Where writing `path` ends up: the file a chain of symbolic links points
-// to (which need not exist yet), or `path` itself.
-std::string follow_links(const std::string& path) {
-  std::string at = path;
-  for (int hop = 0; hop < kMaxLinks; ++hop) {
-    struct stat st {};
-    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
-    char buf[PATH_MAX];
-    const ssize_t n = readlink(at.c_str(), buf, sizeof buf - 1);
-    if (n <= 0) return at;
-    const std::string link(buf, size_t(n));
-    at = link[0] == '/' ? link : folder_part(at) + link;
-  }
-  throw CliError("cannot write '" + path + "': " + errno_text(ELOOP));
-}
 
 // The longest name the folder takes (255 on the usual file systems).
 size_t name_limit(const std::string& folder) {
@@ -312,6 +295,11 @@ void TempOutput::place(const std::string& from, const std::string& to, const std
     return CliError("cannot write '" + shown + "': " + errno_text(err));
   };
   if (overwrite_) {
+    // A replaced file keeps its owner and group where this user may give
+    // them (root may; others keep their own, as a new file would have).
+    struct stat st {};
+    if (lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode) && lchown(from.c_str(), st.st_uid, st.st_gid) == 0)
+      chmod(from.c_str(), st.st_mode & 0777);  // chown may clear the mode's bits
     if (rename(from.c_str(), to.c_str()) != 0) throw fail(errno);
     return;
   }

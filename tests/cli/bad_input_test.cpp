@@ -73,7 +73,8 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
       {"several inputs, last not a folder", {d + "/clip.mkv", d + "/clip.mkv", d + "/o.mkv"}, 2,
        "velbrin: several inputs need a folder as the last name"},
       {"format for a file", {"-f", "nut", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: --format is for OUTPUT -"},
-      {"output is the input", {"-y", d + "/clip.mkv", d + "/./clip.mkv"}, 2, "velbrin: '" + d + "/./clip.mkv' is the input itself"},
+      {"output is the input", {"-y", d + "/clip.mkv", d + "/./clip.mkv"}, 2,
+       "velbrin: OUTPUT '" + d + "/./clip.mkv' would write over the input '" + d + "/clip.mkv'; name another file"},
       {"device as output", {"-y", d + "/clip.mkv", "/dev/null"}, 2, "cannot tell"},
       {"device with an extension", {"-y", d + "/clip.mkv", d + "/pipe.mkv"}, 1,
        "velbrin: cannot write '" + d + "/pipe.mkv': it is not a regular file"},
@@ -96,10 +97,6 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
        "velbrin: --lossless: velbrin knows no lossless setting of mpeg4; use --codec ffv1"},
       {"crf the encoder would clamp", {"--crf", "60", d + "/clip.mkv", d + "/o.mkv"}, 2,
        "velbrin: --crf: libx264 takes 0 to 51, got 60"},
-      {"progress file is the input", {"-y", "--progress", d + "/clip.mkv", d + "/clip.mkv", d + "/o.mkv"}, 2,
-       "velbrin: --progress: '" + d + "/clip.mkv' is an input"},
-      {"progress file is the output", {"-y", "--progress", d + "/o.mkv", d + "/clip.mkv", d + "/o.mkv"}, 2,
-       "velbrin: --progress: '" + d + "/o.mkv' is also an output"},
       {"encoder refuses the size", {"--codec", "mpeg4", "-y", d + "/wide.png", d + "/o.mkv"}, 1,
        "velbrin: cannot encode '" + d + "/o.mkv' as MPEG4 yuv420p at 16000x8: the encoder mpeg4 refused it"},
   };
@@ -155,37 +152,76 @@ TEST_F(BadInput, SequenceMeetingAnExistingPicture) {
   EXPECT_EQ(out.entries(), (std::vector<std::string>{"p1.png", "p2.png", "p3.png"}));
 }
 
-// Corners where an input could be lost: every way of naming an input as
-// something velbrin writes is refused before anything is opened, -y or not.
-TEST_F(BadInput, InputsAreNeverWrittenOver) {
+// The write plan: every way of naming something velbrin reads as something
+// it writes, or two writes as one file, is refused before anything is
+// written, -y or not, with both names. A single run ends with exit 2; in a
+// folder run the input whose output meets is not written, the others are.
+TEST_F(BadInput, WritesThatMeetAreRefused) {
   ScratchDir dir;
-  mkdir((dir / "seq").c_str(), 0755);
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "3", dir / "seq/%04d.png"});
-  const std::string clip = dir / "in.mkv";
+  const std::string d = dir.path(), clip = dir / "in.mkv", seq = dir / "seq";
+  for (const char* sub : {"seq", "src", "out", "other", "out3"}) mkdir((dir / sub).c_str(), 0755);
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "3", seq + "/%04d.png"});
   std::ofstream(clip, std::ios::binary) << read_file(*dir_ / "clip.mkv");
+  for (const char* picture : {"src/a.png", "out/a.png", "other/b.png", "out/1.png"})
+    std::ofstream(dir / picture, std::ios::binary) << read_file(seq + "/0001.png");
   ASSERT_EQ(symlink(clip.c_str(), (dir / "link.mkv").c_str()), 0);
-  const std::string seq = dir / "seq";
+  ASSERT_EQ(symlink("../other/b.png", (dir / "out3/a.png").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "out/1.png").c_str(), (dir / "x.png").c_str()), 0);
   const struct {
     const char* name;
     std::vector<std::string> args;
+    int exit_code;
     std::string message;
+    std::string stdin_from = "";  // a file for standard input
   } cases[] = {
-      {"progress FILE forgotten", {"-y", "--progress", clip, clip, dir / "o.mkv"}, "--progress: '" + clip + "' is an input"},
-      {"progress through a link", {"-y", "--progress", dir / "link.mkv", clip, dir / "o.mkv"},
-       "--progress: '" + dir / "link.mkv" + "' is the input '" + clip + "'"},
-      {"sequence over its own pictures", {"-y", seq + "/%04d.png", seq + "/00%02d.png"},
-       "'" + seq + "/00%02d.png' would write over the input's picture '" + seq + "/0001.png'"},
-      {"sequence through another path", {"-y", seq + "/%04d.png", seq + "/../seq/%04d.png"}, "would write over"},
-      {"a file into a picture of the sequence", {"-y", seq + "/%04d.png", seq + "/0002.png"},
+      {"progress FILE forgotten", {"-y", "--progress", clip, clip, dir / "o.mkv"}, 2,
+       "--progress '" + clip + "' would write over the input '" + clip + "'"},
+      {"progress through a link", {"-y", "--progress", dir / "link.mkv", clip, dir / "o.mkv"}, 2,
+       "--progress '" + dir / "link.mkv" + "' would write over the input '" + clip + "'"},
+      {"progress is the output", {"-y", "--progress", dir / "o.mkv", clip, dir / "./o.mkv"}, 2,
+       "--progress '" + dir / "o.mkv" + "' and OUTPUT '" + dir / "./o.mkv" + "' are one file"},
+      {"progress into the stream of OUTPUT -", {"--progress", "/dev/stdout", clip, "-"}, 2,
+       "--progress '/dev/stdout' and OUTPUT - (standard output) are one file"},
+      {"compare and output named two ways", {"-y", "--compare", d + "/./o.png", "--frames", "0", clip, dir / "o.png"}, 2,
+       "--compare '" + d + "/./o.png' and OUTPUT '" + dir / "o.png" + "' are one file"},
+      {"sequence over its own pictures", {"-y", seq + "/%04d.png", seq + "/00%02d.png"}, 2,
+       "OUTPUT '" + seq + "/00%02d.png' would write over the input's picture '" + seq + "/0001.png'"},
+      {"sequence through another path", {"-y", seq + "/%04d.png", seq + "/../seq/%04d.png"}, 2, "would write over"},
+      {"a file into a picture of the sequence", {"-y", seq + "/%04d.png", seq + "/0002.png"}, 2,
        "would write over the input's picture '" + seq + "/0002.png'"},
+      {"a sequence over the file behind a linked input", {"-y", dir / "x.png", dir / "out/%d.png"}, 2,
+       "OUTPUT '" + dir / "out/%d.png" + "' would write over the input '" + dir / "x.png" + "'"},
+      {"standard input is the output", {"-y", "-", clip}, 2,
+       "OUTPUT '" + clip + "' would write over standard input (INPUT -)", clip},
+      {"a folder output over a later input", {"-y", dir / "src/a.png", dir / "out/a.png", dir / "out/"}, 1,
+       "'" + dir / "src/a.png" + "': its output '" + dir / "out/a.png" + "' would write over the input '" +
+           dir / "out/a.png" + "'; not written"},
+      {"a folder output through a link onto an input", {"-y", dir / "src/a.png", dir / "other/b.png", dir / "out3/"}, 1,
+       "'" + dir / "src/a.png" + "': its output '" + dir / "out3/a.png" + "' would write over the input '" +
+           dir / "other/b.png" + "'; not written"},
+      {"a sequence and a picture of one name in a folder", {"-y", seq + "/%d.png", dir / "out/1.png", dir / "other/"}, 1,
+       "'" + dir / "out/1.png" + "': its output '" + dir / "other/1.png" + "' is also the output of '" + seq +
+           "/%d.png'; not written"},
   };
-  const std::string before = read_file(clip) + read_file(seq + "/0001.png") + read_file(seq + "/0002.png");
+  const std::vector<std::string> kept = {clip, seq + "/0001.png", seq + "/0002.png", dir / "out/a.png",
+                                         dir / "other/b.png", dir / "out/1.png"};
+  auto contents = [&] {
+    std::string all;
+    for (const std::string& f : kept) all += read_file(f);
+    return all;
+  };
+  const std::string before = contents();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const RunResult r = run_velbrin(c.args);
-    EXPECT_EQ(r.exit_code, 2);
+    std::vector<std::string> argv = {VELBRIN_EXECUTABLE};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    if (!c.stdin_from.empty()) argv = {"sh", "-c", "exec \"$0\" \"$@\" < " + c.stdin_from, VELBRIN_EXECUTABLE, "-y", "-", clip};
+    const RunResult r = run_program(argv);
+    EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-    EXPECT_EQ(read_file(clip) + read_file(seq + "/0001.png") + read_file(seq + "/0002.png"), before);
+    EXPECT_EQ(contents(), before);
+    EXPECT_FALSE(file_exists(dir / "o.mkv"));
+    EXPECT_FALSE(file_exists(dir / "o.png"));
   }
 }
 
@@ -246,6 +282,30 @@ TEST_F(BadInput, YesNeverReplacesAFileTheUserCannotWrite) {
   EXPECT_EQ(r.err, "velbrin: cannot replace '" + locked + "': Permission denied\n");
   EXPECT_EQ(read_file(locked), "keep\n");
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.mkv", "locked.mkv"}));
+}
+
+// Replacing as root keeps the replaced file's owner and group; a file size
+// limit (ulimit -f) ends the run with one line and no leftover.
+TEST_F(BadInput, OwnerKeptAndSizeLimitReported) {
+  ScratchDir dir;
+  const std::string input = dir / "in.mkv", replaced = dir / "owned.mkv";
+  make_noisy_clip(input, 320, 240, 20, false);
+  if (geteuid() == 0) {
+    std::ofstream(replaced) << "old\n";
+    ASSERT_EQ(chown(replaced.c_str(), 65534, 65534), 0);
+    const RunResult r = run_velbrin({"-qy", input, replaced});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(stat(replaced.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    unlink(replaced.c_str());
+  }
+  const RunResult limited =
+      run_program({"sh", "-c", "ulimit -f 20; exec \"$0\" \"$@\"", VELBRIN_EXECUTABLE, "--lossless", input, dir / "big.mkv"});
+  EXPECT_EQ(limited.exit_code, 1);
+  EXPECT_EQ(limited.err, "velbrin: cannot write '" + dir / "big.mkv" + "': File too large\n");
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.mkv"}));
 }
 
 // Ctrl-C in the middle of a run: the process ends by the signal, the

@@ -1,13 +1,14 @@
 // Image sequence names: which names are patterns, which files belong to
-// one, and which outputs would write over an input's files.
+// one, and which outputs the write plan finds writing over an input's files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 
-#include "cli/files/overwrite_guard.h"
+#include "cli/cli_error.h"
 #include "cli/files/sequence_pattern.h"
+#include "cli/files/write_plan.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace velbrin_cli_test {
@@ -47,8 +48,8 @@ TEST(SequencePattern, FindsItsPicturesAndTheInputsItWouldReplace) {
   ASSERT_TRUE(p);
   // "01.png" and "00003.png" are not what "%04d" writes; the gap stays a gap.
   EXPECT_EQ(p->existing_numbers(), (std::vector<int64_t>{1, 2, 4}));
-  EXPECT_EQ(p->number_of(dir / "sub/../0002.png"), 2);
-  EXPECT_EQ(p->number_of(dir / "sub/0002.png"), std::nullopt);
+  EXPECT_EQ(p->number_in_file_name("0002.png"), 2);
+  EXPECT_EQ(p->number_in_file_name("2.png"), std::nullopt);
 
   const struct {
     std::string output;
@@ -65,7 +66,18 @@ TEST(SequencePattern, FindsItsPicturesAndTheInputsItWouldReplace) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.output + " from " + c.input);
-    EXPECT_EQ(input_written_over(c.output, {c.input}), c.written_over);
+    WritePlan plan;
+    plan.jobs = {PlannedJob{c.input, c.output, ""}};
+    std::string refusal;
+    try {
+      check_write_plan(plan);
+    } catch (const CliError& e) {
+      refusal = e.what();
+    }
+    EXPECT_EQ(refusal.empty(), c.written_over.empty()) << refusal;
+    if (!c.written_over.empty()) {
+      EXPECT_NE(refusal.find("'" + c.written_over + "'"), std::string::npos) << refusal;
+    }
   }
 }
 

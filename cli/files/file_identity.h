@@ -1,0 +1,41 @@
+// What a name stands for on disk, for telling whether two names meet: the
+// file behind it (through every link) and the entry it is written under (a
+// folder, by its device and inode, and a name in it). Two spellings of one
+// file, a link and its target, or a hard link and the original all give
+// the same identity.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+struct EntryId {
+  FileId folder;
+  std::string name;
+  bool operator==(const EntryId&) const = default;
+};
+
+// The file a name or a descriptor leads to: a regular file, a pipe or a
+// socket. None for what does not exist, for folders, and for devices
+// (/dev/null or a terminal take any number of writers without harm).
+std::optional<FileId> file_behind(const std::string& path);
+std::optional<FileId> file_behind_descriptor(int fd);
+
+// The folder that holds `path` (its folder part, through links).
+std::optional<FileId> folder_of(const std::string& path);
+
+// The entry `path` is written under: its folder and its last name. None
+// when the folder does not exist.
+std::optional<EntryId> entry_of(const std::string& path);
+
+// Where writing `path` ends up: the file a chain of symbolic links points
+// to (which need not exist yet), or `path` itself. Throws CliError for a
+// loop of links.
+std::string follow_links(const std::string& path);
