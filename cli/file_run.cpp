@@ -21,6 +21,7 @@
 #include "cli/cli_error.h"
 #include "cli/compare/compare_picture.h"
 #include "cli/files/folder_outputs.h"
+#include "cli/files/sequence_pattern.h"
 #include "cli/files/write_plan.h"
 #include "cli/files/temp_output.h"
 #include "cli/input/media_input.h"
@@ -93,9 +94,10 @@ PipelineSettings pipeline_settings(const Options& o, const FramePlan& plan) {
   return ps;
 }
 
-// Frames the run is expected to write, or -1 when unknown.
-int64_t expected_frames(const MediaInput& input, const MediaInput::FrameCount& promised, const FrameRange& range) {
-  int64_t expected = promised.estimate(input.frame_rate());
+// Frames the run is expected to write, or -1 when unknown (the progress
+// line's total).
+int64_t expected_frames(const MediaInput& input, const FrameRange& range) {
+  int64_t expected = input.frames_announced();
   if (expected < 0) return -1;
   if (range.last < expected - 1) expected = range.last + 1;
   return expected > range.first ? expected - range.first : 0;
@@ -174,6 +176,9 @@ void print_stage_times(const PipelineResult& result) {
 // damaged (the output then holds what could be read).
 bool run_file(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
               ProgressReport* report, bool last, const std::string& label) {
+  // Listening from the first byte read: errors of the demuxer and decoders
+  // are what makes an input damaged.
+  InputDamage damage(o.input == "-" ? std::string("standard input") : "'" + o.input + "'");
   MediaInput input(o.input);
 
   OutputSide out;
@@ -202,15 +207,16 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
   }
 
   const PipelineSettings ps = pipeline_settings(o, plan);
-  // What the input promises, read once (a sequence lists its folder): the
-  // progress line's total, and afterwards what the run could not read.
-  const MediaInput::FrameCount promised = input.expected_frames();
-  ProgressLine progress(!o.output.empty() && !o.quiet && isatty(STDERR_FILENO), expected_frames(input, promised, ps.range),
+  ProgressLine progress(!o.output.empty() && !o.quiet && isatty(STDERR_FILENO), expected_frames(input, ps.range),
                         label);
   if (report != nullptr) progress.report_to(report, last);
   PipelineResult result = run_pipeline(input, out.writer ? &*out.writer : nullptr, out.choice ? &*out.choice : nullptr,
-                                       module, ps, progress);
+                                       module, ps, damage, progress);
   check_frames_reached(o, input, result);
+  // A sequence whose numbering has a gap ends there, without a read error.
+  if (const MediaInput::SequenceGap gap = input.sequence_gap();
+      !gap.missing.empty() && result.frames_decoded <= gap.pictures_before && ps.range.last >= gap.pictures_before)
+    damage.missing_picture(gap.missing);
 
   if (out.writer) {
     // The frames the encoder held back, each shown as it is written.
@@ -224,12 +230,12 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
   // The output is in place: only now does the progress end.
   progress.finish(result.frames_written, out.writer ? out.writer->written_time_us() : 0);
 
-  const std::string damage = out.writer ? input_damage(input, promised, ps.range, result) : "";
-  if (!damage.empty()) std::fprintf(stderr, "velbrin: warning: %s\n", damage.c_str());
+  const std::string warning = out.writer ? damage.warning(result.frames_written, is_sequence_pattern(o.input)) : "";
+  if (!warning.empty()) std::fprintf(stderr, "velbrin: warning: %s\n", warning.c_str());
   if (o.verbose) print_stage_times(result);
   if (!o.quiet && out.choice) print_written(o, *out.choice, result, progress.frames_per_second());
   if (!o.quiet && !o.compare_path.empty()) std::fprintf(stderr, "velbrin: wrote %s\n", o.compare_path.c_str());
-  return !damage.empty();
+  return !warning.empty();
 }
 
 // One line for a failed input, naming it unless the message already does.

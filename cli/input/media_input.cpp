@@ -13,7 +13,6 @@
 #include "cli/files/sequence_pattern.h"
 
 extern "C" {
-#include <libavutil/parseutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -86,46 +85,24 @@ bool MediaInput::is_lossless() const {
   return f != nullptr && (f->flags & AV_PIX_FMT_FLAG_RGB);
 }
 
-int64_t MediaInput::FrameCount::estimate(AVRational rate) const {
-  if (frames >= 0) return frames;
-  if (end_us < 0 || rate.num <= 0 || rate.den <= 0) return -1;
-  return av_rescale_q(end_us, AV_TIME_BASE_Q, av_inv_q(rate));
+int64_t MediaInput::frames_announced() const {
+  if (const std::optional<SequencePattern> pattern = SequencePattern::parse(path_))
+    return int64_t(pattern->existing_numbers().size());
+  const AVStream* st = video();
+  if (st->nb_frames > 0) return st->nb_frames;
+  const AVRational rate = frame_rate();
+  if (st->duration > 0) return av_rescale_q(st->duration, st->time_base, av_inv_q(rate));
+  if (format_->duration > 0) return av_rescale_q(format_->duration, AV_TIME_BASE_Q, av_inv_q(rate));
+  return -1;
 }
 
-MediaInput::FrameCount MediaInput::expected_frames() const {
-  FrameCount count;
-  if (const std::optional<SequencePattern> pattern = SequencePattern::parse(path_)) {
-    const std::vector<int64_t> numbers = pattern->existing_numbers();
-    count.frames = int64_t(numbers.size());
-    for (size_t k = 1; k < numbers.size() && count.first_missing.empty(); ++k)
-      if (numbers[k] != numbers[k - 1] + 1) count.first_missing = pattern->name_of(numbers[k - 1] + 1);
-    return count;
-  }
-  const AVStream* st = video();
-  if (st->nb_frames > 0) {
-    count.frames = st->nb_frames;
-    return count;
-  }
-  const AVRational rate = frame_rate();
-  count.slack_us = av_rescale_q(1, av_inv_q(rate), AV_TIME_BASE_Q);
-  if (st->duration > 0) {
-    count.end_us = av_rescale_q(st->duration, st->time_base, AV_TIME_BASE_Q);
-    return count;
-  }
-  // Matroska keeps each stream's duration in a tag ("00:00:03.600000000").
-  if (const AVDictionaryEntry* tag = av_dict_get(st->metadata, "DURATION", nullptr, 0)) {
-    int64_t us = 0;
-    if (av_parse_time(&us, tag->value, 1) == 0 && us > 0) {
-      count.end_us = us;
-      return count;
-    }
-  }
-  if (format_->duration > 0) {
-    count.end_us = format_->duration;
-    count.whole_file = true;
-    count.slack_us = AV_TIME_BASE;
-  }
-  return count;
+MediaInput::SequenceGap MediaInput::sequence_gap() const {
+  const std::optional<SequencePattern> pattern = SequencePattern::parse(path_);
+  if (!pattern) return {};
+  const std::vector<int64_t> numbers = pattern->existing_numbers();
+  for (size_t k = 1; k < numbers.size(); ++k)
+    if (numbers[k] != numbers[k - 1] + 1) return {pattern->name_of(numbers[k - 1] + 1), int64_t(k)};
+  return {};
 }
 
 AVRational MediaInput::frame_rate() const {

@@ -29,26 +29,21 @@ class MediaInput {
   // H.264, uncompressed, ...), so that writing it lossy would lose detail.
   bool is_lossless() const;
 
-  // How much the input promises, to tell afterwards whether all of it could
-  // be read. A container that counts its video frames gives `frames`; one
-  // that gives only a duration gives where the video ends (microseconds
-  // after its start), or, when it knows only the whole file's duration,
-  // where the file ends (`whole_file`: the last packet of any stream must
-  // reach it, since the audio may run longer than the video), and how far
-  // short of that the reading may stop without anything missing. An image
-  // sequence counts the pictures that exist, and `first_missing` names the
-  // first one missing between them, where FFmpeg stops reading it.
-  struct FrameCount {
-    int64_t frames = -1;
-    int64_t end_us = -1;
-    bool whole_file = false;
-    int64_t slack_us = 0;
-    std::string first_missing;
-    // The number of frames, counted or estimated from the duration; -1
-    // when unknown.
-    int64_t estimate(AVRational rate) const;
+  // The frames the input announces (a sequence's pictures, a container's
+  // count, or its duration at its frame rate), for the progress line's
+  // total only: such figures are no evidence of what a decode outputs.
+  // -1 when it does not say.
+  int64_t frames_announced() const;
+
+  // An image sequence's first missing picture between existing ones, where
+  // FFmpeg stops reading it, and how many pictures come before it; an
+  // empty name when there is none.
+  struct SequenceGap {
+    std::string missing;
+    int64_t pictures_before = 0;
   };
-  FrameCount expected_frames() const;
+  SequenceGap sequence_gap() const;
+
   // The video's frame rate as FFmpeg guesses it (25 when it cannot).
   AVRational frame_rate() const;
 

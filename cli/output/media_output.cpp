@@ -276,6 +276,11 @@ void MediaOutput::write_video(AVFrame* frame) {
   if (last_pts_ != INT64_MIN && pts <= last_pts_) pts = last_pts_ + 1;
   last_pts_ = pts;
   frame->pts = pts;
+  // Encoders that hold frames back give their packets no duration: each
+  // packet takes its frame's, so the last frame lasts as long as in the
+  // input (where the output ends, and where a joined segment starts).
+  if (frame->pkt_duration > 0)
+    durations_[pts] = av_rescale_q(frame->pkt_duration, input_time_base_, encoder_->time_base);
   frame->pict_type = AV_PICTURE_TYPE_NONE;
   // A sequence's picture is checked against what exists before it is made.
   if (file_ != nullptr) file_->add_picture(frames_ + 1);
@@ -307,7 +312,13 @@ bool MediaOutput::receive_packet() {
   if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return false;
   if (err < 0) throw CliError("cannot encode " + shown_ + ": " + av_error_text(err));
   ++frames_muxed_;
-  if (packet_->pts != AV_NOPTS_VALUE) muxed_time_ = std::max(muxed_time_, packet_->pts);
+  if (packet_->pts != AV_NOPTS_VALUE) {
+    muxed_time_ = std::max(muxed_time_, packet_->pts);
+    if (const auto it = durations_.find(packet_->pts); it != durations_.end()) {
+      if (packet_->duration <= 0) packet_->duration = it->second;
+      durations_.erase(it);
+    }
+  }
   mux(packet_.get(), encoder_->time_base, video_out_);
   return true;
 }

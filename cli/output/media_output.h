@@ -101,6 +101,7 @@ class MediaOutput {
   std::map<int, AudioRoute> audio_;
   std::vector<std::string> notes_;
   int64_t last_pts_ = INT64_MIN;
+  std::map<int64_t, int64_t> durations_;  // frames in the encoder: pts -> duration, encoder time base
   int64_t frames_ = 0;         // frames given to the encoder
   int64_t frames_muxed_ = 0;
   bool draining_ = false;   // video packets written

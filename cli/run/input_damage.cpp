@@ -1,54 +1,118 @@
-// Comparing what was read with what the container or the sequence promised.
+// Collecting what the demuxer and decoders report about the input.
 #include "cli/run/input_damage.h"
 
-#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
+#include <utility>
 
-#include "cli/input/media_input.h"
-#include "cli/run/pipeline.h"
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
+}
+
+#include "cli/media/av_helpers.h"
 
 namespace {
 
-std::string count_of(int64_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+std::mutex g_listener_mutex;
+InputDamage* g_listener = nullptr;
+
+// Whether a log message comes from the input's side: a demuxer, a decoder,
+// or a codec context without a codec (a demuxer's own parser context).
+bool from_input(void* avcl) {
+  if (avcl == nullptr) return false;
+  const AVClass* c = *static_cast<const AVClass**>(avcl);
+  if (c == nullptr) return false;
+  const AVClassCategory category = c->get_category != nullptr ? c->get_category(avcl) : c->category;
+  if (category == AV_CLASS_CATEGORY_DEMUXER || category == AV_CLASS_CATEGORY_DECODER) return true;
+  return c == avcodec_get_class() && static_cast<const AVCodecContext*>(avcl)->codec == nullptr;
 }
 
-std::string seconds_text(int64_t us) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", double(us) / 1e6);
-  return text;
+extern "C" void log_and_listen(void* avcl, int level, const char* format, va_list args) {
+  if (level <= AV_LOG_ERROR && from_input(avcl)) {
+    char text[512];
+    va_list copy;
+    va_copy(copy, args);
+    std::vsnprintf(text, sizeof text, format, copy);
+    va_end(copy);
+    std::string message = text;
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+    std::lock_guard<std::mutex> lock(g_listener_mutex);
+    if (g_listener != nullptr) g_listener->logged(message);
+  }
+  av_log_default_callback(avcl, level, format, args);
+}
+
+std::string plural(int64_t n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
+
+std::string position_text(int64_t frames, double seconds) {
+  char text[64];
+  std::snprintf(text, sizeof text, "at %.1f s (after frame %lld)", seconds, static_cast<long long>(frames - 1));
+  return frames > 0 ? text : "before the first frame";
 }
 
 }  // namespace
 
-std::string input_damage(const MediaInput& input, const MediaInput::FrameCount& expected, const FrameRange& range,
-                         const PipelineResult& result) {
-  // Reading stopped at the end of the asked range: nothing after it counts.
-  const bool range_reached = range.last != INT64_MAX && result.frames_decoded > range.last;
-  // A container that counts its frames is compared by count; one that gives
-  // a duration, by time, which holds for a variable frame rate too.
-  const int64_t promised = expected.frames < 0 ? -1 : std::min(expected.frames, range.last == INT64_MAX ? expected.frames : range.last + 1);
-  const bool short_count = !range_reached && promised > result.frames_decoded;
-  const int64_t reached = expected.whole_file ? result.read_end_us : result.decoded_end_us;
-  const bool short_time =
-      !range_reached && expected.frames < 0 && expected.end_us > 0 && reached < expected.end_us - expected.slack_us;
-  if (!short_count && !short_time && result.damaged_packets == 0) return "";
+InputDamage::InputDamage(std::string shown) : shown_(std::move(shown)) {
+  std::lock_guard<std::mutex> lock(g_listener_mutex);
+  g_listener = this;
+  av_log_set_callback(log_and_listen);
+}
 
-  const bool sequence = input.format()->iformat == av_find_input_format("image2");
-  const char* unit = sequence ? "picture" : "frame";
-  const std::string name = input.path() == "-" ? "standard input" : "'" + input.path() + "'";
-  std::string line = name + (sequence && short_count ? " is incomplete: " : " is damaged: ");
-  // A missing picture is the one read error of a sequence: name it alone.
-  if (short_count && !expected.first_missing.empty())
-    line += "'" + expected.first_missing + "' is missing; ";
-  else if (result.damaged_packets > 0)
-    line += count_of(result.damaged_packets, "unreadable packet") + " skipped; ";
-  if (short_time)
-    line += std::string(expected.whole_file ? "it stops at " : "its video stops at ") + seconds_text(reached) + " of " +
-            seconds_text(expected.end_us) + "; ";
-  if (promised >= 0)
-    line += std::to_string(result.frames_written) + " of " + count_of(promised - std::min(range.first, promised), unit) + " written";
-  else
-    line += count_of(result.frames_written, unit) + " written";
-  return line + ", all that could be read (exit status 3)";
+InputDamage::~InputDamage() {
+  std::lock_guard<std::mutex> lock(g_listener_mutex);
+  if (g_listener == this) g_listener = nullptr;
+}
+
+void InputDamage::reading_at(int64_t frames, double seconds) {
+  frames_ = frames;
+  seconds_ = seconds;
+}
+
+void InputDamage::record(const std::string& what, const std::string& where) {
+  if (!listening_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (faults_++ == 0) first_ = what + " " + where;
+}
+
+void InputDamage::logged(const std::string& message) {
+  record("FFmpeg reported \"" + message + "\"", position_text(frames_, seconds_));
+}
+
+void InputDamage::read_error(int err) {
+  record("reading stopped with \"" + av_error_text(err) + "\"", position_text(frames_, seconds_));
+}
+
+void InputDamage::decode_error(int err) {
+  record("the decoder failed with \"" + av_error_text(err) + "\"", position_text(frames_, seconds_));
+}
+
+void InputDamage::corrupt_frame(int64_t number, double seconds) {
+  char where[64];
+  std::snprintf(where, sizeof where, "at %.1f s", seconds);
+  record("the decoder flagged frame " + std::to_string(number) + " as corrupt", where);
+}
+
+void InputDamage::missing_picture(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (missing_.empty()) missing_ = name;
+}
+
+bool InputDamage::damaged() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return faults_ > 0 || !missing_.empty();
+}
+
+std::string InputDamage::warning(int64_t frames_written, bool pictures) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (faults_ == 0 && missing_.empty()) return "";
+  std::string line = shown_;
+  if (!missing_.empty()) {
+    line += " is incomplete: '" + missing_ + "' is missing";
+  } else {
+    line += " is damaged: " + first_;
+    if (faults_ > 1) line += ", and " + plural(faults_ - 1, "more fault");
+  }
+  return line + "; " + plural(frames_written, pictures ? "picture" : "frame") +
+         " written, all that could be read (exit status 3)";
 }

@@ -1,19 +1,65 @@
-// What a run could not read of its input. A damaged input (a file cut
-// short, unreadable packets, a picture missing from a sequence) still gives
-// an output of everything that could be read, but the run says what was lost
-// and ends with its own exit status, so that a script that removes the
-// originals after a clean run leaves these alone.
+// What reading the input reported, the one evidence of damage: a read
+// error other than the end of the file, a decoding error, a frame the
+// decoder flags as corrupt, an error FFmpeg logs for the input's demuxer
+// or decoders, or a picture missing from a sequence. Durations in headers,
+// index entry counts and frame counts guessed from them are never evidence:
+// drop frames, start offsets, edit lists and audio that runs a little past
+// the video are how clean files look.
+//
+// A damaged input still gives an output of everything that could be read,
+// but the run says what was reported and where, and ends with its own exit
+// status, so that a script that removes the originals after a clean run
+// leaves these alone.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <mutex>
 #include <string>
 
-#include "cli/input/media_input.h"
-#include "cli/run/frame_range.h"
+class InputDamage {
+ public:
+  // Listens to FFmpeg's log for errors of demuxers and decoders while it
+  // lives (one at a time: a run reads one input). `shown` names the input
+  // in the warning.
+  explicit InputDamage(std::string shown);
+  ~InputDamage();
+  InputDamage(const InputDamage&) = delete;
+  InputDamage& operator=(const InputDamage&) = delete;
 
-struct PipelineResult;
+  // Where the reading stands, for saying where a fault was reported: the
+  // frames decoded so far and the time of the last packet read.
+  void reading_at(int64_t frames, double seconds);
 
-// One line for the user ("'x.mkv' is damaged: ..."), or "" when nothing
-// was lost. `expected` is what the input promised (read once, before the
-// run), `range` the part of it that was asked for.
-std::string input_damage(const MediaInput& input, const MediaInput::FrameCount& expected, const FrameRange& range,
-                         const PipelineResult& result);
+  // A read error (not the end of the file), and a decoder's error.
+  void read_error(int err);
+  void decode_error(int err);
+  // A frame the decoder flags as corrupt; frame `number` at `seconds`.
+  void corrupt_frame(int64_t number, double seconds);
+  // A picture of a sequence that does not exist, where reading stops.
+  void missing_picture(const std::string& name);
+
+  // While false (reading the input ahead to plan a range, which the run
+  // reads again), faults are not counted.
+  void listen(bool on) { listening_ = on; }
+
+  bool damaged() const;
+  // The warning ("'x.mkv' is damaged: ..."), or "" when nothing was
+  // reported; `pictures`: the input is a sequence of pictures.
+  std::string warning(int64_t frames_written, bool pictures) const;
+
+  // FFmpeg's log callback calls this for each message of its errors.
+  void logged(const std::string& message);
+
+ private:
+  void record(const std::string& what, const std::string& where);
+
+  const std::string shown_;
+  std::atomic<bool> listening_{true};
+  std::atomic<int64_t> frames_{0};
+  std::atomic<double> seconds_{0};
+  mutable std::mutex mutex_;
+  int64_t faults_ = 0;
+  std::string first_;          // the first fault, with where it was reported
+  std::string missing_;        // the missing picture of a sequence
+};

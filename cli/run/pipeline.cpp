@@ -23,6 +23,8 @@
 #include "cli/output/output_choice.h"
 #include "cli/run/decoder_drain.h"
 #include "cli/run/frame_hand_over.h"
+#include "cli/run/input_damage.h"
+#include "cli/run/range_cut.h"
 #include "cli/run/progress_line.h"
 
 extern "C" {
@@ -43,13 +45,40 @@ void guarded(FrameHandOver& shared, Body body) {
   }
 }
 
-// The reader: demuxes, decodes, picks the chosen frames and the audio that
-// goes with them, and shifts timestamps so a chosen range starts at zero.
+// Whether the input is a file that can be read again from another place
+// (not a pipe, a FIFO or an image sequence).
+bool can_seek(const AVFormatContext* f) {
+  return f->pb != nullptr && !(f->iformat->flags & AVFMT_NOFILE) && (f->pb->seekable & AVIO_SEEKABLE_NORMAL);
+}
+
+// The input's start: the earliest start of its video and audio streams, in
+// microseconds; AV_NOPTS_VALUE when none says.
+int64_t input_start(const MediaInput& input) {
+  int64_t start = AV_NOPTS_VALUE;
+  std::vector<int> streams = input.audio_indices();
+  streams.push_back(input.video_index());
+  for (int index : streams) {
+    const AVStream* st = input.format()->streams[index];
+    if (st->start_time == AV_NOPTS_VALUE) continue;
+    const int64_t us = av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q);
+    start = start == AV_NOPTS_VALUE ? us : std::min(start, us);
+  }
+  return start;
+}
+
+// The reader: demuxes, decodes, numbers the frames by the one frame clock
+// (presentation order, as a full decode from the start outputs them), and
+// hands the range's frames and audio, moved to the output's clock (the
+// range cut), to the other threads. A range from a later frame starts at
+// the key frame before it where the packets tell the clock exactly;
+// otherwise, and on an input that cannot seek, it is read once from the
+// start and its frames counted.
 class Reader {
  public:
   Reader(MediaInput& input, bool with_output, const PipelineSettings& settings, FrameHandOver& shared,
-         PipelineResult& result)
-      : input_(input), with_output_(with_output), settings_(settings), shared_(shared), result_(result) {
+         InputDamage& damage, PipelineResult& result)
+      : input_(input), with_output_(with_output), settings_(settings), shared_(shared), damage_(damage),
+        result_(result) {
     for (int index : input.audio_indices()) audio_wanted_[index] = true;
   }
 
@@ -58,42 +87,27 @@ class Reader {
     FramePtr frame = make_frame();
     AVCodecContext* dec = input_.decoder();
     const int video = input_.video_index();
-    // --frames A-B: decoding starts at the key frame before A (no capture
-    // for --compare then, which counts frames from the start).
-    if (with_output_ && settings_.range_given && settings_.capture_at < 0) {
-      const RangePlan plan = plan_range(input_.path(), video, settings_.range.first, settings_.range.last);
-      seek_ = plan.start;
-      // The range's audio ends where the frame after it starts, so that
-      // ranges side by side share out the audio packets exactly.
-      if (plan.end_pts) {
-        end_pts_ = *plan.end_pts;
-        end_seconds_ = seconds(end_pts_, input_.video()->time_base);
-      }
-    }
-    int attempt = 0;
-    if (seek_) seek_next(attempt);
-    bool checked = !seek_;
+    plan_range();
     while (!finished() && !shared_.stopped()) {
       int err = av_read_frame(input_.format(), packet.get());
       if (err < 0) {
-        // The end of the file, or a file cut short: what was read is used.
-        if (err != AVERROR_EOF) ++result_.damaged_packets;
+        // The end of the file; anything else is a fault of the input.
+        if (err != AVERROR_EOF) damage_.read_error(err);
         break;
       }
-      note_packet_end(*packet);
-      if (packet->stream_index == video && !checked) {
-        // The first video packet must be the chosen key frame or an earlier
-        // one; past it, the next way is tried, the last being the start.
-        checked = packet->pts != AV_NOPTS_VALUE && packet->pts <= seek_->key_pts;
-        if (!checked) {
-          pending_audio_.clear();
-          seek_next(attempt);
-          checked = !seek_;
+      note_position(*packet);
+      if (packet->stream_index == video && !checked_) {
+        // After a seek the first video packet must be the chosen key frame
+        // or an earlier one; past it, the next way is tried, the last being
+        // the start.
+        checked_ = packet->pts != AV_NOPTS_VALUE && packet->pts <= seek_->key_pts;
+        if (!checked_) {
+          seek_next();
           av_packet_unref(packet.get());
           continue;
         }
       }
-      if (packet->stream_index == video && !video_done_) {
+      if (packet->stream_index == video && !cut_->video_done()) {
         // Before frame A only what later frames refer to needs decoding:
         // frames no other frame refers to are skipped there.
         if (seek_)
@@ -101,15 +115,16 @@ class Reader {
                                                                                              : AVDISCARD_DEFAULT;
         err = avcodec_send_packet(dec, packet.get());
         if (err == AVERROR(ENOMEM)) throw std::bad_alloc();
-        if (err < 0) ++result_.damaged_packets;
+        if (err < 0) damage_.decode_error(err);
         receive_frames(dec, frame.get());
       } else if (with_output_ && audio_wanted_.count(packet->stream_index)) {
-        take_audio(std::move(packet));
+        const int stream = packet->stream_index;
+        forward(cut_->take_audio(std::move(packet), stream, input_.format()->streams[stream]->time_base));
         packet = make_packet();
       }
       av_packet_unref(packet.get());
     }
-    if (!video_done_ && !shared_.stopped()) {
+    if (!cut_->video_done() && !shared_.stopped()) {
       avcodec_send_packet(dec, nullptr);
       receive_frames(dec, frame.get());
     }
@@ -117,159 +132,126 @@ class Reader {
   }
 
  private:
+  // --frames: a file that can seek is read ahead, through a context of its
+  // own, to plan the range; the input itself then seeks to the key frame
+  // before A, or is read from the start.
+  void plan_range() {
+    const FrameRange& range = settings_.range;
+    RangeCut::Setup setup;
+    setup.range = range;
+    setup.video_time_base = input_.video()->time_base;
+    setup.start = input_start(input_);
+    setup.start_time_base = AV_TIME_BASE_Q;
+    const bool wanted = with_output_ && settings_.range_given && settings_.capture_at < 0 &&
+                        (range.first > 0 || range.last != INT64_MAX);
+    if (wanted && can_seek(input_.format())) {
+      // Faults found while reading ahead are the run's to find again; and
+      // after a seek, what decoding the frames before A reports (pictures
+      // that refer to frames before the key frame) is no fault of the input.
+      damage_.listen(false);
+      const RangePlan plan = ::plan_range(input_.path(), input_.video_index(), range.first, range.last);
+      setup.end_pts = plan.end_pts;
+      seek_ = plan.start;
+      if (seek_) {
+        checked_ = false;
+        seek_next();
+      }
+      damage_.listen(!seek_);
+    }
+    cut_.emplace(setup);
+  }
+
   // Seeks to the key frame by its presentation time, then by its decoding
   // time (demuxers index one or the other), then to the start, where frames
   // are counted as they come.
-  void seek_next(int& attempt) {
+  void seek_next() {
     AVFormatContext* f = input_.format();
     const int video = input_.video_index();
-    while (seek_ && attempt < 2) {
-      const int64_t ts = attempt++ == 0 ? seek_->key_pts : seek_->key_dts;
+    while (seek_ && attempt_ < 2) {
+      const int64_t ts = attempt_++ == 0 ? seek_->key_pts : seek_->key_dts;
       if (av_seek_frame(f, video, ts, AVSEEK_FLAG_BACKWARD) >= 0) return;
     }
     seek_.reset();
-    if (attempt == 0) return;  // nothing moved yet
+    checked_ = true;
+    attempt_ = 2;
+    damage_.listen(true);
     const int64_t start = input_.video()->start_time != AV_NOPTS_VALUE ? input_.video()->start_time : 0;
     if (av_seek_frame(f, video, start, AVSEEK_FLAG_BACKWARD) < 0)
       throw CliError("cannot read '" + input_.path() + "': it cannot be read again from its start");
+    avcodec_flush_buffers(input_.decoder());
   }
 
-  // A decoded frame's number counted from 0 in presentation order. After a
-  // seek, frames before frame A come first and are dropped.
+  // A decoded frame's number by the frame clock. After a seek, frames
+  // before frame A come first and are dropped (-1).
   int64_t frame_number(const AVFrame* frame) {
     if (!seek_) return result_.frames_decoded++;
-    const int64_t first = settings_.range.first;
-    if (frame->best_effort_timestamp == AV_NOPTS_VALUE || frame->best_effort_timestamp < seek_->first_pts)
-      return first - 1;
-    const int64_t index = first + kept_since_seek_++;
+    if (frame->best_effort_timestamp == AV_NOPTS_VALUE || frame->best_effort_timestamp < seek_->first_pts) return -1;
+    const int64_t index = settings_.range.first + kept_since_seek_++;
     result_.frames_decoded = index + 1;
+    damage_.listen(true);  // from frame A on, a fault is the input's
     return index;
   }
 
   bool finished() const {
     if (!with_output_) return captured_;
-    if (!video_done_) return false;
-    return audio_done_ || audio_wanted_.empty();
+    if (!cut_->video_done()) return false;
+    return cut_->audio_done() || audio_wanted_.empty();
   }
 
-  // How far into the file the reading got: a file cut short stops early in
-  // every stream.
-  void note_packet_end(const AVPacket& packet) {
-    if (packet.pts == AV_NOPTS_VALUE) return;
+  // Where the reading stands, for naming where a fault was reported.
+  void note_position(const AVPacket& packet) {
     const AVRational tb = input_.format()->streams[packet.stream_index]->time_base;
-    const int64_t start = input_.format()->start_time == AV_NOPTS_VALUE ? 0 : input_.format()->start_time;
-    const int64_t end = av_rescale_q(packet.pts + std::max<int64_t>(packet.duration, 0), tb, AV_TIME_BASE_Q) - start;
-    result_.read_end_us = std::max(result_.read_end_us, end);
+    const double at = packet.pts == AV_NOPTS_VALUE ? last_seconds_ : double(packet.pts) * av_q2d(tb);
+    last_seconds_ = at;
+    damage_.reading_at(result_.frames_decoded, at);
   }
-
-  double seconds(int64_t ts, AVRational tb) const { return ts == AV_NOPTS_VALUE ? 0.0 : double(ts) * av_q2d(tb); }
 
   void receive_frames(AVCodecContext* dec, AVFrame* frame) {
-    result_.damaged_packets += drain_decoder([&] { return avcodec_receive_frame(dec, frame); },
-                                             [&] {
-                                               take_frame(frame);
-                                               av_frame_unref(frame);
-                                               return video_done_;
-                                             });
+    const int failures = drain_decoder([&] { return avcodec_receive_frame(dec, frame); },
+                                       [&] {
+                                         take_frame(frame);
+                                         av_frame_unref(frame);
+                                         return cut_->video_done();
+                                       });
+    if (failures > 0) damage_.decode_error(AVERROR_INVALIDDATA);
   }
-
 
   void take_frame(AVFrame* frame) {
     const int64_t index = frame_number(frame);
-    const AVRational tb = input_.video()->time_base;
     frame->pts = frame->best_effort_timestamp;
-    if (frame->pts != AV_NOPTS_VALUE) {
-      // Counted from the video's start (also after a seek), or from its
-      // first frame when the container does not say where it starts.
-      if (first_pts_ == AV_NOPTS_VALUE)
-        first_pts_ = input_.video()->start_time != AV_NOPTS_VALUE ? input_.video()->start_time : frame->pts;
-      const int64_t end = frame->pts - first_pts_ + std::max<int64_t>(frame->pkt_duration, 0);
-      result_.decoded_end_us = std::max(result_.decoded_end_us, av_rescale_q(end, tb, AV_TIME_BASE_Q));
-    }
-    if (index == settings_.capture_at) {
+    if (frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT))
+      damage_.corrupt_frame(index, frame->pts == AV_NOPTS_VALUE ? last_seconds_
+                                                                : double(frame->pts) * av_q2d(input_.video()->time_base));
+    if (index >= 0 && index == settings_.capture_at) {
       result_.captured.reset(av_frame_clone(frame));
       if (!result_.captured) throw std::bad_alloc();
       captured_ = true;
     }
     if (!with_output_) return;
-    const double t = seconds(frame->pts, tb);
-    if (index < settings_.range.first) {
-      // Audio before this frame cannot belong to the chosen range.
-      while (!pending_audio_.empty() && packet_end(pending_audio_.front()) <= t) pending_audio_.pop_front();
-      return;
-    }
-    if (index == settings_.range.first) {
-      if (settings_.range_given && frame->pts != AV_NOPTS_VALUE) offset_ = frame->pts;
-      start_seconds_ = settings_.range_given ? t : -1e300;
-      started_ = true;
-      for (auto& p : pending_audio_) forward_audio(std::move(p.second), p.first);
-      pending_audio_.clear();
-    }
     FramePtr copy(av_frame_clone(frame));
     if (!copy) throw std::bad_alloc();
-    if (copy->pts != AV_NOPTS_VALUE) copy->pts -= offset_;
-    if (!shared_.push_job(std::move(copy))) return;
-    if (index >= settings_.range.last) {
-      video_done_ = true;
-      const double duration = frame->pkt_duration > 0 ? seconds(frame->pkt_duration, tb) : 0.0;
-      if (end_pts_ == AV_NOPTS_VALUE) end_seconds_ = t + duration;
-    }
+    if (!cut_->take_frame(index, *copy)) return;
+    forward(cut_->take_waiting());
+    shared_.push_job(std::move(copy));
   }
 
-  double packet_end(const std::pair<int, PacketPtr>& p) const {
-    const AVRational tb = input_.format()->streams[p.first]->time_base;
-    return seconds(p.second->pts, tb) + seconds(p.second->duration, tb);
-  }
-
-  void take_audio(PacketPtr packet) {
-    const int stream = packet->stream_index;
-    if (!started_) {
-      pending_audio_.emplace_back(stream, std::move(packet));
-      return;
-    }
-    const AVRational tb = input_.format()->streams[stream]->time_base;
-    if ((video_done_ || end_pts_ != AV_NOPTS_VALUE) && settings_.range_given && seconds(packet->pts, tb) >= end_seconds_) {
-      // Past the chosen range; a second later nothing more of it can come.
-      if (seconds(packet->pts, tb) >= end_seconds_ + 1.0) audio_done_ = true;
-      return;
-    }
-    forward_audio(std::move(packet), stream);
-  }
-
-  void forward_audio(PacketPtr packet, int stream) {
-    const AVRational tb = input_.format()->streams[stream]->time_base;
-    if (settings_.range_given && packet->pts != AV_NOPTS_VALUE && seconds(packet->pts, tb) < start_seconds_) return;
-    // The packet that spans the range's end stays here, but ends at it, so
-    // the file lasts as long as its video and joins the next range exactly.
-    if (end_pts_ != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE && packet->duration > 0) {
-      const int64_t end = av_rescale_q(end_pts_, input_.video()->time_base, tb);
-      if (packet->pts + packet->duration > end) packet->duration = std::max<int64_t>(end - packet->pts, 1);
-    }
-    if (offset_ != 0) {
-      const int64_t shift = av_rescale_q(offset_, input_.video()->time_base, tb);
-      if (packet->pts != AV_NOPTS_VALUE) packet->pts -= shift;
-      if (packet->dts != AV_NOPTS_VALUE) packet->dts -= shift;
-    }
-    shared_.push_audio(stream, std::move(packet));
+  void forward(std::vector<std::pair<int, PacketPtr>> packets) {
+    for (auto& [stream, packet] : packets) shared_.push_audio(stream, std::move(packet));
   }
 
   MediaInput& input_;
   const bool with_output_;
   const PipelineSettings& settings_;
   FrameHandOver& shared_;
+  InputDamage& damage_;
   PipelineResult& result_;
+  std::optional<RangeCut> cut_;
   std::optional<SeekPoint> seek_;
+  int attempt_ = 0;
+  bool checked_ = true;
   int64_t kept_since_seek_ = 0;
-  int64_t end_pts_ = AV_NOPTS_VALUE;  // where the range ends, when known beforehand
   std::map<int, bool> audio_wanted_;
-  std::deque<std::pair<int, PacketPtr>> pending_audio_;
-  int64_t offset_ = 0;
-  int64_t first_pts_ = AV_NOPTS_VALUE;
-  double start_seconds_ = -1e300;
-  double end_seconds_ = 1e300;
-  bool started_ = false;
-  bool video_done_ = false;
-  bool audio_done_ = false;
+  double last_seconds_ = 0;
   bool captured_ = false;
 };
 
@@ -364,13 +346,14 @@ class Worker {
       instance_->run(source_->words(), filtered_->words(), in.width, in.height);
     t0 = thread_seconds();
     times_.filter += t0 - t1;
-    const int64_t pts = in.pts;
+    const int64_t pts = in.pts, duration = in.pkt_duration;
     const AVRational aspect = in.sample_aspect_ratio;
     const int width = in.width, height = in.height;
     // The decoded picture goes before the encoder's is made.
     job.decoded.reset();
     FramePtr encoded = pictures_.get(width, height);
     encoded->pts = pts;
+    encoded->pkt_duration = duration;
     encoded->sample_aspect_ratio = aspect;
     from_host_.convert(*filtered_, choice_.keep_alpha ? &*source_ : nullptr, *encoded);
     times_.from_host += thread_seconds() - t0;
@@ -422,7 +405,8 @@ class PipelineThreads {
 }  // namespace
 
 PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const OutputChoice* choice,
-                            const LoadedFilterModule& module, const PipelineSettings& settings, ProgressLine& progress) {
+                            const LoadedFilterModule& module, const PipelineSettings& settings, InputDamage& damage,
+                            ProgressLine& progress) {
   PipelineResult result;
   result.workers = output != nullptr ? std::max(settings.plan.workers, 1) : 0;
   result.in_flight = std::max<int64_t>(settings.plan.in_flight, 1);
@@ -440,7 +424,7 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
     workers.push_back(std::make_unique<Worker>(instances.back().get(), *choice, settings.bypass, *pictures));
   }
 
-  Reader reader(input, output != nullptr, settings, shared, result);
+  Reader reader(input, output != nullptr, settings, shared, damage, result);
   PipelineThreads threads(shared);
   threads.start([&] { guarded(shared, [&] { reader.run(); }); });
   for (auto& w : workers) threads.start([&, w = w.get()] { guarded(shared, [&] { w->run(shared); }); });

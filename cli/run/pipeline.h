@@ -15,6 +15,7 @@
 #include "cli/run/frame_budget.h"
 #include "cli/run/frame_range.h"
 
+class InputDamage;
 class MediaInput;
 class MediaOutput;
 struct OutputChoice;
@@ -43,14 +44,13 @@ struct PipelineResult {
   int64_t in_flight = 0;
   int64_t frames_written = 0;
   int64_t frames_decoded = 0;
-  int64_t decoded_end_us = 0;  // where the last decoded frame ends, after the video's first one
-  int64_t read_end_us = 0;     // where the last packet read of any stream ends, after the file's start
-  int64_t damaged_packets = 0;
   int64_t most_audio_queued = 0;  // bytes of audio waiting for their frames, at most
   FramePtr captured;  // the decoded frame capture_at, if reached
 };
 
 // With `output` null only the capture is made (decoding stops there).
-// Throws CliError; all threads are joined before it returns or throws.
+// What the demuxer and decoders report goes to `damage`. Throws CliError;
+// all threads are joined before it returns or throws.
 PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const OutputChoice* choice,
-                            const LoadedFilterModule& module, const PipelineSettings& settings, ProgressLine& progress);
+                            const LoadedFilterModule& module, const PipelineSettings& settings, InputDamage& damage,
+                            ProgressLine& progress);
