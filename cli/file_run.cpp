@@ -307,7 +307,6 @@ int run_folder(const Options& o, const std::vector<PlannedJob>& jobs, const Load
       failures.push_back(failure_line(job.input, "out of memory"));
     }
   }
-  if (report != nullptr) report->end(0, 0, 0);  // when the last input failed before its progress began
   for (const std::string& line : failures) std::fprintf(stderr, "velbrin: %s\n", line.c_str());
   if (!failures.empty()) return kExitFailure;
   if (!o.quiet) print_caption(described);

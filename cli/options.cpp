@@ -210,6 +210,13 @@ void check_combinations(const Options& o) {
   if (o.lossless && o.crf) throw usage_error("--lossless and --crf ask for opposite things; give one");
   if (!o.format.empty() && o.output != "-")
     throw usage_error("--format is for OUTPUT - (standard output); a file's format comes from its extension");
+  // The comparison shows a frame the run writes.
+  if (!o.compare_path.empty() && !o.output.empty() && o.frames &&
+      (o.compare_at < o.frames->first || o.compare_at > o.frames->last))
+    throw usage_error("--at " + std::to_string(o.compare_at) + " lies outside --frames " +
+                      std::to_string(o.frames->first) + "-" +
+                      (o.frames->last == INT64_MAX ? std::string() : std::to_string(o.frames->last)) +
+                      "; choose a frame the run writes");
 }
 
 }  // namespace

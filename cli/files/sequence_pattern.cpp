@@ -75,3 +75,10 @@ std::vector<int64_t> SequencePattern::existing_numbers() const {
   std::sort(numbers.begin(), numbers.end());
   return numbers;
 }
+
+std::string first_picture_number(const std::string& name) {
+  const std::optional<SequencePattern> pattern = SequencePattern::parse(name);
+  if (!pattern) return "";
+  const std::vector<int64_t> numbers = pattern->existing_numbers();
+  return numbers.empty() ? "" : std::to_string(numbers.front());
+}

@@ -32,3 +32,7 @@ struct SequencePattern {
 };
 
 inline bool is_sequence_pattern(const std::string& name) { return SequencePattern::parse(name).has_value(); }
+
+// The number of the first picture of sequence `name` that exists, as
+// text; "" when `name` is no pattern or none exists.
+std::string first_picture_number(const std::string& name);

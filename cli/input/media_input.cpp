@@ -16,6 +16,22 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+namespace {
+
+// The demuxer's way of opening files: the first call opens the input
+// itself, any other is refused and remembered.
+int open_only_the_input(AVFormatContext* s, AVIOContext** pb, const char* url, int flags, AVDictionary** options) {
+  auto* opens = static_cast<MediaInput::Opens*>(s->opaque);
+  if (!opens->input_opened) {
+    opens->input_opened = true;
+    return opens->default_open(s, pb, url, flags, options);
+  }
+  if (opens->refused.empty()) opens->refused = std::strncmp(url, "file:", 5) == 0 ? url + 5 : url;
+  return AVERROR(EPERM);
+}
+
+}  // namespace
+
 MediaInput::MediaInput(const std::string& path) : path_(path) {
   const bool from_stdin = path == "-";
   const std::string quoted = from_stdin ? "standard input" : "'" + path + "'";
@@ -36,16 +52,32 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", from_stdin ? "pipe" : "file", 0);
   const std::string url = from_stdin ? "pipe:0" : "file:" + path;
-  AVFormatContext* opened = nullptr;
+  // A sequence starts at its first existing picture, however high its
+  // number ("007.png"; FFmpeg itself looks only a few numbers past 0).
+  const std::string first_number = first_picture_number(path);
+  if (!first_number.empty()) av_dict_set(&options, "start_number", first_number.c_str(), 0);
+  AVFormatContext* opened = avformat_alloc_context();
+  if (opened == nullptr) throw std::bad_alloc();
+  // Only the named file is read: a demuxer that would open other files or
+  // addresses (a playlist, a concat list, a reference) is refused them. An
+  // image sequence's pictures are opened by its demuxer and stay allowed.
+  if (!is_sequence_pattern(path)) {
+    opens_.default_open = opened->io_open;
+    opened->opaque = &opens_;
+    opened->io_open = open_only_the_input;
+  }
   int err = avformat_open_input(&opened, url.c_str(), nullptr, &options);
   av_dict_free(&options);
   format_.reset(opened);
-  if (err < 0) {
+  if (err >= 0) err = avformat_find_stream_info(format_.get(), nullptr);
+  if (!opens_.refused.empty())
+    throw CliError("cannot read " + quoted + ": it names another file to read ('" + opens_.refused +
+                   "'), as a playlist or a list does; velbrin reads only the file it is given");
+  if (err < 0 && !format_) {
     if (err == AVERROR_INVALIDDATA)
       throw CliError("cannot read " + quoted + ": not a picture or video that FFmpeg can read");
     throw CliError("cannot open " + quoted + ": " + av_error_text(err));
   }
-  err = avformat_find_stream_info(format_.get(), nullptr);
   if (err < 0) throw CliError("cannot read " + quoted + ": " + av_error_text(err));
 
   const AVCodec* codec = nullptr;
@@ -71,16 +103,20 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
   if (decoder_->width <= 0 || decoder_->height <= 0)
     throw CliError("cannot read " + quoted + ": no picture could be read from it");
   pixel_format_ = decoder_->pix_fmt;
-  if (!from_stdin && is_sequence_pattern(path)) pixel_format_ = widest_sequence_format(url, pixel_format_);
+  if (!from_stdin && is_sequence_pattern(path))
+    pixel_format_ = widest_sequence_format(url, first_number, pixel_format_);
 }
 
 bool MediaInput::is_lossless() const {
+  // The codec decides, not the pixel format it decodes to (Cinepak decodes
+  // to RGB and is lossy).
   const AVCodecParameters* par = video()->codecpar;
   const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
-  if (d != nullptr && (d->props & AV_CODEC_PROP_LOSSLESS) && !(d->props & AV_CODEC_PROP_LOSSY)) return true;
-  // Lossy codecs store RGB in practice only in their lossless modes (RGB
-  // H.264 is written with QP 0). Lossless YUV H.264 cannot be told from a
-  // lossy one by its parameters; it counts as lossy.
+  if (d == nullptr || !(d->props & AV_CODEC_PROP_LOSSLESS)) return false;
+  if (!(d->props & AV_CODEC_PROP_LOSSY)) return true;
+  // A codec with both modes stores RGB in practice only in its lossless
+  // one (RGB H.264 is written with QP 0). Lossless YUV H.264 cannot be told
+  // from a lossy one by its parameters; it counts as lossy.
   const AVPixFmtDescriptor* f = av_pix_fmt_desc_get(decoder_->pix_fmt);
   return f != nullptr && (f->flags & AV_PIX_FMT_FLAG_RGB);
 }

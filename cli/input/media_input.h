@@ -47,8 +47,16 @@ class MediaInput {
   // The video's frame rate as FFmpeg guesses it (25 when it cannot).
   AVRational frame_rate() const;
 
+  // What the demuxer opened, and the first other file it asked for.
+  struct Opens {
+    int (*default_open)(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) = nullptr;
+    bool input_opened = false;
+    std::string refused;
+  };
+
  private:
   std::string path_;
+  Opens opens_;  // the demuxer's, for as long as it lives
   InputFormatPtr format_;
   int video_index_ = -1;
   std::vector<int> audio_indices_;

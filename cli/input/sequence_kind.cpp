@@ -4,12 +4,13 @@
 #include "cli/media/av_helpers.h"
 #include "cli/media/host_frame.h"
 
-AVPixelFormat widest_sequence_format(const std::string& url, AVPixelFormat first) {
+AVPixelFormat widest_sequence_format(const std::string& url, const std::string& start_number, AVPixelFormat first) {
   const bool first_alpha = format_has_alpha(first), first_colour = !format_is_grey(first);
   bool alpha = first_alpha, colour = first_colour;
 
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
+  if (!start_number.empty()) av_dict_set(&options, "start_number", start_number.c_str(), 0);
   AVFormatContext* opened = nullptr;
   const int err = avformat_open_input(&opened, url.c_str(), nullptr, &options);
   av_dict_free(&options);

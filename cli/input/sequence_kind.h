@@ -10,8 +10,9 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-// Reads every picture of the sequence at `url` (decoding each; a picture
-// that cannot be read is passed over, the run itself reports it) and returns
+// Reads every picture of the sequence at `url` from picture `start_number`
+// ("" for FFmpeg's own choice; decoding each; a picture that cannot be read
+// is passed over, the run itself reports it) and returns
 // `first` when it holds what all of them hold, else the narrowest format
 // that does: 8-bit RGB or grey, each with or without alpha.
-AVPixelFormat widest_sequence_format(const std::string& url, AVPixelFormat first);
+AVPixelFormat widest_sequence_format(const std::string& url, const std::string& start_number, AVPixelFormat first);

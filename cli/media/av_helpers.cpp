@@ -1,6 +1,7 @@
 // FFmpeg object allocation that throws on failure, and error texts.
 #include "cli/media/av_helpers.h"
 
+#include <cstring>
 #include <new>
 
 extern "C" {
@@ -26,5 +27,13 @@ std::string av_error_text(int err) {
 }
 
 int container_holds(const AVOutputFormat* container, AVCodecID id) {
+  // QuickTime's muxer says yes to Opus and FLAC, then refuses them at the
+  // header: they are MP4's alone.
+  if (std::strcmp(container->name, "mov") == 0 && (id == AV_CODEC_ID_OPUS || id == AV_CODEC_ID_FLAC)) return 0;
+  // The MPEG transport stream cannot tell, but is made for these.
+  if (std::strcmp(container->name, "mpegts") == 0 &&
+      (id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC || id == AV_CODEC_ID_MPEG2VIDEO || id == AV_CODEC_ID_AAC ||
+       id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_AC3 || id == AV_CODEC_ID_OPUS))
+    return 1;
   return avformat_query_codec(container, id, FF_COMPLIANCE_NORMAL);
 }

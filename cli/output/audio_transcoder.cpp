@@ -7,6 +7,10 @@
 
 #include "cli/cli_error.h"
 
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
 namespace {
 
 // The encoder's rate nearest above the input's (or its highest), so no
@@ -77,9 +81,17 @@ void AudioTranscoder::send(const AVPacket* packet, const Sink& sink) {
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) break;
     if (err == AVERROR(ENOMEM)) throw std::bad_alloc();
     if (err < 0) continue;
+    const int64_t start = decoded_->best_effort_timestamp;
     if (next_pts_ == AV_NOPTS_VALUE) {
-      const int64_t start = decoded_->best_effort_timestamp;
       next_pts_ = start == AV_NOPTS_VALUE ? 0 : av_rescale_q(start, input_time_base_, encoder_->time_base);
+    } else if (start != AV_NOPTS_VALUE) {
+      // A gap in the input stays a gap: filled with silence, so that what
+      // follows keeps its time (the encoder's frames are counted, not
+      // stamped).
+      const int64_t queued_end = next_pts_ + av_audio_fifo_size(fifo_.get()) +
+                                 swr_get_delay(resampler_.get(), encoder_->sample_rate);
+      const int64_t gap = av_rescale_q(start, input_time_base_, encoder_->time_base) - queued_end;
+      if (gap > frame_size()) pad_with_silence(gap, sink);
     }
     convert(decoded_.get());
     av_frame_unref(decoded_.get());
@@ -104,8 +116,29 @@ void AudioTranscoder::convert(const AVFrame* decoded) {
     throw std::bad_alloc();
 }
 
+int AudioTranscoder::frame_size() const { return encoder_->frame_size > 0 ? encoder_->frame_size : 1024; }
+
+void AudioTranscoder::pad_with_silence(int64_t samples, const Sink& sink) {
+  // A piece at a time, encoded as it goes, so a long gap needs no more
+  // memory than a short one.
+  constexpr int kPiece = 4096;
+  FramePtr silence = make_frame();
+  silence->format = encoder_->sample_fmt;
+  silence->nb_samples = kPiece;
+  if (av_channel_layout_copy(&silence->ch_layout, &encoder_->ch_layout) < 0 ||
+      av_frame_get_buffer(silence.get(), 0) < 0)
+    throw std::bad_alloc();
+  av_samples_set_silence(silence->extended_data, 0, kPiece, encoder_->ch_layout.nb_channels, encoder_->sample_fmt);
+  for (int64_t left = samples; left > 0; left -= kPiece) {
+    const int n = int(std::min<int64_t>(left, kPiece));
+    if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(silence->extended_data), n) < n)
+      throw std::bad_alloc();
+    encode_from_fifo(false, sink);
+  }
+}
+
 void AudioTranscoder::encode_from_fifo(bool final_frame, const Sink& sink) {
-  const int frame_size = encoder_->frame_size > 0 ? encoder_->frame_size : 1024;
+  const int frame_size = this->frame_size();
   while (av_audio_fifo_size(fifo_.get()) >= frame_size || (final_frame && av_audio_fifo_size(fifo_.get()) > 0)) {
     const int n = std::min(frame_size, av_audio_fifo_size(fifo_.get()));
     FramePtr frame = make_frame();

@@ -39,6 +39,8 @@ class AudioTranscoder {
 
  private:
   void convert(const AVFrame* decoded);
+  int frame_size() const;  // samples per encoded frame
+  void pad_with_silence(int64_t samples, const Sink& sink);
   void encode_from_fifo(bool final_frame, const Sink& sink);
   void drain(const AVFrame* frame, const Sink& sink);
 

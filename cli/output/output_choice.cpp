@@ -137,6 +137,10 @@ void choose_stream_container(const std::string& format, OutputChoice& c) {
                       "' in this FFmpeg (try matroska, nut, yuv4mpegpipe or image2pipe)");
   if (c.container->flags & AVFMT_NOFILE)
     throw usage_error("--format: " + name + " writes files of its own and cannot go to standard output (try image2pipe)");
+  // AVI keeps its index at the end and writes its sizes by seeking back,
+  // which a pipe cannot do.
+  if (std::strcmp(c.container->name, "avi") == 0)
+    throw usage_error("--format: avi cannot be written to a pipe (it seeks back to finish); use matroska or nut");
   c.to_pipe = true;
   c.writes_pictures = std::strcmp(c.container->name, "image2pipe") == 0;
   const std::string muxer = c.container->name;
@@ -152,6 +156,11 @@ void choose_container(const std::string& target, OutputChoice& c) {
     throw usage_error("cannot tell a picture or video format from the name '" + target +
                       "' (use an extension such as .mkv, .mp4, .avi, .png or .jpg)");
   c.writes_pictures = std::strcmp(c.container->name, "image2") == 0;
+  // A playlist (.m3u8) and the like are written as many files of the
+  // muxer's own making, which velbrin neither plans nor guards.
+  if ((c.container->flags & AVFMT_NOFILE) && !c.writes_pictures)
+    throw usage_error("cannot write '" + target + "': " + c.container->name +
+                      " is written as many files of its own; write one file (.mp4, .mkv, .ts) and make it from that");
   // A name with a frame number ("out%04d.png") is an image sequence.
   c.writes_one_picture = c.writes_pictures && !is_sequence_pattern(target);
 }
@@ -164,7 +173,15 @@ void take_named_encoder(const OutputRequest& request, const std::string& kind, O
   if (container_holds(c.container, c.codec->id) == 0)
     throw usage_error("--codec: " + kind + " files cannot hold " + request.codec + " video");
   c.crf = request.crf;
-  if (!request.lossless) return;
+  if (!request.lossless) {
+    // One of velbrin's own lossy encoders keeps its settings and quality.
+    for (const EncoderCandidate& e : lossy_candidates())
+      if (request.codec == e.name) {
+        c.codec_options = e.options;
+        if (!c.crf) c.crf = e.default_crf;
+      }
+    return;
+  }
   // --lossless with a named encoder: its lossless settings, when it has some.
   c.lossless = true;
   for (const EncoderCandidate& e : lossless_candidates())

@@ -34,6 +34,8 @@ class BadInput : public testing::Test {
     mkdir((*dir_ / "folder").c_str(), 0755);
     mkfifo((*dir_ / "pipe.mkv").c_str(), 0600);
     ffmpeg({"-f", "lavfi", "-i", "color=s=16000x8", "-frames:v", "1", *dir_ / "wide.png"});
+    std::ofstream(*dir_ / "playlist.mp4") << "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:4,\n" + *dir_ / "clip.mkv" +
+                                                 "\n#EXT-X-ENDLIST\n";
   }
   static void TearDownTestSuite() { delete dir_; }
   static ScratchDir* dir_;
@@ -82,6 +84,13 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
       {"frames past the end", {"--frames", "7-9", d + "/clip.mkv", d + "/o.mkv"}, 1, "velbrin: --frames: the input has only 3 frames"},
       {"frame past the end", {"--compare", d + "/c.png", "--at", "3", d + "/clip.mkv"}, 1, "velbrin: --at 3: the input has only 3 frames"},
       {"compare not a picture", {"--compare", d + "/c.mkv", d + "/clip.mkv"}, 2, "velbrin: --compare:"},
+      {"compare past the range", {"--frames", "0-1", "--compare", d + "/c.png", "--at", "2", d + "/clip.mkv", d + "/o.mkv"},
+       2, "velbrin: --at 2 lies outside --frames 0-1; choose a frame the run writes"},
+      {"a playlist naming another file", {d + "/playlist.mp4", d + "/o.mkv"}, 1,
+       "velbrin: cannot read '" + d + "/playlist.mp4': it names another file to read ('" + d + "/clip.mkv'), as a "
+       "playlist or a list does; velbrin reads only the file it is given"},
+      {"a playlist as output", {d + "/clip.mkv", d + "/o.m3u8"}, 2, "velbrin: cannot write '" + d + "/o.m3u8': hls is written"},
+      {"AVI into a pipe", {"-f", "avi", d + "/clip.mkv", "-"}, 2, "velbrin: --format: avi cannot be written to a pipe"},
       {"many frames, one picture", {d + "/clip.mkv", d + "/o.png"}, 2, "holds one picture"},
       {"missing module", {"--module", d + "/none.so", d + "/clip.mkv", d + "/o.mkv"}, 1, "velbrin: cannot load the filter module"},
       {"module not a library", {"--module", d + "/notes.txt", d + "/clip.mkv", d + "/o.mkv"}, 1,

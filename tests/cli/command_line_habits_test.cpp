@@ -135,6 +135,13 @@ TEST_F(CommandLineHabits, MachineReadableProgress) {
                          out / "placed.mkv" + "' | { grep -q '^progress=end' && test -e '" + out / "placed.mkv" +
                          "' && echo placed; }"});
   EXPECT_EQ(placed.out, "placed\n") << placed.err;
+  // A folder run whose last input fails ends without progress=end: nothing
+  // was put in place for it.
+  ScratchDir folder;
+  const RunResult failed = run_velbrin({"-q", "--progress", folder / "p.txt", out / "long.mkv", out / "missing.mkv",
+                                        folder.path() + "/"});
+  EXPECT_EQ(failed.exit_code, 1);
+  EXPECT_EQ(read_file(folder / "p.txt").find("progress=end"), std::string::npos) << read_file(folder / "p.txt");
   // Refusals: one line, and neither the output nor a temporary file is left.
   const struct {
     std::vector<std::string> args;

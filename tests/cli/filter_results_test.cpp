@@ -205,6 +205,46 @@ TEST_F(FilterResults, AudioTheContainerCannotHoldIsReencoded) {
   }
 }
 
+// Audio keeps its place against the video in every container, as ffmpeg
+// places it converting the same file: a start offset into AVI, which
+// stores no times for its audio; a gap, which the re-encoded Opus of .webm
+// keeps as silence; Opus into .mov, which only MP4 holds, re-encoded to AAC.
+TEST_F(FilterResults, AudioKeepsItsPlace) {
+  const std::string at5 = *dir_ / "at5.mkv", gap = *dir_ / "gap.mkv", opus = *dir_ / "opus.mkv";
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-f", "lavfi", "-i", "sine=r=48000", "-t", "1", "-c:v",
+          "libx264", "-c:a", "pcm_s16le", "-output_ts_offset", "5", at5});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-f", "lavfi", "-i",
+          "sine=r=48000,aselect='not(between(t\\,1\\,2.5))',asetpts=PTS", "-t", "4", "-c:v", "libx264", "-c:a", "aac",
+          gap});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-f", "lavfi", "-i", "sine=r=48000", "-t", "1", "-c:v",
+          "libx264", "-c:a", "libopus", opus});
+  auto seconds = [](const std::vector<std::string>& v, size_t k) { return std::stod(v.at(k).substr(1)); };
+  // Times as decoded (AVI stores no presentation times in its packets).
+  auto times = [&](const std::string& f, const char* stream) {
+    return probe_each(f, stream, "frame", "best_effort_timestamp_time");
+  };
+  auto first_audio_after_video = [&](const std::string& f) {
+    return seconds(times(f, "a"), 0) - seconds(times(f, "v"), 0);
+  };
+  auto last_audio = [&](const std::string& f) {
+    const std::vector<std::string> t = times(f, "a");
+    return seconds(t, t.size() - 1) - seconds(times(f, "v"), 0);
+  };
+  const struct {
+    std::string in, out, codec;
+  } cases[] = {{at5, "at5.avi", "pcm_s16le"}, {gap, "gap.webm", "libopus"}, {opus, "opus.mov", "aac"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.out);
+    const RunResult r = run_velbrin({"-q", "-y", c.in, *dir_ / c.out});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string ref = *dir_ / ("ffmpeg-" + c.out);
+    ffmpeg({"-i", c.in, "-c:v", c.out.ends_with(".webm") ? "libvpx-vp9" : "libx264", "-c:a", c.codec, ref});
+    EXPECT_EQ(probe_each(*dir_ / c.out, "a", "stream", "codec_name"), probe_each(ref, "a", "stream", "codec_name"));
+    EXPECT_NEAR(first_audio_after_video(*dir_ / c.out), first_audio_after_video(ref), 0.03);
+    EXPECT_NEAR(last_audio(*dir_ / c.out), last_audio(ref), 0.05);
+  }
+}
+
 // Outputs that hold no sound leave the audio out with a note; -an leaves
 // it out on purpose, without one.
 TEST_F(FilterResults, AudioIsLeftOutWhereItCannotGo) {

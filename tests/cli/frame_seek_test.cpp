@@ -55,14 +55,37 @@ TEST(FrameSeek, KeyFrameBeforeTheFirstFrame) {
   }
 }
 
-TEST(FrameSeek, NoSeekWhenItCannotBeTold) {
+// The frame clock is a full decode's: frames a decoder drops (an edit
+// list's pre-roll) are not counted, and where the packets cannot show the
+// decoder's output the run reads from the start and counts instead.
+TEST(FrameSeek, CountsFramesAsAFullDecodeOutputsThem) {
+  // An edit list's pre-roll: I0 B1 B2 are decoded for reference, not shown.
+  auto pre_roll = packets({{'I', 0}, {'P', 3}, {'B', 1}, {'B', 2}, {'I', 4}, {'P', 5}, {'P', 6}});
+  for (int k = 0; k < 3; ++k) pre_roll[size_t(k == 0 ? 0 : k + 1)].discard = true;  // I0 B1 B2
+  const auto shown = shown_order(pre_roll);
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(*shown, (std::vector<int64_t>{3, 4, 5, 6}));
+  EXPECT_EQ(choose_seek_point(pre_roll, 1)->first_pts, 4);  // frame 1 is I4, not B1
+  EXPECT_EQ(range_end_pts(pre_roll, 0), 4);
+
+  const struct {
+    const char* name;
+    std::vector<VideoPacketInfo> list;
+  } untold[] = {
+      {"picked up mid-GOP", packets({{'P', 3}, {'B', 1}, {'I', 4}, {'P', 5}, {'P', 6}})},
+      {"leading pictures before the first key frame", packets({{'I', 2}, {'B', 0}, {'B', 1}, {'P', 3}, {'P', 4}})},
+      {"a packet without a timestamp", packets({{'I', 0}, {'P', kNone}, {'P', 2}, {'P', 3}})},
+      {"two packets with one timestamp", packets({{'I', 0}, {'P', 1}, {'P', 1}, {'P', 3}})},
+  };
+  for (const auto& c : untold) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(shown_order(c.list));
+    EXPECT_FALSE(choose_seek_point(c.list, 2));
+    EXPECT_FALSE(range_end_pts(c.list, 0));
+  }
   const auto list = packets({{'I', 0}, {'P', 1}, {'P', 2}});
   EXPECT_FALSE(choose_seek_point(list, 0));  // the start needs no seek
   EXPECT_FALSE(choose_seek_point(list, 3));  // past the end: counted from the start, for the message
-  auto no_pts = list;
-  no_pts[1].pts = kNone;
-  EXPECT_FALSE(choose_seek_point(no_pts, 2));
-  EXPECT_FALSE(range_end_pts(no_pts, 0));
 }
 
 TEST(FrameSeek, RangeEndsWhereTheNextFrameShows) {

@@ -44,6 +44,8 @@ class OutputDefaults : public testing::Test {
     ffmpeg({"-i", *dir_ / "lossless.mkv", "-f", "lavfi", "-i", "sine=duration=0.24", "-c:v", "libx264", "-crf", "20",
             "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", *dir_ / "camera.mp4"});
     ffmpeg({"-i", *dir_ / "lossless.mkv", "-c:v", "libx264", "-crf", "20", "-pix_fmt", "yuv422p", *dir_ / "camera422.mkv"});
+    // Cinepak: lossy, though it decodes to RGB.
+    ffmpeg({"-i", *dir_ / "lossless.mkv", "-c:v", "cinepak", *dir_ / "cinepak.avi"});
   }
   static void TearDownTestSuite() { delete dir_; }
   static std::vector<Picture> filtered(const std::string& input) {
@@ -72,6 +74,9 @@ TEST_F(OutputDefaults, CodecAndPixelFormatFollowTheInput) {
       {"camera.mp4", "d.mp4", {"--lossless"}, nullptr, true},
       {"lossless.mkv", "e.mkv", {}, "ffv1,unknown,bgr0", true},
       {"lossless.mkv", "e.mp4", {}, nullptr, true},
+      {"cinepak.avi", "f.mkv", {}, "h264,High,yuv420p", false},
+      {"camera.mp4", "g.ts", {}, "h264,High,yuv420p", false},
+      {"camera.mp4", "h.mkv", {"--codec", "libx264"}, "h264,High,yuv420p", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.input) + " -> " + c.output);
@@ -81,7 +86,9 @@ TEST_F(OutputDefaults, CodecAndPixelFormatFollowTheInput) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, "");
     if (c.video != nullptr) {
-      EXPECT_EQ(probe(*dir_ / c.output, "v", "codec_name,pix_fmt,profile"), std::string(c.video) + "\n");
+      // (A transport stream lists its streams once more under its program.)
+      const std::string video = probe(*dir_ / c.output, "v", "codec_name,pix_fmt,profile");
+      EXPECT_EQ(video.substr(0, video.find('\n') + 1), std::string(c.video) + "\n");
     }
     // The closing line names what was written.
     EXPECT_NE(r.err.find("velbrin: wrote " + *dir_ / c.output + ": 6 frames, "), std::string::npos) << r.err;
@@ -89,7 +96,7 @@ TEST_F(OutputDefaults, CodecAndPixelFormatFollowTheInput) {
     ASSERT_EQ(got.size(), want.size());
     if (c.exact) {
       EXPECT_EQ(first_difference(want, got), "");
-    } else {
+    } else if (std::string(c.input) != "cinepak.avi") {  // RGB noise costs more than swscale's floor says
       // Lossy, but close: within a little of what the chroma subsampling
       // alone costs this noisy clip. A wrong matrix, range or plane order
       // is far off.
@@ -103,8 +110,12 @@ TEST_F(OutputDefaults, CodecAndPixelFormatFollowTheInput) {
     }
   }
   // The closing line in full, and the audio: copied into .mp4, re-encoded to Opus for .webm.
-  const RunResult r = run_velbrin({"-y", *dir_ / "camera.mp4", *dir_ / "s.mkv"});
-  EXPECT_NE(r.err.find(": 6 frames, H.264 yuv420p CRF 16, "), std::string::npos) << r.err;
+  for (const std::vector<std::string>& codec : {std::vector<std::string>{}, {"--codec", "libx264"}}) {
+    std::vector<std::string> args = codec;
+    args.insert(args.end(), {"-y", *dir_ / "camera.mp4", *dir_ / "s.mkv"});
+    const RunResult r = run_velbrin(args);
+    EXPECT_NE(r.err.find(": 6 frames, H.264 yuv420p CRF 16, "), std::string::npos) << r.err;
+  }
   EXPECT_EQ(probe(*dir_ / "a.mp4", "a", "codec_name"), "aac\n");
   EXPECT_EQ(probe(*dir_ / "a.webm", "a", "codec_name"), "opus\n");
 }

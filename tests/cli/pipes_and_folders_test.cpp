@@ -3,6 +3,7 @@
 // the reference, and a folder of inputs where some fail or must not be
 // written.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -108,6 +109,27 @@ TEST_F(PipesAndFolders, StandardOutputCarriesOnlyTheStream) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(first_difference(filtered(*input_), decode_frames(out / "o.mkv", kW, kH)), "");
+}
+
+// An input that cannot seek is read once, from the start: --frames on a
+// FIFO and on standard input writes the frames a file run writes.
+TEST_F(PipesAndFolders, RangesOfInputsThatCannotSeek) {
+  ScratchDir dir;
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=48x32:r=25", "-t", "4", "-c:v", "libx264", "-g", "25", dir / "long.mkv"});
+  ASSERT_EQ(mkfifo((dir / "fifo.mkv").c_str(), 0600), 0);
+  const std::string range = "--frames 30-41 --lossless --disable -q -y ";
+  ASSERT_EQ(shell(kVelbrin + " " + range + quoted(dir / "long.mkv") + " " + quoted(dir / "file.mkv")).exit_code, 0);
+  const std::vector<Picture> want = decode_frames(dir / "file.mkv", kW, kH);
+  ASSERT_EQ(want.size(), 12u);
+  for (const std::string& command :
+       {"cat " + quoted(dir / "long.mkv") + " > " + quoted(dir / "fifo.mkv") + " & timeout 60 " + kVelbrin + " " +
+            range + quoted(dir / "fifo.mkv") + " " + quoted(dir / "out.mkv"),
+        "cat " + quoted(dir / "long.mkv") + " | " + kVelbrin + " " + range + "- " + quoted(dir / "out.mkv")}) {
+    SCOPED_TRACE(command);
+    const RunResult r = shell(command);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(first_difference(want, decode_frames(dir / "out.mkv", kW, kH)), "");
+  }
 }
 
 TEST_F(PipesAndFolders, PipeProblemsGiveOneLine) {
