@@ -144,11 +144,12 @@ class Reader {
     setup.start_time_base = AV_TIME_BASE_Q;
     const bool wanted = with_output_ && settings_.range_given && settings_.capture_at < 0 &&
                         (range.first > 0 || range.last != INT64_MAX);
+    // A range is damaged by what reading its own frames reports; what comes
+    // before frame A (a stream picked up mid-GOP, pictures that refer to
+    // frames before a key frame sought to) is the earlier frames' affair.
+    // Faults found while reading ahead are the run's to find again.
+    damage_.listen(false);
     if (wanted && can_seek(input_.format())) {
-      // Faults found while reading ahead are the run's to find again; and
-      // after a seek, what decoding the frames before A reports (pictures
-      // that refer to frames before the key frame) is no fault of the input.
-      damage_.listen(false);
       const RangePlan plan = ::plan_range(input_.path(), input_.video_index(), range.first, range.last);
       setup.end_pts = plan.end_pts;
       seek_ = plan.start;
@@ -156,8 +157,8 @@ class Reader {
         checked_ = false;
         seek_next();
       }
-      damage_.listen(!seek_);
     }
+    damage_.listen(!with_output_ || range.first == 0);
     cut_.emplace(setup);
   }
 
@@ -174,7 +175,6 @@ class Reader {
     seek_.reset();
     checked_ = true;
     attempt_ = 2;
-    damage_.listen(true);
     const int64_t start = input_.video()->start_time != AV_NOPTS_VALUE ? input_.video()->start_time : 0;
     if (av_seek_frame(f, video, start, AVSEEK_FLAG_BACKWARD) < 0)
       throw CliError("cannot read '" + input_.path() + "': it cannot be read again from its start");
@@ -184,11 +184,14 @@ class Reader {
   // A decoded frame's number by the frame clock. After a seek, frames
   // before frame A come first and are dropped (-1).
   int64_t frame_number(const AVFrame* frame) {
-    if (!seek_) return result_.frames_decoded++;
+    if (!seek_) {
+      if (result_.frames_decoded == settings_.range.first) damage_.listen(true);
+      return result_.frames_decoded++;
+    }
     if (frame->best_effort_timestamp == AV_NOPTS_VALUE || frame->best_effort_timestamp < seek_->first_pts) return -1;
     const int64_t index = settings_.range.first + kept_since_seek_++;
     result_.frames_decoded = index + 1;
-    damage_.listen(true);  // from frame A on, a fault is the input's
+    if (index == settings_.range.first) damage_.listen(true);
     return index;
   }
 

@@ -68,9 +68,27 @@ PacketPtr RangeCut::moved(PacketPtr packet, AVRational tb) const {
 
 std::vector<std::pair<int, PacketPtr>> RangeCut::take_audio(PacketPtr packet, int stream, AVRational tb) {
   std::vector<std::pair<int, PacketPtr>> out;
-  // An edit list's pre-roll is never played: copied, it would start the
-  // audio before the video.
-  if (audio_done_ || (packet->flags & AV_PKT_FLAG_DISCARD)) return out;
+  if (audio_done_) return out;
+  // An edit list's pre-roll is never played: copied whole, it would start
+  // the audio long before the video. Only its last packet goes along, which
+  // a decoder needs to start the first one played.
+  if (packet->flags & AV_PKT_FLAG_DISCARD) {
+    primers_[stream] = std::move(packet);
+    return out;
+  }
+  if (auto primer = primers_.find(stream); primer != primers_.end()) {
+    PacketPtr first = std::move(primer->second);
+    primers_.erase(primer);
+    first->flags &= ~AV_PKT_FLAG_DISCARD;
+    out = take_played_audio(std::move(first), stream, tb);
+  }
+  std::vector<std::pair<int, PacketPtr>> rest = take_played_audio(std::move(packet), stream, tb);
+  for (auto& item : rest) out.push_back(std::move(item));
+  return out;
+}
+
+std::vector<std::pair<int, PacketPtr>> RangeCut::take_played_audio(PacketPtr packet, int stream, AVRational tb) {
+  std::vector<std::pair<int, PacketPtr>> out;
   if (!started_) {
     waiting_.emplace_back(stream, tb, std::move(packet));
     return out;

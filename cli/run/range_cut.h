@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -55,6 +56,7 @@ class RangeCut {
   bool audio_done() const { return audio_done_; }
 
  private:
+  std::vector<std::pair<int, PacketPtr>> take_played_audio(PacketPtr packet, int stream, AVRational tb);
   bool belongs(const AVPacket& packet, AVRational tb) const;
   PacketPtr moved(PacketPtr packet, AVRational tb) const;
 
@@ -67,4 +69,5 @@ class RangeCut {
   int64_t first_pts_ = AV_NOPTS_VALUE;  // frame A's pts (video time base)
   int64_t end_pts_ = AV_NOPTS_VALUE;    // frame B+1's pts, or where frame B ends
   std::deque<std::tuple<int, AVRational, PacketPtr>> waiting_;
+  std::map<int, PacketPtr> primers_;  // per stream, the last pre-roll packet so far
 };

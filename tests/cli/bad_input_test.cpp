@@ -259,6 +259,7 @@ TEST_F(BadInput, DamageIsWhatReadingReports) {
         "-fps_mode", "vfr", dir / "vfr.mkv"});
   make({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "12", dir / "seq%02d.png"});
   ASSERT_EQ(unlink((dir / "seq05.png").c_str()), 0);
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "3", "-start_number", "7", dir / "from%03d.png"});
   // Damage: cut in the middle of a block, and zeroed bytes in the middle.
   const std::string mkv = read_file(dir / "whole.mkv"), mp4 = read_file(dir / "whole.mp4");
   std::ofstream(dir / "cut.mkv", std::ios::binary) << mkv.substr(0, mkv.size() * 2 / 3 + 17);
@@ -279,6 +280,7 @@ TEST_F(BadInput, DamageIsWhatReadingReports) {
       {"edit-list.mp4", 0, ""},
       {"drop-frames.avi", 0, ""},
       {"vfr.mkv", 0, ""},
+      {"from%03d.png", 0, ""},  // a sequence numbered from 007
       {"cut.mkv", 3, "is damaged: FFmpeg reported \"File ended prematurely\" at "},
       {"zeroed.mkv", 3, "is damaged: FFmpeg reported \""},
       {"zeroed.mp4", 3, "is damaged: FFmpeg reported \""},
