@@ -45,6 +45,15 @@ for input in clip.mp4 clip.mkv; do
   done
 done
 
+# A transport stream picked up in the middle of a group of pictures: its
+# first packets give no frame, so frames are counted as they are decoded.
+ff -f lavfi -i "testsrc2=size=160x120:rate=25" -t 8 -c:v libx264 -preset veryfast -g 50 -bf 2 clip.ts
+python3 -c "import sys; d = open('clip.ts', 'rb').read(); open('mid.ts', 'wb').write(d[len(d) // 3 // 188 * 188:])"
+"$velbrin" -q -y --lossless --disable --frames 41-80 mid.ts got.mkv || [ $? = 3 ] || fail "mid.ts --frames 41-80 failed"
+ffmpeg -nostdin -v quiet -y -i mid.ts -vf "select=between(n\,41\,80)" -fps_mode passthrough -sws_flags bicubic+accurate_rnd+bitexact \
+  -pix_fmt bgra -c:v ffv1 want.mkv
+[ "$(frame_hashes got.mkv)" = "$(frame_hashes want.mkv)" ] || fail "mid.ts --frames 41-80: other frames"
+
 # Variable rate (gaps of 0.37 s and 0.11 s), and an MP4 cut at 1.3 s with
 # -c copy (an edit list with a pre-roll the decoder drops).
 ff -f lavfi -i "testsrc2=size=160x120:rate=25,setpts='PTS+gt(N\,30)*0.37/TB+gt(N\,70)*0.11/TB'" \
