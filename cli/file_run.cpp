@@ -305,6 +305,8 @@ int run_folder(const Options& o, const std::vector<PlannedJob>& jobs, const Load
       failures.push_back(failure_line(job.input, e.what()));
     } catch (const std::bad_alloc&) {
       failures.push_back(failure_line(job.input, "out of memory"));
+    } catch (const std::exception& e) {  // any other failure is this input's, not the batch's
+      failures.push_back(failure_line(job.input, e.what()));
     }
   }
   for (const std::string& line : failures) std::fprintf(stderr, "velbrin: %s\n", line.c_str());

@@ -2,6 +2,7 @@
 // command line, as the VirtualDub host would run it.
 #include <sched.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,7 +54,11 @@ void keep_to_processors(int n) {
       CPU_SET(cpu, &chosen);
       ++taken;
     }
-  sched_setaffinity(0, sizeof chosen, &chosen);  // threads made from here on inherit it
+  // Threads made from here on inherit it; a refusal (a seccomp filter, a
+  // container) leaves the run on every processor it may use, and says so.
+  if (sched_setaffinity(0, sizeof chosen, &chosen) != 0)
+    std::fprintf(stderr, "velbrin: note: --threads %d: cannot keep the run on %d processors (%s); it may use all %d\n", n,
+                 n, std::strerror(errno), CPU_COUNT(&allowed));
 }
 
 int run(const Options& o) {

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <climits>
 #include <functional>
 #include <map>
 
@@ -85,7 +86,8 @@ const std::map<std::string, ValueHandler>& value_options() {
        }},
       {"--threads", [](Options& o, auto& n, auto& v) { o.threads = int_value(n, v, 0, 256); }},
       {"--frames", [](Options& o, auto& n, auto& v) { o.frames = frame_range(n, v); }},
-      {"--crf", [](Options& o, auto& n, auto& v) { o.crf = int_value(n, v, 0, 63); }},
+      // The range is the encoder's, checked where the encoder is known.
+      {"--crf", [](Options& o, auto& n, auto& v) { o.crf = int_value(n, v, INT_MIN, INT_MAX); }},
       {"--codec", text_into(&Options::codec, "expected an encoder name")},
       {"--compare", text_into(&Options::compare_path, "expected a file name")},
       {"--progress", text_into(&Options::progress_path, "expected a file name, or - for standard error")},
@@ -267,7 +269,7 @@ Output:
   in .mkv/.avi, lossless H.264 RGB in .mp4, ...). Audio is copied, or
   re-encoded (AAC in .mp4, Opus in .webm) where the container needs it.
   --lossless         store the filter's output exactly, whatever the input
-  --crf N            lossy video at constant quality N (0..63; H.264 or VP9)
+  --crf N            lossy video at constant quality N (0..51 H.264, 0..63 VP9)
   --codec NAME       use this FFmpeg encoder for the video
   -an, --no-audio    leave the input's audio out (outputs that cannot hold
                      sound, such as pictures and .y4m, leave it out anyway,

@@ -253,7 +253,11 @@ TempOutput::~TempOutput() {
     if (kind_ == Kind::kFile) {
       unlink(temp_.c_str());
     } else {
-      for (int64_t k = 1; k <= pictures_; ++k) unlink(temp_name(k).c_str());
+      // As the signal handler does: no allocation, nothing thrown (a
+      // destructor that threw would end the process).
+      char name[PATH_MAX];
+      for (int64_t k = 1; k <= pictures_; ++k)
+        if (numbered_name(name, sizeof name, temp_.c_str(), k, 0, "")) unlink(name);
     }
   }
   unregister_slot(slot_);

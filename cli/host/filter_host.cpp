@@ -170,7 +170,10 @@ void FilterInstance::run(const uint32_t* src, uint32_t* dst, int width, int heig
   }
   src_.data = const_cast<uint32_t*>(src);
   dst_.data = dst;
-  module_.definition().runProc(&activation_, module_.functions());
+  // The host's convention: 0 is success, anything else the filter's failure.
+  if (const int result = module_.definition().runProc(&activation_, module_.functions()); result != 0)
+    throw CliError("the filter module failed on a " + std::to_string(width) + "x" + std::to_string(height) +
+                   " frame (its RunProc returned " + std::to_string(result) + ")");
 }
 
 std::string FilterInstance::caption() const {

@@ -52,10 +52,20 @@ void set_colour_details(SwsContext* sws, AVPixelFormat yuv_side, ColourFacts col
   const int full = is_full_range(yuv_side, colour.range) ? 1 : 0;
   const int* coefficients = sws_getCoefficients(sws_matrix(colour.space));
   const int* rgb = sws_getCoefficients(SWS_CS_DEFAULT);
-  if (yuv_is_source)
-    sws_setColorspaceDetails(sws, coefficients, full, rgb, 1, 0, 1 << 16, 1 << 16);
-  else
-    sws_setColorspaceDetails(sws, rgb, 1, coefficients, full, 0, 1 << 16, 1 << 16);
+  const int err = yuv_is_source ? sws_setColorspaceDetails(sws, coefficients, full, rgb, 1, 0, 1 << 16, 1 << 16)
+                                : sws_setColorspaceDetails(sws, rgb, 1, coefficients, full, 0, 1 << 16, 1 << 16);
+  // Without them the colours would silently be another matrix's.
+  if (err < 0)
+    throw CliError(std::string("cannot convert ") + av_get_pix_fmt_name(yuv_side) +
+                   " pictures with their colour matrix and range");
+}
+
+// swscale's result: the height written, or a negative error.
+void check_scaled(int result, AVPixelFormat from, AVPixelFormat to) {
+  if (result <= 0)
+    throw CliError(std::string("cannot convert pictures from ") +
+                   (av_get_pix_fmt_name(from) ? av_get_pix_fmt_name(from) : "unknown") + " to " +
+                   (av_get_pix_fmt_name(to) ? av_get_pix_fmt_name(to) : "unknown") + " (" + av_error_text(result) + ")");
 }
 
 FramePtr buffer_frame(AVPixelFormat format, int width, int height) {
@@ -155,7 +165,7 @@ void ToHostConverter::convert(const AVFrame& in, HostFrame& out) {
   }
   uint8_t* const planes[4] = {reinterpret_cast<uint8_t*>(out.picture_row(0)), nullptr, nullptr, nullptr};
   const int pitches[4] = {-int(row_bytes), 0, 0, 0};
-  sws_scale(sws_.get(), in.data, in.linesize, 0, in.height, planes, pitches);
+  check_scaled(sws_scale(sws_.get(), in.data, in.linesize, 0, in.height, planes, pitches), format, AV_PIX_FMT_BGRA);
 }
 
 FromHostConverter::FromHostConverter(AVPixelFormat format, ColourFacts colour) : format_(format), colour_(colour) {
@@ -225,10 +235,10 @@ void FromHostConverter::convert(const HostFrame& in, const HostFrame* alpha, AVF
     // The filter writes 0 in byte 3; the input's alpha goes in first.
     if (!merged_) merged_ = buffer_frame(AV_PIX_FMT_BGRA, w, h);
     copy_rows(merged_->data[0], merged_->linesize[0], false);
-    sws_scale(sws_.get(), merged_->data, merged_->linesize, 0, h, out.data, out.linesize);
+    check_scaled(sws_scale(sws_.get(), merged_->data, merged_->linesize, 0, h, out.data, out.linesize), source, format_);
     return;
   }
   const uint8_t* const planes[4] = {reinterpret_cast<const uint8_t*>(in.picture_row(0)), nullptr, nullptr, nullptr};
   const int pitches[4] = {-w * 4, 0, 0, 0};
-  sws_scale(sws_.get(), planes, pitches, 0, h, out.data, out.linesize);
+  check_scaled(sws_scale(sws_.get(), planes, pitches, 0, h, out.data, out.linesize), source, format_);
 }

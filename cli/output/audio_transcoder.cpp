@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/cli_error.h"
+#include "cli/media/decoder_drain.h"
 
 extern "C" {
 #include <libavutil/samplefmt.h>
@@ -73,30 +74,35 @@ AudioTranscoder::AudioTranscoder(const AVStream* in, const AVCodec* encoder, boo
 }
 
 void AudioTranscoder::send(const AVPacket* packet, const Sink& sink) {
-  int err = avcodec_send_packet(decoder_.get(), packet);
-  // A damaged audio packet is skipped, as the video's are.
+  const int err = avcodec_send_packet(decoder_.get(), packet);
+  // A damaged audio packet is skipped, as the video's are (the decoder's
+  // own log reports it as the input's damage).
   if (err < 0 && err != AVERROR_EOF) return;
-  for (;;) {
-    err = avcodec_receive_frame(decoder_.get(), decoded_.get());
-    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) break;
-    if (err == AVERROR(ENOMEM)) throw std::bad_alloc();
-    if (err < 0) continue;
-    const int64_t start = decoded_->best_effort_timestamp;
-    if (next_pts_ == AV_NOPTS_VALUE) {
-      next_pts_ = start == AV_NOPTS_VALUE ? 0 : av_rescale_q(start, input_time_base_, encoder_->time_base);
-    } else if (start != AV_NOPTS_VALUE) {
-      // A gap in the input stays a gap: filled with silence, so that what
-      // follows keeps its time (the encoder's frames are counted, not
-      // stamped).
-      const int64_t queued_end = next_pts_ + av_audio_fifo_size(fifo_.get()) +
-                                 swr_get_delay(resampler_.get(), encoder_->sample_rate);
-      const int64_t gap = av_rescale_q(start, input_time_base_, encoder_->time_base) - queued_end;
-      if (gap > frame_size()) pad_with_silence(gap, sink);
-    }
-    convert(decoded_.get());
-    av_frame_unref(decoded_.get());
-    encode_from_fifo(false, sink);
+  // The same bounded drain as the video's: a decoder that keeps failing is
+  // asked again with the next packet, not forever.
+  drain_decoder([&] { return avcodec_receive_frame(decoder_.get(), decoded_.get()); },
+                [&] {
+                  take_decoded(sink);
+                  return false;
+                });
+}
+
+void AudioTranscoder::take_decoded(const Sink& sink) {
+  const int64_t start = decoded_->best_effort_timestamp;
+  if (next_pts_ == AV_NOPTS_VALUE) {
+    next_pts_ = start == AV_NOPTS_VALUE ? 0 : av_rescale_q(start, input_time_base_, encoder_->time_base);
+  } else if (start != AV_NOPTS_VALUE) {
+    // A gap in the input stays a gap: filled with silence, so that what
+    // follows keeps its time (the encoder's frames are counted, not
+    // stamped).
+    const int64_t queued_end =
+        next_pts_ + av_audio_fifo_size(fifo_.get()) + swr_get_delay(resampler_.get(), encoder_->sample_rate);
+    const int64_t gap = av_rescale_q(start, input_time_base_, encoder_->time_base) - queued_end;
+    if (gap > frame_size()) pad_with_silence(gap, sink);
   }
+  convert(decoded_.get());
+  av_frame_unref(decoded_.get());
+  encode_from_fifo(false, sink);
 }
 
 void AudioTranscoder::convert(const AVFrame* decoded) {

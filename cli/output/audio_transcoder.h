@@ -38,6 +38,7 @@ class AudioTranscoder {
   void finish(const Sink& sink);
 
  private:
+  void take_decoded(const Sink& sink);  // the frame in decoded_, into the encoder
   void convert(const AVFrame* decoded);
   int frame_size() const;  // samples per encoded frame
   void pad_with_silence(int64_t samples, const Sink& sink);

@@ -313,7 +313,8 @@ void note_losses(const MediaInput& input, const std::string& kind, OutputChoice&
 }
 
 // Step 3c: a constant quality the encoder would clamp is refused, so that
-// what velbrin reports is what the encoder used.
+// what velbrin reports is what the encoder used. The one check of --crf's
+// range: only here is the encoder known.
 void check_crf(OutputChoice& c) {
   if (!c.crf) return;
   struct Range {

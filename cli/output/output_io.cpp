@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <new>
 
 #include "cli/cli_error.h"
@@ -96,12 +97,10 @@ MuxerOutput::MuxerOutput(AVFormatContext* muxer, int fd) : muxer_(muxer), file_(
   muxer_->opaque = this;
   muxer_->io_open = open_callback;  // refuses: a stream format opens no files
   muxer_->io_close2 = close_callback;
-  Sink* sink = new Sink{fd, false, 0, nullptr, &stream_error_};
-  muxer_->pb = context_on(sink, false);
-  if (muxer_->pb == nullptr) {
-    delete sink;
-    throw std::bad_alloc();
-  }
+  auto sink = std::make_unique<Sink>(Sink{fd, false, 0, nullptr, &stream_error_});
+  muxer_->pb = context_on(sink.get(), false);
+  if (muxer_->pb == nullptr) throw std::bad_alloc();
+  sink.release();  // the context owns it now (free_context)
   muxer_->flags |= AVFMT_FLAG_CUSTOM_IO;
   file_handed_out_ = true;
 }
@@ -112,8 +111,10 @@ MuxerOutput::MuxerOutput(AVFormatContext* muxer, TempOutput& file) : muxer_(muxe
   muxer_->io_close2 = close_callback;
   if (muxer_->oformat->flags & AVFMT_NOFILE) return;
   // The muxer writes one stream: give it the temporary file's descriptor.
-  muxer_->pb = context_on(new Sink{file_->descriptor(), false, 0, file_});
+  auto sink = std::make_unique<Sink>(Sink{file_->descriptor(), false, 0, file_});
+  muxer_->pb = context_on(sink.get());
   if (muxer_->pb == nullptr) throw std::bad_alloc();
+  sink.release();  // the context owns it now (free_context)
   muxer_->flags |= AVFMT_FLAG_CUSTOM_IO;
   file_handed_out_ = true;
 }

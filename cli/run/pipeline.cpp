@@ -21,7 +21,7 @@
 #include "cli/media/host_frame.h"
 #include "cli/output/media_output.h"
 #include "cli/output/output_choice.h"
-#include "cli/run/decoder_drain.h"
+#include "cli/media/decoder_drain.h"
 #include "cli/run/frame_hand_over.h"
 #include "cli/run/input_damage.h"
 #include "cli/run/range_cut.h"

@@ -95,7 +95,7 @@ TEST(Options, MistakesAreUsageErrors) {
       {"--show-noise=1", "in.mkv", "out.mkv"},
       {"--frames", "-3", "in.mkv", "out.mkv"},
       {"--frames", "a-b", "in.mkv", "out.mkv"},
-      {"--crf", "64", "in.mkv", "out.mkv"},
+      {"--crf", "1.5", "in.mkv", "out.mkv"},
       {"--at", "2", "in.mkv", "out.mkv"},
       {"--bypass", "--level", "3", "in.mkv", "out.mkv"},
       // Level and Dynamic alone take the dialog's ranges.

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "cli/media/av_helpers.h"
-#include "cli/run/decoder_drain.h"
+#include "cli/media/decoder_drain.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace velbrin_cli_test {
