@@ -100,17 +100,6 @@ TEST_F(FilterResults, ConfigLineAndOptionsAgree) {
   EXPECT_NE(r.err.find("\nVelbrin ( 7, 2 )\nConfig(7, 2)\n"), std::string::npos) << r.err;
 }
 
-TEST_F(FilterResults, ThreadCountDoesNotChangeTheOutput) {
-  for (const char* threads : {"1", "3"}) {
-    const RunResult r = run_velbrin({"-q", "-y", "--threads", threads, *dir_ / "clip.mkv", *dir_ / std::string("t").append(threads).append(".mkv")});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-  }
-  const std::vector<Picture> one = decode_frames(*dir_ / "t1.mkv", kW, kH);
-  EXPECT_EQ(one.size(), size_t(kFrames));
-  EXPECT_EQ(first_difference(one, decode_frames(*dir_ / "t3.mkv", kW, kH)), "");
-  EXPECT_EQ(first_difference(reference_filter_each(*input_, settings_of(100, 5)), one), "");
-}
-
 TEST_F(FilterResults, FrameRangeKeepsTheChosenFrames) {
   const RunResult r = run_velbrin({"-q", "-y", "--frames", "2-5", *dir_ / "clip.mkv", *dir_ / "part.mkv"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
