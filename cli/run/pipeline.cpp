@@ -103,6 +103,7 @@ class Reader {
         checked_ = packet->pts != AV_NOPTS_VALUE && packet->pts <= seek_->key_pts;
         if (!checked_) {
           seek_next();
+          cut_->forget_waiting();  // the audio read so far comes again
           av_packet_unref(packet.get());
           continue;
         }

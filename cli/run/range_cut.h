@@ -50,6 +50,11 @@ class RangeCut {
   // The waiting packets that belong to the range, once take_frame has
   // seen where it starts.
   std::vector<std::pair<int, PacketPtr>> take_waiting();
+  // After the input is sought again: what waits will be read once more.
+  void forget_waiting() {
+    waiting_.clear();
+    primers_.clear();
+  }
 
   bool video_done() const { return video_done_; }
   // No audio packet of the range can come any more.
