@@ -246,9 +246,10 @@ module noname.so, exactly as the VirtualDub host runs it.
 INPUT - reads standard input (a picture, or a stream such as Matroska, NUT
 or Y4M); OUTPUT - writes a stream to standard output. When the last name is
 an existing folder or ends with '/', each INPUT is filtered into it under
-its own file name; an input that fails, or whose output would be the input
-itself or an earlier input's output, is reported at the end (exit 1) and
-the others are still written.
+its own file name; an input that fails, or whose output would write over
+an input or an earlier input's output, is reported at the end (exit 1) and
+the others are still written. Nothing velbrin reads is ever written: every
+name is resolved through links before anything is opened for writing.
 
 Filter settings:
   --level N          base brightness tolerance (0..400, default 100)
@@ -276,8 +277,8 @@ Output:
                      with a note)
   -f, --format NAME  the stream format of OUTPUT - (default matroska; nut,
                      yuv4mpegpipe, image2pipe with --codec png, mp4, ...)
-  --frames A-B       only frames A to B (counted from 0); 'A-' to the end,
-                     'N' for one frame
+  --frames A-B       only frames A to B (counted from 0 as a full decode
+                     outputs them); 'A-' to the end, 'N' for one frame
   --compare PICTURE  write input, output and Show noise view side by side
   --at N             the frame for --compare, counted from 0 (default 0)
   -y, --overwrite    replace OUTPUT (and PICTURE) if they exist, keeping
@@ -310,7 +311,9 @@ caption and script line as the host shows them, e.g. "Velbrin ( 100, 5 )"
 and "Config(100, 5)"; standard output stays free (it carries only the
 stream of OUTPUT -).
 Exit codes: 0 success, 1 a file could not be read or written, 2 bad command
-line, 3 written from a damaged input (a file cut short, unreadable packets,
-a picture missing from a sequence): the output holds all that could be read.
+line (also a write that would meet a read), 3 written from a damaged input:
+reading it reported a fault (a read or decoding error, a corrupt frame, an
+error FFmpeg logged for it, a picture missing from a sequence); the output
+holds all that could be read.
 )USAGE";
 }
