@@ -124,8 +124,22 @@ bool MediaInput::is_lossless() const {
 int64_t MediaInput::frames_announced() const {
   if (const std::optional<SequencePattern> pattern = SequencePattern::parse(path_))
     return int64_t(pattern->existing_numbers().size());
-  const AVStream* st = video();
-  if (st->nb_frames > 0) return st->nb_frames;
+  AVStream* st = video();
+  if (st->nb_frames > 0) {
+    // AVI and MP4 index every packet when opened, and count empty drop
+    // frames and an edit list's pre-roll among their frames, which no
+    // decode outputs: there the index's shown entries count.
+    const std::string name = format_->iformat->name;
+    if (name == "avi" || name.rfind("mov,", 0) == 0) {
+      int64_t shown = 0;
+      for (int k = 0, n = avformat_index_get_entries_count(st); k < n; ++k) {
+        const AVIndexEntry* e = avformat_index_get_entry(st, k);
+        shown += e != nullptr && e->size > 0 && !(e->flags & AVINDEX_DISCARD_FRAME);
+      }
+      if (shown > 0) return shown;
+    }
+    return st->nb_frames;
+  }
   const AVRational rate = frame_rate();
   if (st->duration > 0) return av_rescale_q(st->duration, st->time_base, av_inv_q(rate));
   if (format_->duration > 0) return av_rescale_q(format_->duration, AV_TIME_BASE_Q, av_inv_q(rate));

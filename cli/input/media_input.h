@@ -29,10 +29,10 @@ class MediaInput {
   // H.264, uncompressed, ...), so that writing it lossy would lose detail.
   bool is_lossless() const;
 
-  // The frames the input announces (a sequence's pictures, a container's
-  // count, or its duration at its frame rate), for the progress line's
-  // total only: such figures are no evidence of what a decode outputs.
-  // -1 when it does not say.
+  // The frames the input announces (a sequence's pictures, the shown
+  // frames of a container's full index, its count, or its duration at its
+  // frame rate), for the progress line's total only: such figures are no
+  // evidence of what a decode outputs. -1 when it does not say.
   int64_t frames_announced() const;
 
   // An image sequence's first missing picture between existing ones, where
