@@ -31,7 +31,7 @@ struct EditorProject {
 // or MLT would scale it.
 const EditorProject kProjects[] = {
     {"shotcut", "shotcut-velbrin.mlt", 50},
-    {"kdenlive", "kdenlive-velbrin.kdenlive", 49},
+    {"kdenlive", "kdenlive-velbrin.kdenlive", 50},
 };
 constexpr int kWidth = 640, kHeight = 360;
 
