@@ -30,14 +30,20 @@ else()
 endif()
 
 # Links `target` (a MODULE library) as a DLL without the MinGW start-up files
-# and default libraries: its own DllEntry is the entry point, memcpy and
-# friends come from module/crt_support.cpp (both added here), and only the
-# KERNEL32 and USER32 import libraries are offered. libgcc is a static
-# archive: it adds no import and provides the stack probe (___chkstk_ms) that
-# functions with more than 4 KiB of locals call, and 64-bit division on
-# 32-bit targets.
+# and default libraries: its own DllEntry is the entry point (from
+# module/dll_entry.cpp, or the file given after ENTRY), memcpy and friends
+# come from module/crt_support.cpp (both added here), and only the KERNEL32
+# and USER32 import libraries are offered (a DLL imports only what it calls).
+# libgcc is a static archive: it adds no import and provides the stack probe
+# (___chkstk_ms) that functions with more than 4 KiB of locals call, and
+# 64-bit division on 32-bit targets.
+#   velbrin_link_without_crt(target [ENTRY file.cpp])
 function(velbrin_link_without_crt target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ENTRY" "")
   set(entry "${PROJECT_SOURCE_DIR}/module/dll_entry.cpp")
+  if(arg_ENTRY)
+    set(entry "${arg_ENTRY}")
+  endif()
   set(memory_functions "${PROJECT_SOURCE_DIR}/module/crt_support.cpp")
   target_sources(${target} PRIVATE "${entry}" "${memory_functions}")
   # Without these the compiler turns the copy loops back into calls of the

@@ -1,7 +1,9 @@
-// The frei0r front door: the filter as a frei0r 1.2 plug-in (velbrin.so) for
-// ffmpeg, MLT (Kdenlive, Shotcut) and GStreamer. It runs the engine's kernels
-// and band pool on the host's BGRA frames and knows nothing of the VirtualDub
-// record or host interface.
+// The frei0r front door: the filter as a frei0r 1.2 plug-in (velbrin.so on
+// Linux, velbrin.dll on 64-bit Windows) for ffmpeg, MLT (Kdenlive, Shotcut)
+// and GStreamer. It runs the engine's kernels and band pool on the host's
+// BGRA frames and knows nothing of the VirtualDub record or host interface.
+// The Windows file links no C runtime, as the module does: memory comes from
+// plugin_memory.h and nothing here calls the C library.
 //
 // Frames come top row first. The VirtualDub host hands the module its frames
 // bottom row first, and the filter does not commute with a vertical flip, so
@@ -19,14 +21,20 @@
 #include "engine/band_pool.h"
 #include "engine/band_split.h"
 #include "engine/kernels/smooth.h"
+#include "frei0r/plugin_memory.h"
 
 // frei0r.h declares the entries for C and without a visibility: give them
-// C linkage and export exactly these (everything else here is hidden).
+// C linkage and export exactly these (everything else here is hidden; on
+// Windows velbrin.def names the exports).
+#if !defined(_WIN32)
 #pragma GCC visibility push(default)
+#endif
 extern "C" {
 #include <frei0r.h>
 }
+#if !defined(_WIN32)
 #pragma GCC visibility pop
+#endif
 
 namespace {
 
@@ -58,6 +66,15 @@ struct Instance {
 std::atomic<int> g_loads{0};
 
 double clamped(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
+
+// round(clamped(v) x scale), halves away from zero, as std::lround gives it
+// for these non-negative values, without calling the C library. The
+// fraction x - whole is exact for a double.
+int scaled(double v, int scale) {
+  const double x = clamped(v) * scale;
+  const int whole = int(x);
+  return x - whole >= 0.5 ? whole + 1 : whole;
+}
 
 bool overlap(const uint32_t* a, const uint32_t* b, size_t pixels) {
   const uintptr_t x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
@@ -125,8 +142,9 @@ f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
   if (pixels > uint64_t(std::numeric_limits<ptrdiff_t>::max()) / sizeof(uint32_t) ||
       pixels > std::numeric_limits<size_t>::max() / sizeof(uint32_t))
     return nullptr;
-  Instance* inst = new (std::nothrow) Instance;
-  if (inst == nullptr) return nullptr;
+  void* memory = plugin_allocate(sizeof(Instance));
+  if (memory == nullptr) return nullptr;
+  Instance* inst = new (memory) Instance;
   inst->width = int(width);
   inst->height = int(height);
   inst->pixels = size_t(pixels);
@@ -136,8 +154,8 @@ f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
 void f0r_destruct(f0r_instance_t instance) {
   Instance* inst = static_cast<Instance*>(instance);
   if (inst == nullptr) return;
-  delete[] inst->scratch;
-  delete inst;
+  plugin_release(inst->scratch);
+  plugin_release(inst);  // Instance holds nothing that needs destroying
 }
 
 void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int param_index) {
@@ -146,8 +164,8 @@ void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int param_i
   const double v = *static_cast<const double*>(param);
   if (std::isnan(v)) return;  // no value: the parameter stays as it was
   switch (param_index) {
-    case 0: inst->level = int(std::lround(clamped(v) * kLevelScale)); break;
-    case 1: inst->dynamic = int(std::lround(clamped(v) * kDynamicScale)); break;
+    case 0: inst->level = scaled(v, kLevelScale); break;
+    case 1: inst->dynamic = scaled(v, kDynamicScale); break;
     case 2: inst->show_noise = v >= 0.5; break;
     case 3: inst->disable = v >= 0.5; break;
     default: break;
@@ -179,7 +197,7 @@ void f0r_update(f0r_instance_t instance, double, const uint32_t* inframe, uint32
   }
   const uint32_t* src = inframe;
   if (overlap(inframe, outframe, inst->pixels)) {
-    if (inst->scratch == nullptr) inst->scratch = new (std::nothrow) uint32_t[inst->pixels];
+    if (inst->scratch == nullptr) inst->scratch = static_cast<uint32_t*>(plugin_allocate(bytes));
     // Without memory for the copy the frame is left as it came rather than
     // filtered from pixels already overwritten.
     if (inst->scratch == nullptr) {

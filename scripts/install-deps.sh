@@ -14,6 +14,7 @@ packages=(
   parallel
   imagemagick
   frei0r-plugins-dev melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  shotcut
   strace man-db
   time
 )

@@ -33,6 +33,9 @@
 #include "tests/support/harness.h"
 
 #define CHECK_FAIL(text) harness::fail(__FILE__, __LINE__, text)
-#define CHECK_ROW(name) harness::Row check_row_(name)
+// One name per line, so that a row may be named inside another's scope.
+#define CHECK_ROW_NAME2(line) check_row_##line
+#define CHECK_ROW_NAME(line) CHECK_ROW_NAME2(line)
+#define CHECK_ROW(name) harness::Row CHECK_ROW_NAME(__LINE__)(name)
 
 #endif

@@ -22,7 +22,10 @@ State& state() {
 
 }  // namespace
 
-Row::Row(std::string name) : previous_(state().current_row) { state().current_row = std::move(name); }
+// A row named inside another's scope adds its name to the outer one's.
+Row::Row(std::string name) : previous_(state().current_row) {
+  state().current_row = previous_.empty() ? std::move(name) : previous_ + " / " + name;
+}
 Row::~Row() { state().current_row = previous_; }
 
 void fail(const char* file, int line, const std::string& what) {

@@ -36,6 +36,11 @@ inline std::string show(unsigned v) { return std::to_string(v); }
 inline std::string show(long v) { return std::to_string(v); }
 inline std::string show(unsigned long v) { return std::to_string(v); }
 inline std::string show(bool v) { return v ? "true" : "false"; }
+inline std::string show(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.17g", v);
+  return buf;
+}
 inline std::string show(const std::string& v) { return "\"" + v + "\""; }
 inline std::string show(const char* v) { return v ? show(std::string(v)) : "(null)"; }
 inline std::string show(const void* v) {

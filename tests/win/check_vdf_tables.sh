@@ -1,6 +1,6 @@
 #!/bin/sh
-# The built Windows module's export and import tables, read with the MinGW
-# objdump:
+# The built Windows module's (or frei0r plug-in's) export and import tables,
+# read with the MinGW objdump:
 #   - the file is a DLL for the expected machine ("pei-i386" or "pei-x86-64");
 #   - the export directory names the DLL "noname.vdf" and exports exactly
 #     VirtualdubFilterModuleInit2 and VirtualdubFilterModuleDeinit,
@@ -12,15 +12,27 @@
 #     loads in old hosts; a newer one (condition variables, slim locks,
 #     GetTickCount64, ...) fails the check until it is judged and listed.
 #
-#   check_vdf_tables.sh <objdump> <noname.vdf> <pei-i386|pei-x86-64> [imports-only]
+#   check_vdf_tables.sh <objdump> <noname.vdf> <pei-i386|pei-x86-64> [imports-only|frei0r]
 #
 # With "imports-only" the export checks are skipped (for other DLLs linked
-# the module's way).
+# the module's way). With "frei0r" the file is the frei0r plug-in
+# velbrin.dll: its export directory names it "velbrin.dll", it exports
+# exactly the ten f0r_* entries, undecorated, and it imports KERNEL32.dll
+# alone (it has no dialog).
 set -eu
 objdump=$1
 vdf=$2
 format=$3
-only_imports=${4:-}
+mode=${4:-}
+expected_name=noname.vdf
+expected_exports="VirtualdubFilterModuleDeinit VirtualdubFilterModuleInit2 "
+allowed_imports="KERNEL32.dll USER32.dll"
+if [ "$mode" = "frei0r" ]; then
+  expected_name=velbrin.dll
+  expected_exports="f0r_construct f0r_deinit f0r_destruct f0r_get_param_info f0r_get_param_value f0r_get_plugin_info \
+f0r_init f0r_set_param_value f0r_update f0r_update2 "
+  allowed_imports="KERNEL32.dll"
+fi
 
 dump=$("$objdump" -p "$vdf")
 failed=0
@@ -43,15 +55,14 @@ echo "  export directory name: $dll_name"
 echo "  exports: $exports"
 echo "  imports: $imports"
 
-if [ "$only_imports" != "imports-only" ]; then
-  [ "$dll_name" = "noname.vdf" ] || fail "export directory names the DLL '$dll_name', expected 'noname.vdf'"
-  [ "$exports" = "VirtualdubFilterModuleDeinit VirtualdubFilterModuleInit2 " ] ||
-    fail "exports are '$exports', expected exactly VirtualdubFilterModuleDeinit and VirtualdubFilterModuleInit2"
+if [ "$mode" != "imports-only" ]; then
+  [ "$dll_name" = "$expected_name" ] || fail "export directory names the DLL '$dll_name', expected '$expected_name'"
+  [ "$exports" = "$expected_exports" ] || fail "exports are '$exports', expected exactly '$expected_exports'"
 fi
 for dll in $imports; do
-  case "$dll" in
-    KERNEL32.dll | USER32.dll) ;;
-    *) fail "imports $dll; only KERNEL32.dll and USER32.dll are allowed" ;;
+  case " $allowed_imports " in
+    *" $dll "*) ;;
+    *) fail "imports $dll; only $allowed_imports allowed" ;;
   esac
 done
 # KERNEL32 functions present since Windows XP that the module may import.
@@ -59,7 +70,8 @@ xp_kernel32="CloseHandle CreateSemaphoreA CreateSemaphoreW CreateThread DeleteCr
   GetCurrentProcess GetCurrentThreadId GetEnvironmentVariableA GetEnvironmentVariableW GetLastError
   GetProcessAffinityMask GetSystemInfo InitializeCriticalSection InterlockedCompareExchange InterlockedDecrement
   InterlockedExchange InterlockedIncrement LeaveCriticalSection ReleaseSemaphore ResetEvent SetEvent CreateEventA
-  CreateEventW Sleep SwitchToThread WaitForMultipleObjects WaitForSingleObject"
+  CreateEventW Sleep SwitchToThread WaitForMultipleObjects WaitForSingleObject
+  DisableThreadLibraryCalls GetModuleHandleExW GetProcessHeap HeapAlloc HeapFree"
 kernel32_names=$(printf '%s\n' "$dump" | sed -n '/DLL Name: KERNEL32.dll/,/DLL Name:/p' |
   awk 'NF == 3 && $2 ~ /^[0-9]+$/ { print $3 }' | sort -u | tr '\n' ' ')
 echo "  KERNEL32 functions: $kernel32_names"
@@ -70,7 +82,7 @@ for name in $kernel32_names; do
   esac
 done
 
-if [ "$only_imports" != "imports-only" ]; then
+if [ "$mode" = "" ]; then
   case " $imports" in
     *" USER32.dll "*) ;;
     *) fail "does not import USER32.dll, which the dialog needs" ;;

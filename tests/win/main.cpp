@@ -9,6 +9,8 @@
 //                                       the dialog without its template; the
 //                                       exit code is what ConfigProc returned
 //   velbrin_win_host show <vdf> <ms>    open the dialog for a screenshot
+//   velbrin_win_host frei0r <velbrin.dll>
+//                                       the frei0r plug-in's contract (64-bit build)
 #include <windows.h>
 
 #include <cstdio>
@@ -20,11 +22,15 @@
 #include "tests/conformance/module_cases.h"
 #include "tests/win/thread_cases.h"
 #include "tests/win/stack_probe_case.h"
+#if VELBRIN_WIN_HOST_FREI0R
+#include "tests/conformance/frei0r_cases.h"
+#endif
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (argc < 3) {
-    std::printf("usage: %s module|dialog|no-template|show <noname.vdf> [ms]\n", argv[0]);
+    std::printf("usage: %s module|dialog|no-template|show <noname.vdf> [ms]\n       %s frei0r <velbrin.dll>\n", argv[0],
+                argv[0]);
     return 2;
   }
   const std::string vdf = argv[2];
@@ -41,6 +47,15 @@ int main(int argc, char** argv) {
     wintest::dialog_cases(vdf, argv[0]);
     return harness::summary();
   }
+#if VELBRIN_WIN_HOST_FREI0R
+  if (mode == "frei0r") {
+    // The frei0r cases the native build runs under GoogleTest on velbrin.so.
+    int n = 0;
+    const Frei0rCase* cases = frei0r_cases(&n);
+    for (int k = 0; k < n; ++k) harness::run_case(cases[k].title, [&] { cases[k].run(vdf); });
+    return harness::summary();
+  }
+#endif
   if (mode == "no-template") return wintest::config_without_template(vdf, argc > 3 ? argv[3] : "");
   if (mode == "show") return wintest::show_dialog(vdf, argc > 3 ? std::atoi(argv[3]) : 5000);
   std::printf("unknown mode %s\n", mode.c_str());
