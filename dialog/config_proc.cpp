@@ -65,10 +65,10 @@ INT_PTR command(HWND dlg, FilterSettings* s, int id) {
       // Every control's state once more, sliders and switches alike: each
       // change was written as it happened, and this leaves the record
       // matching the dialog even if something else wrote it meanwhile.
-      s->level = slider_position(dlg, IDC_LEVEL);
-      s->dynamic = slider_position(dlg, IDC_DYNAMIC);
-      store_switch(s->showNoise, switch_state(dlg, IDC_SHOWNOISE));
-      store_switch(s->disable, switch_state(dlg, IDC_DISABLE));
+      store_setting(s->level, slider_position(dlg, IDC_LEVEL));
+      store_setting(s->dynamic, slider_position(dlg, IDC_DYNAMIC));
+      store_setting(s->showNoise, switch_state(dlg, IDC_SHOWNOISE));
+      store_setting(s->disable, switch_state(dlg, IDC_DISABLE));
       EndDialog(dlg, 0);
       return TRUE;
     case IDCANCEL:
@@ -79,11 +79,11 @@ INT_PTR command(HWND dlg, FilterSettings* s, int id) {
       redo_frame(s);
       return FALSE;
     case IDC_SHOWNOISE:
-      store_switch(s->showNoise, switch_state(dlg, IDC_SHOWNOISE));
+      store_setting(s->showNoise, switch_state(dlg, IDC_SHOWNOISE));
       redo_frame(s);
       return TRUE;
     case IDC_DISABLE:
-      store_switch(s->disable, switch_state(dlg, IDC_DISABLE));
+      store_setting(s->disable, switch_state(dlg, IDC_DISABLE));
       redo_frame(s);
       return TRUE;
     default:
@@ -95,10 +95,10 @@ INT_PTR command(HWND dlg, FilterSettings* s, int id) {
 // new position and redoes the preview frame.
 INT_PTR scroll(HWND dlg, FilterSettings* s, HWND slider) {
   if (slider == GetDlgItem(dlg, IDC_LEVEL)) {
-    s->level = slider_position(dlg, IDC_LEVEL);
+    store_setting(s->level, slider_position(dlg, IDC_LEVEL));
     redo_frame(s);
   } else if (slider == GetDlgItem(dlg, IDC_DYNAMIC)) {
-    s->dynamic = slider_position(dlg, IDC_DYNAMIC);
+    store_setting(s->dynamic, slider_position(dlg, IDC_DYNAMIC));
     redo_frame(s);
   }
   return FALSE;
