@@ -8,6 +8,7 @@
 #include <sched.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -193,9 +194,9 @@ TEST(Frei0rContract, RefusedSizesNullInstancesAndBadIndexes) {
 
 // Eight host threads, each with its own instance and settings, on frames
 // below and above the size at which the pool shares a frame; then the host's
-// unload and reload: f0r_deinit leaves no thread behind, an instance used
-// after it (as MLT does) still gives the right frame without starting any,
-// and f0r_init brings the pool back. The native-tsan preset runs this.
+// unload and reload: f0r_deinit leaves no thread behind, and f0r_init brings
+// the pool back (updates after f0r_deinit: the test below). The native-tsan
+// preset runs this.
 TEST(Frei0rThreads, OwnInstancesThenDeinitAndReload) {
   unsetenv("VELBRIN_THREADS");
   std::thread([] {}).join();  // ThreadSanitizer starts its own thread with the first one made
@@ -231,16 +232,58 @@ TEST(Frei0rThreads, OwnInstancesThenDeinitAndReload) {
     f0r_instance_t kept = p.construct(480, 240);
     p.deinit();
     EXPECT_EQ(process_threads(), baseline) << "f0r_deinit left threads";
-    EXPECT_TRUE(p.run(kept, large) == large_want) << "update after f0r_deinit";
-    EXPECT_EQ(process_threads(), baseline) << "an update after f0r_deinit started threads";
-    p.destruct(kept);
     ASSERT_EQ(p.init(), 1);
-    kept = p.construct(480, 240);
     EXPECT_TRUE(p.run(kept, large) == large_want) << "update after f0r_init again";
     EXPECT_TRUE(!pooled || process_threads() > baseline) << "the pool did not come back";
     p.destruct(kept);
   }
   EXPECT_EQ(process_threads(), baseline);
+}
+
+// Host threads keep updating their instances while another thread undoes
+// the load (MLT calls f0r_deinit while its consumer may still run a frame).
+// Whatever the interleaving, once f0r_deinit has returned and the updates
+// under way have finished, no worker of the pool is left, and every frame
+// is right.
+TEST(Frei0rThreads, UpdatesRacingDeinitLeaveNoThread) {
+  unsetenv("VELBRIN_THREADS");
+  std::thread([] {}).join();  // ThreadSanitizer's own thread, as above
+  const int baseline = process_threads();
+  constexpr int kHosts = 3;
+  const int w = 400, h = 250;  // shared among the pool's threads
+  const std::vector<uint32_t> in = picture(w, h, 5), want = expected_output(in, w, h, Settings{});
+  for (int cycle = 0; cycle < 12; ++cycle) {
+    SCOPED_TRACE("cycle " + std::to_string(cycle));
+    Plugin p;
+    ASSERT_TRUE(p.ok()) << dlerror();
+    std::atomic<int> updates[kHosts] = {}, wrong{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> hosts;
+    for (int t = 0; t < kHosts; ++t)
+      hosts.emplace_back([&, t] {
+        f0r_instance_t inst = p.construct(unsigned(w), unsigned(h));
+        while (!stop.load()) {
+          wrong += p.run(inst, in) != want;
+          ++updates[t];
+        }
+        p.destruct(inst);
+      });
+    auto each_did = [&](const int (&from)[kHosts], int more) {
+      for (int t = 0; t < kHosts; ++t)
+        while (updates[t].load() < from[t] + more) std::this_thread::yield();
+    };
+    const int none[kHosts] = {};
+    each_did(none, 1 + cycle % 3);  // the deinit lands at different points of the hosts' frames
+    p.deinit();
+    p.inited = false;
+    int at_deinit[kHosts];
+    for (int t = 0; t < kHosts; ++t) at_deinit[t] = updates[t].load();
+    each_did(at_deinit, 2);  // the updates under way have ended, and whole ones run after
+    EXPECT_EQ(process_threads(), baseline + kHosts) << "a thread outlived f0r_deinit";
+    stop = true;
+    for (std::thread& t : hosts) t.join();
+    EXPECT_EQ(wrong.load(), 0);
+  }
 }
 
 }  // namespace
