@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "dialog/control_writes.h"
 #include "engine/band_split.h"
 #include "engine/kernels/smooth.h"
 #include "tests/support/fake_registration_host.h"
@@ -130,8 +131,9 @@ TEST(ThreadStress, ManyHostThreadsThenDeinitAndReload) {
   unsetenv("VELBRIN_THREADS");
 }
 
-// The dialog moves both sliders and flips both switches from its own thread
-// while the preview's frame runs on the band workers. A frame takes Level
+// The dialog moves both sliders and flips both switches from its own thread,
+// with its own writes (store_control), while the preview's frame runs on the
+// band workers. A frame takes Level
 // and Dynamic as they stand when it starts and follows the switches as it
 // goes, so every frame is one of the four slider states with each pixel in
 // one of the four switch states; under ThreadSanitizer the writer and the
@@ -163,10 +165,10 @@ TEST(ThreadStress, DialogChangesSettingsWhileBandsRun) {
   std::atomic<bool> done{false};
   std::thread dialog([&] {
     for (unsigned n = 0; !done.load(); ++n) {
-      store_setting(settings.showNoise, int(n & 1));
-      store_setting(settings.disable, int(n >> 1 & 1));
-      store_setting(settings.level, levels[n >> 2 & 1]);
-      store_setting(settings.dynamic, dynamics[n >> 3 & 1]);
+      store_control(settings, IDC_SHOWNOISE, int(n & 1));
+      store_control(settings, IDC_DISABLE, int(n >> 1 & 1));
+      store_control(settings, IDC_LEVEL, levels[n >> 2 & 1]);
+      store_control(settings, IDC_DYNAMIC, dynamics[n >> 3 & 1]);
       std::this_thread::yield();
     }
   });
