@@ -192,67 +192,26 @@ TEST(Frei0rContract, RefusedSizesNullInstancesAndBadIndexes) {
   p.destruct(inst);
 }
 
-// Eight host threads, each with its own instance and settings, on frames
-// below and above the size at which the pool shares a frame; then the host's
-// unload and reload: f0r_deinit leaves no thread behind, and f0r_init brings
-// the pool back (updates after f0r_deinit: the test below). The native-tsan
-// preset runs this.
-TEST(Frei0rThreads, OwnInstancesThenDeinitAndReload) {
+// Host threads, each with its own instances and settings, run frames below
+// and above the size at which the pool shares a frame while the main thread
+// undoes the load (MLT calls f0r_deinit while its consumer may still run a
+// frame) and then loads it again. Every frame is the reference's; once
+// f0r_deinit has returned and the updates under way have ended, no worker is
+// left, whatever the interleaving; f0r_init brings the pool back. The
+// native-tsan preset runs this.
+TEST(Frei0rThreads, OwnInstancesRacingDeinitAndReload) {
   unsetenv("VELBRIN_THREADS");
   std::thread([] {}).join();  // ThreadSanitizer starts its own thread with the first one made
   const int baseline = process_threads();
   cpu_set_t cpus;
   const bool pooled = sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 1;
-  const std::vector<uint32_t> large = picture(480, 240, 99);
-  const std::vector<uint32_t> large_want = expected_output(large, 480, 240, Settings{});
-
-  for (int cycle = 0; cycle < 3; ++cycle) {
-    SCOPED_TRACE("cycle " + std::to_string(cycle));
-    Plugin p;
-    ASSERT_TRUE(p.ok()) << dlerror();
-    std::vector<std::thread> hosts;
-    for (int t = 0; t < 8; ++t)
-      hosts.emplace_back([&p, t, cycle] {
-        TestRng rng(uint64_t(cycle * 10 + t));
-        for (int n = 0; n < 3; ++n) {
-          const bool big = (n + t) % 2 == 0;
-          const int w = big ? 400 + rng.below(100) : 1 + rng.below(60), h = big ? 250 + rng.below(40) : 1 + rng.below(30);
-          const Settings s{rng.below(401), rng.below(11), rng.below(3) == 0, rng.below(8) == 0};
-          f0r_instance_t inst = p.construct(unsigned(w), unsigned(h));
-          const double values[4] = {s.level / 400.0, s.dynamic / 10.0, double(s.show_noise), double(s.disable)};
-          for (int k = 0; k < 4; ++k) p.set(inst, k, values[k]);
-          const std::vector<uint32_t> in = picture(w, h, rng.next());
-          EXPECT_TRUE(p.run(inst, in) == expected_output(in, w, h, s)) << "thread " << t << ", " << w << "x" << h;
-          p.destruct(inst);
-        }
-      });
-    for (std::thread& t : hosts) t.join();
-    EXPECT_TRUE(!pooled || process_threads() > baseline) << "the pool never started";
-
-    f0r_instance_t kept = p.construct(480, 240);
-    p.deinit();
-    EXPECT_EQ(process_threads(), baseline) << "f0r_deinit left threads";
-    ASSERT_EQ(p.init(), 1);
-    EXPECT_TRUE(p.run(kept, large) == large_want) << "update after f0r_init again";
-    EXPECT_TRUE(!pooled || process_threads() > baseline) << "the pool did not come back";
-    p.destruct(kept);
-  }
-  EXPECT_EQ(process_threads(), baseline);
-}
-
-// Host threads keep updating their instances while another thread undoes
-// the load (MLT calls f0r_deinit while its consumer may still run a frame).
-// Whatever the interleaving, once f0r_deinit has returned and the updates
-// under way have finished, no worker of the pool is left, and every frame
-// is right.
-TEST(Frei0rThreads, UpdatesRacingDeinitLeaveNoThread) {
-  unsetenv("VELBRIN_THREADS");
-  std::thread([] {}).join();  // ThreadSanitizer's own thread, as above
-  const int baseline = process_threads();
-  constexpr int kHosts = 3;
-  const int w = 400, h = 250;  // shared among the pool's threads
-  const std::vector<uint32_t> in = picture(w, h, 5), want = expected_output(in, w, h, Settings{});
-  for (int cycle = 0; cycle < 12; ++cycle) {
+  constexpr int kHosts = 4;
+  struct Frame {
+    int w, h;
+    Settings s;
+    std::vector<uint32_t> in, want;
+  };
+  for (int cycle = 0; cycle < 8; ++cycle) {
     SCOPED_TRACE("cycle " + std::to_string(cycle));
     Plugin p;
     ASSERT_TRUE(p.ok()) << dlerror();
@@ -261,29 +220,46 @@ TEST(Frei0rThreads, UpdatesRacingDeinitLeaveNoThread) {
     std::vector<std::thread> hosts;
     for (int t = 0; t < kHosts; ++t)
       hosts.emplace_back([&, t] {
-        f0r_instance_t inst = p.construct(unsigned(w), unsigned(h));
-        while (!stop.load()) {
-          wrong += p.run(inst, in) != want;
+        TestRng rng(uint64_t(cycle * 10 + t));
+        std::vector<Frame> frames;  // a small one, then one the pool shares
+        for (bool big : {false, true}) {
+          const int w = big ? 400 + rng.below(100) : 1 + rng.below(60), h = big ? 250 + rng.below(40) : 1 + rng.below(30);
+          const Settings s{rng.below(401), rng.below(11), rng.below(3) == 0, rng.below(8) == 0};
+          const std::vector<uint32_t> in = picture(w, h, rng.next());
+          frames.push_back({w, h, s, in, expected_output(in, w, h, s)});
+        }
+        for (int n = 0; !stop.load(); ++n) {
+          const Frame& f = frames[size_t(n % 2)];
+          f0r_instance_t inst = p.construct(unsigned(f.w), unsigned(f.h));
+          const double values[4] = {f.s.level / 400.0, f.s.dynamic / 10.0, double(f.s.show_noise), double(f.s.disable)};
+          for (int k = 0; k < 4; ++k) p.set(inst, k, values[k]);
+          wrong += p.run(inst, f.in) != f.want;
+          p.destruct(inst);
           ++updates[t];
         }
-        p.destruct(inst);
       });
-    auto each_did = [&](const int (&from)[kHosts], int more) {
+    // Waits until every host has run `more` updates after the counts in `from`.
+    auto each_did = [&](int more) {
+      int from[kHosts];
+      for (int t = 0; t < kHosts; ++t) from[t] = updates[t].load();
       for (int t = 0; t < kHosts; ++t)
         while (updates[t].load() < from[t] + more) std::this_thread::yield();
     };
-    const int none[kHosts] = {};
-    each_did(none, 1 + cycle % 3);  // the deinit lands at different points of the hosts' frames
+    each_did(2 + cycle % 3);  // the deinit lands at different points of the hosts' frames
+    EXPECT_TRUE(!pooled || process_threads() > baseline + kHosts) << "the pool never started";
     p.deinit();
     p.inited = false;
-    int at_deinit[kHosts];
-    for (int t = 0; t < kHosts; ++t) at_deinit[t] = updates[t].load();
-    each_did(at_deinit, 2);  // the updates under way have ended, and whole ones run after
+    each_did(2);  // the updates under way have ended, and whole ones ran after
     EXPECT_EQ(process_threads(), baseline + kHosts) << "a thread outlived f0r_deinit";
+    p.inited = p.init() == 1;  // the hosts are still running: no early return
+    EXPECT_TRUE(p.inited);
+    each_did(2);
+    EXPECT_TRUE(!pooled || process_threads() > baseline + kHosts) << "the pool did not come back";
     stop = true;
     for (std::thread& t : hosts) t.join();
     EXPECT_EQ(wrong.load(), 0);
   }
+  EXPECT_EQ(process_threads(), baseline);
 }
 
 }  // namespace
