@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -91,82 +92,62 @@ struct YuvPicture {
   }
 };
 
-// The standards' luma weights of red and blue, and 8-bit video's ranges:
-// limited range puts luma on 16..235 and chroma on 16..240 around 128, full
-// range both on 0..255.
+// The standards' luma weights of red and blue, written out here rather than
+// taken from the code under test; and 8-bit video's ranges: limited range
+// puts luma on 16..235 and chroma on 16..240 around 128, full range both on
+// 0..255 (offset of luma, span of luma, span of chroma).
 struct Standard {
   const char* name;
   AVColorSpace space;
   double kr, kb;
 };
 const Standard kStandards[] = {
-    {"BT.601", AVCOL_SPC_BT470BG, 0.299, 0.114},         {"BT.601 (SMPTE 170M)", AVCOL_SPC_SMPTE170M, 0.299, 0.114},
-    {"unspecified: BT.601", AVCOL_SPC_UNSPECIFIED, 0.299, 0.114}, {"BT.709", AVCOL_SPC_BT709, 0.2126, 0.0722},
-    {"BT.2020", AVCOL_SPC_BT2020_NCL, 0.2627, 0.0593},   {"FCC", AVCOL_SPC_FCC, 0.30, 0.11},
-    {"SMPTE 240M", AVCOL_SPC_SMPTE240M, 0.212, 0.087},
-};
-struct Range {
-  double y_offset, y_span, c_span;
-};
-Range range_of(bool full) { return full ? Range{0, 255, 255} : Range{16, 219, 224}; }
-
-// Both conversions in floating point, unrounded: bytes in, 8-bit values out.
-struct Three {
-  double a, b, c;
-};
-Three exact_rgb(const Standard& s, bool full, int y, int u, int v) {  // red, green, blue
-  const Range q = range_of(full);
-  const double ey = (y - q.y_offset) / q.y_span, pb = (u - 128) / q.c_span, pr = (v - 128) / q.c_span;
-  const double r = ey + 2 * (1 - s.kr) * pr, b = ey + 2 * (1 - s.kb) * pb;
-  return {255 * r, 255 * (ey - s.kr * r - s.kb * b) / (1 - s.kr - s.kb), 255 * b};
-}
-Three exact_yuv(const Standard& s, bool full, double r, double g, double b) {  // channels 0..255
-  const Range q = range_of(full);
-  const double ey = (s.kr * r + (1 - s.kr - s.kb) * g + s.kb * b) / 255;
-  return {q.y_offset + q.y_span * ey, 128 + q.c_span * (b / 255 - ey) / (2 * (1 - s.kb)),
-          128 + q.c_span * (r / 255 - ey) / (2 * (1 - s.kr))};
-}
+    {"BT.601", AVCOL_SPC_BT470BG, 0.299, 0.114},    {"SMPTE 170M", AVCOL_SPC_SMPTE170M, 0.299, 0.114},
+    {"unspecified", AVCOL_SPC_UNSPECIFIED, 0.299, 0.114}, {"BT.709", AVCOL_SPC_BT709, 0.2126, 0.0722},
+    {"BT.2020", AVCOL_SPC_BT2020_NCL, 0.2627, 0.0593}, {"FCC", AVCOL_SPC_FCC, 0.30, 0.11},
+    {"SMPTE 240M", AVCOL_SPC_SMPTE240M, 0.212, 0.087}};
+const double kRanges[2][3] = {{16, 219, 224}, {0, 255, 255}};  // [full]
+const std::pair<int, int> kLayouts[] = {{1, 1}, {1, 0}, {0, 0}};  // 4:2:0, 4:2:2, 4:4:4
 
 // Both ways round the matrix's sum to nearest; the weights' own rounding to
 // 13 (in) or 15 (back) fractional bits moves a result by less than 0.04 of a
-// step. A wrong rounding constant is off by a quarter step or more.
+// step, a wrong rounding constant by a quarter step or more. Keeps the
+// farthest byte from the formula's unrounded value, clamped to a byte.
 constexpr double kTolerance = 0.54;
-double off_by(double exact, int got) { return std::abs(std::clamp(exact, 0.0, 255.0) - got); }
-
-// The largest distance of any output byte from the formula, and where.
-struct Worst {
+struct Farthest {
   double off = 0;
   std::string where;
   void take(double exact, int got, const std::string& what) {
-    if (off_by(exact, got) <= off) return;
-    off = off_by(exact, got);
+    const double off_now = std::abs(std::clamp(exact, 0.0, 255.0) - got);
+    if (off_now <= off) return;
+    off = off_now;
     where = what + ": " + std::to_string(got) + " for " + std::to_string(exact);
   }
 };
-
-const std::pair<int, int> kLayouts[] = {{1, 1}, {1, 0}, {0, 0}};  // 4:2:0, 4:2:2, 4:4:4
 
 TEST(YuvToRgb, WithinRoundingOfTheStandardsFormula) {
   std::mt19937 rng(37);
   for (const Standard& s : kStandards)
     for (bool full : {false, true})
       for (const auto& [sx, sy] : kLayouts) {
-        SCOPED_TRACE(testing::Message() << s.name << (full ? " full" : " limited") << " layout " << sx << sy);
+        SCOPED_TRACE(testing::Message() << s.name << " full " << full << " layout " << sx << sy);
         const int w = 37, h = 9;  // the vector code's columns and the rest
         const YuvPicture in(w, h, sx, sy, rng);
         std::vector<uint32_t> got(size_t(w) * h);
         YuvToRgb::convert(in.source, w, h, *yuv_to_rgb_matrix(s.space, full), got.data(), w);
-        Worst worst;
+        const double* q = kRanges[full];
+        Farthest worst;
         for (int y = 0; y < h; ++y)
           for (int x = 0; x < w; ++x) {
-            auto sample = [&](int p, int row, int column) { return int(in.plane[p][size_t(row * in.source.pitch[p] + column)]); };
-            const int l = sample(0, y, x), u = sample(1, y >> sy, x >> sx), v = sample(2, y >> sy, x >> sx);
-            const Three e = exact_rgb(s, full, l, u, v);
-            const uint32_t p = got[size_t(y) * w + size_t(x)];
-            const std::string at = "yuv " + std::to_string(l) + " " + std::to_string(u) + " " + std::to_string(v);
-            worst.take(e.a, int(p >> 16 & 0xFF), at + " red");
-            worst.take(e.b, int(p >> 8 & 0xFF), at + " green");
-            worst.take(e.c, int(p & 0xFF), at + " blue");
+            auto at = [&](int p, int row, int col) { return int(in.plane[p][size_t(row * in.source.pitch[p] + col)]); };
+            const int l = at(0, y, x), u = at(1, y >> sy, x >> sx), v = at(2, y >> sy, x >> sx);
+            const double ey = (l - q[0]) / q[1], pb = (u - 128) / q[2], pr = (v - 128) / q[2];
+            const double r = ey + 2 * (1 - s.kr) * pr, b = ey + 2 * (1 - s.kb) * pb;
+            const double bgr[3] = {b, (ey - s.kr * r - s.kb * b) / (1 - s.kr - s.kb), r};
+            for (int c = 0; c < 3; ++c)
+              worst.take(255 * bgr[c], int(got[size_t(y) * w + size_t(x)] >> (8 * c) & 0xFF),
+                       "yuv " + std::to_string(l) + " " + std::to_string(u) + " " + std::to_string(v) + " byte " +
+                           std::to_string(c));
           }
         EXPECT_LE(worst.off, kTolerance) << worst.where;
       }
@@ -180,32 +161,35 @@ TEST(RgbToYuv, WithinRoundingOfTheStandardsFormula) {
   for (const Standard& s : kStandards)
     for (bool full : {false, true})
       for (const auto& [sx, sy] : kLayouts) {
-        SCOPED_TRACE(testing::Message() << s.name << (full ? " full" : " limited") << " layout " << sx << sy);
-        const int w = 37, h = 9;
-        const std::vector<uint32_t> host = random_host_picture(w, h, rng);
-        auto channel = [&](int x, int y, int c) {  // picture row y is host row h - 1 - y; c: 0 blue .. 2 red
-          return double(host[size_t(h - 1 - std::min(y, h - 1)) * w + size_t(std::min(x, w - 1))] >> (8 * c) & 0xFF);
-        };
+        SCOPED_TRACE(testing::Message() << s.name << " full " << full << " layout " << sx << sy);
+        const int w = 37, h = 9, cw = (w + sx) >> sx, ch = (h + sy) >> sy;
+        const std::vector<uint32_t> host = random_host_picture(w, h, rng);  // picture row y is host row h - 1 - y
         Yuv out;
         RgbToYuv().convert(host.data() + size_t(h - 1) * w, -w, w, h, *rgb_to_yuv_matrix(s.space, full),
                            out.planes(w, h, sx, sy));
-        Worst worst;
+        const double* q = kRanges[full];
+        // Luma, Cb, Cr of the average of the pixels from (x, y), 2^lw by 2^lh.
+        auto exact = [&](int x, int y, int lw, int lh) {
+          double bgr[3] = {0, 0, 0};
+          for (int dy = 0; dy < (1 << lh); ++dy)
+            for (int dx = 0; dx < (1 << lw); ++dx)
+              for (int c = 0; c < 3; ++c)
+                bgr[c] += double(host[size_t(h - 1 - std::min(y + dy, h - 1)) * w + size_t(std::min(x + dx, w - 1))] >>
+                                     (8 * c) & 0xFF) / double(255 << (lw + lh));
+          const double ey = s.kr * bgr[2] + (1 - s.kr - s.kb) * bgr[1] + s.kb * bgr[0];
+          return std::array<double, 3>{q[0] + q[1] * ey, 128 + q[2] * (bgr[0] - ey) / (2 * (1 - s.kb)),
+                                       128 + q[2] * (bgr[2] - ey) / (2 * (1 - s.kr))};
+        };
+        Farthest worst;
         for (int y = 0; y < h; ++y)
           for (int x = 0; x < w; ++x)
-            worst.take(exact_yuv(s, full, channel(x, y, 2), channel(x, y, 1), channel(x, y, 0)).a,
-                       out.plane[0][size_t(y) * w + size_t(x)], "luma at " + std::to_string(x) + "," + std::to_string(y));
-        const int cw = (w + (1 << sx) - 1) >> sx, ch = (h + (1 << sy) - 1) >> sy;
-        for (int cy = 0; cy < ch; ++cy)
-          for (int cx = 0; cx < cw; ++cx) {
-            double rgb[3] = {0, 0, 0};
-            for (int dy = 0; dy < (1 << sy); ++dy)
-              for (int dx = 0; dx < (1 << sx); ++dx)
-                for (int c = 0; c < 3; ++c) rgb[c] += channel((cx << sx) + dx, (cy << sy) + dy, c) / double(1 << (sx + sy));
-            const Three e = exact_yuv(s, full, rgb[2], rgb[1], rgb[0]);
-            const std::string at = " at " + std::to_string(cx) + "," + std::to_string(cy);
-            worst.take(e.b, out.plane[1][size_t(cy) * cw + size_t(cx)], "Cb" + at);
-            worst.take(e.c, out.plane[2][size_t(cy) * cw + size_t(cx)], "Cr" + at);
-          }
+            worst.take(exact(x, y, 0, 0)[0], out.plane[0][size_t(y) * w + size_t(x)],
+                     "luma at " + std::to_string(x) + "," + std::to_string(y));
+        for (int y = 0; y < ch; ++y)
+          for (int x = 0; x < cw; ++x)
+            for (int p = 1; p < 3; ++p)
+              worst.take(exact(x << sx, y << sy, sx, sy)[size_t(p)], out.plane[p][size_t(y) * cw + size_t(x)],
+                       "plane " + std::to_string(p) + " at " + std::to_string(x) + "," + std::to_string(y));
         EXPECT_LE(worst.off, kTolerance) << worst.where;
       }
   EXPECT_FALSE(rgb_to_yuv_matrix(AVCOL_SPC_YCGCO, false).has_value());
