@@ -133,11 +133,10 @@ TEST(ThreadStress, ManyHostThreadsThenDeinitAndReload) {
 
 // The dialog moves both sliders and flips both switches from its own thread,
 // with its own writes (store_control), while the preview's frame runs on the
-// band workers. A frame takes Level
-// and Dynamic as they stand when it starts and follows the switches as it
-// goes, so every frame is one of the four slider states with each pixel in
-// one of the four switch states; under ThreadSanitizer the writer and the
-// readers do not race.
+// band workers. A frame takes Level and Dynamic as they stand when it starts
+// and follows the switches as it goes, so every frame is one of the four
+// slider states with each pixel in one of the four switch states; under
+// ThreadSanitizer the writer and the readers do not race.
 TEST(ThreadStress, DialogChangesSettingsWhileBandsRun) {
   LoadedNativeModule module;
   ASSERT_NE(module.def, nullptr);
@@ -176,7 +175,7 @@ TEST(ThreadStress, DialogChangesSettingsWhileBandsRun) {
   fa.src = &sb;
   fa.dst = &db;
   for (int frame = 0; frame < 8; ++frame) {
-    ASSERT_EQ(def->runProc(&fa, &ff), 0);
+    EXPECT_EQ(def->runProc(&fa, &ff), 0);  // no early return while the dialog's thread runs
     int fewest = w * h;  // pixels of this frame outside every switch state of the closest slider state
     for (int sliders = 0; sliders < 4; ++sliders) {
       int mismatches = 0;
