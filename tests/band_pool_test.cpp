@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-
 #include "engine/band_pool_hooks.h"
 #include "engine/band_threads.h"
 
