@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
   const auto destruct = reinterpret_cast<Destruct>(dlsym(plugin, "f0r_destruct"));
   const auto update = reinterpret_cast<Update>(dlsym(plugin, "f0r_update"));
   if (!init || !deinit || !construct || !destruct || !update || init() != 1) return 1;
+  band_pool_start();  // this process's own pool, for RunProc, as the module's Init opens it
 
   const size_t pixels = size_t(w) * size_t(h);
   std::vector<uint32_t> src(pixels), dst(pixels), frame(pixels);

@@ -156,6 +156,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bad arguments\n");
     return 2;
   }
+  band_pool_start();  // as the module's Init opens it
   std::printf("velbrin_bench: synthetic photograph plus noise, %d-bit build, %d rounds (reference %d), pool of %d threads\n",
               static_cast<int>(8 * sizeof(void*)), rounds, ref_rounds, band_pool_threads());
   for (const auto& [w, h] : sizes) bench_size(w, h, rounds, ref_rounds);

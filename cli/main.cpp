@@ -20,6 +20,7 @@
 #include "cli/media/host_frame.h"
 #include "cli/options.h"
 #include "cli/run/progress_report.h"
+#include "engine/kernels/cpu_features.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -74,7 +75,7 @@ int run(const Options& o) {
   // VELBRIN_CPU_MASK=c keeps the module on its plain kernel; FFmpeg's and
   // velbrin's own conversions follow it, so that a run can be checked against the
   // vector code for the same bytes.
-  if (const char* cap = std::getenv("VELBRIN_CPU_MASK"); cap != nullptr && std::strcmp(cap, "c") == 0)
+  if (cpu_cap_reference_only(cpu_cap_from_text(std::getenv("VELBRIN_CPU_MASK"))))
     use_plain_conversions();
   if (o.threads > 0) keep_to_processors(o.threads);
 

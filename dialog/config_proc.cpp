@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 
+#include "dialog/control_writes.h"
 #include "dialog/dialog_ids.h"
 #include "engine/filter_settings.h"
 
@@ -65,10 +66,10 @@ INT_PTR command(HWND dlg, FilterSettings* s, int id) {
       // Every control's state once more, sliders and switches alike: each
       // change was written as it happened, and this leaves the record
       // matching the dialog even if something else wrote it meanwhile.
-      s->level = slider_position(dlg, IDC_LEVEL);
-      s->dynamic = slider_position(dlg, IDC_DYNAMIC);
-      store_switch(s->showNoise, switch_state(dlg, IDC_SHOWNOISE));
-      store_switch(s->disable, switch_state(dlg, IDC_DISABLE));
+      store_control(*s, IDC_LEVEL, slider_position(dlg, IDC_LEVEL));
+      store_control(*s, IDC_DYNAMIC, slider_position(dlg, IDC_DYNAMIC));
+      store_control(*s, IDC_SHOWNOISE, switch_state(dlg, IDC_SHOWNOISE));
+      store_control(*s, IDC_DISABLE, switch_state(dlg, IDC_DISABLE));
       EndDialog(dlg, 0);
       return TRUE;
     case IDCANCEL:
@@ -79,11 +80,8 @@ INT_PTR command(HWND dlg, FilterSettings* s, int id) {
       redo_frame(s);
       return FALSE;
     case IDC_SHOWNOISE:
-      store_switch(s->showNoise, switch_state(dlg, IDC_SHOWNOISE));
-      redo_frame(s);
-      return TRUE;
     case IDC_DISABLE:
-      store_switch(s->disable, switch_state(dlg, IDC_DISABLE));
+      store_control(*s, id, switch_state(dlg, id));
       redo_frame(s);
       return TRUE;
     default:
@@ -95,10 +93,10 @@ INT_PTR command(HWND dlg, FilterSettings* s, int id) {
 // new position and redoes the preview frame.
 INT_PTR scroll(HWND dlg, FilterSettings* s, HWND slider) {
   if (slider == GetDlgItem(dlg, IDC_LEVEL)) {
-    s->level = slider_position(dlg, IDC_LEVEL);
+    store_control(*s, IDC_LEVEL, slider_position(dlg, IDC_LEVEL));
     redo_frame(s);
   } else if (slider == GetDlgItem(dlg, IDC_DYNAMIC)) {
-    s->dynamic = slider_position(dlg, IDC_DYNAMIC);
+    store_control(*s, IDC_DYNAMIC, slider_position(dlg, IDC_DYNAMIC));
     redo_frame(s);
   }
   return FALSE;

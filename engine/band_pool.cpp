@@ -2,6 +2,12 @@
 // is guarded by the one pool lock; a job lives on its caller's stack, and the
 // caller does not return before every worker that joined the job has left
 // it, so no worker touches a job that is gone.
+//
+// Workers exist only while the pool is open and not being stopped: the open
+// count and the stopping flag are read under the lock by the one function
+// that creates workers, and a stop joins every worker before it clears the
+// flag. A frame may still be running when the pool closes (a host thread
+// racing f0r_deinit); it then finishes its bands on its own thread.
 #include "engine/band_pool.h"
 
 #include <atomic>
@@ -32,7 +38,8 @@ Thread* g_workers[kBandPoolMaxThreads];
 int g_worker_count = 0;
 int g_threads = 0;         // threads per frame aimed for; 0 until the pool starts
 int g_sleeping = 0;        // workers waiting for work and not yet woken
-bool g_stopping = false;
+int g_opens = 0;           // band_pool_start calls not yet undone; 0: closed
+bool g_stopping = false;   // a stop is joining the workers
 Semaphore* g_wake = nullptr;  // workers wait on it for work
 int g_retry_countdown = 0;    // frames to let pass before creating threads again
 
@@ -146,6 +153,10 @@ void band_pool_worker_main(void*) {
 
 int band_pool_threads() {
   band_threads::lock();
+  if (g_opens == 0 || g_stopping) {
+    band_threads::unlock();
+    return 1;
+  }
   if (g_threads == 0) g_threads = decide_threads();
   if (g_worker_count < g_threads - 1) {
     if (g_retry_countdown > 0) --g_retry_countdown;
@@ -169,14 +180,16 @@ void band_pool_run(const BandWork& work) {
   BandJob** tail = &g_jobs;
   while (*tail != nullptr) tail = &(*tail)->next;
   *tail = &job;
-  // Wake no more workers than the job can use.
-  int wake = g_sleeping;
+  // Wake no more workers than the job can use, and none that a stop is
+  // taking away. The post is made under the lock: a stop frees the
+  // semaphore once the workers are gone.
+  int wake = g_stopping ? 0 : g_sleeping;
   if (wake > job.max_helpers) wake = job.max_helpers;
   if (wake > work.bands - 1) wake = work.bands - 1;
   if (wake < 0) wake = 0;
   g_sleeping -= wake;
-  band_threads::unlock();
   if (wake > 0) band_threads::semaphore_post(g_wake, wake);
+  band_threads::unlock();
 
   run_bands(job);
 
@@ -198,22 +211,36 @@ void band_pool_run(const BandWork& work) {
       band_threads::unlock();
       band_threads::semaphore_wait(done);
       band_threads::lock();
-      if (g_spare_count < kSpareDone) g_spare_done[g_spare_count++] = done;
+      // Kept for the next caller while the pool holds things (a stop under
+      // way frees the spares when its workers are gone); a closed pool keeps
+      // nothing.
+      if ((g_opens > 0 || g_stopping) && g_spare_count < kSpareDone) g_spare_done[g_spare_count++] = done;
       else band_threads::semaphore_destroy(done);
     }
   }
   band_threads::unlock();
 }
 
-void band_pool_stop() {
-  band_threads::lock();
+namespace {
+
+// Wakes and joins every worker and frees what the pool holds. Called and
+// returns with the lock held; while it waits for the workers, none starts
+// (band_pool_threads sees g_stopping) and none joins a job (workers leave
+// their loop on it). A second caller waits for the first to finish, so each
+// returns with no worker left.
+void join_workers() {
+  while (g_stopping) {
+    band_threads::unlock();
+    band_threads::pause();
+    band_threads::lock();
+  }
   g_stopping = true;
   const int count = g_worker_count;
   if (count > 0) band_threads::semaphore_post(g_wake, count);
   band_threads::unlock();
 
-  // Workers finish the loop they are in and see g_stopping; none holds a job
-  // (no frame runs while the host calls Deinit).
+  // A worker inside a job finishes the bands it took, then sees g_stopping.
+  // g_workers[0 .. count) cannot change meanwhile: no worker starts.
   for (int k = 0; k < count; ++k) band_threads::thread_join(g_workers[k]);
 
   band_threads::lock();
@@ -226,8 +253,25 @@ void band_pool_stop() {
   g_sleeping = 0;
   g_retry_countdown = 0;
   g_stopping = false;
+}
+
+}  // namespace
+
+void band_pool_start() {
+  band_threads::lock();
+  ++g_opens;
   band_threads::unlock();
-  band_threads::release();
+}
+
+void band_pool_stop() {
+  band_threads::lock();
+  if (g_opens > 0) --g_opens;
+  const bool closed = g_opens == 0;
+  if (closed) join_workers();
+  band_threads::unlock();
+  // The Windows module's lock is freed for its unload; the host runs no
+  // frame while it undoes the last load.
+  if (closed) band_threads::release();
 }
 
 #if VELBRIN_BAND_POOL_HOOKS
@@ -239,8 +283,8 @@ BandPoolState band_pool_state() {
 }
 
 void band_pool_set_threads(int threads) {
-  band_pool_stop();
   band_threads::lock();
+  join_workers();
   g_forced_threads = threads;
   band_threads::unlock();
 }

@@ -31,12 +31,17 @@ static_assert(sizeof(FilterSettings) == (sizeof(void*) == 4 ? 20 : 24), "setting
 static_assert(offsetof(FilterSettings, level) == sizeof(void*), "level follows the preview pointer");
 static_assert(offsetof(FilterSettings, disable) == sizeof(void*) + 12, "disable is the last field");
 
-// Show noise and Disable are written by the dialog's thread while the run
-// procedure's band workers may be reading them (the preview redoes its frame
-// at once, and a frame under way follows the change). Both sides use relaxed
-// atomic accesses on the record's own words, so the layout the host copies
-// stays as it is; the reader's side is load_live_switch in the kernels.
-inline void store_switch(int& word, int value) { std::atomic_ref<int>(word).store(value, std::memory_order_relaxed); }
+// The dialog writes all four settings from its own thread while a frame may
+// be running: the run procedure reads Level and Dynamic when a frame starts,
+// and the band workers follow the two switches as they go (the preview
+// redoes its frame at once). Every one of these words is therefore written
+// and read with relaxed atomic accesses on the record's own words, so the
+// layout the host copies stays as it is: no ordering is needed, only whole
+// values. load_live_switch in the kernels reads the switches the same way.
+inline void store_setting(int& word, int value) { std::atomic_ref<int>(word).store(value, std::memory_order_relaxed); }
+inline int load_setting(const int& word) {
+  return std::atomic_ref<int>(const_cast<int&>(word)).load(std::memory_order_relaxed);
+}
 
 constexpr int kDefaultLevel = 100;
 constexpr int kDefaultDynamic = 5;

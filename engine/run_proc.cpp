@@ -13,9 +13,10 @@ namespace {
 // Level and Dynamic as they stand when the frame starts. The switches are
 // followed in the record itself while the frame runs: the dialog writes them
 // from its own thread as soon as they are clicked, and the preview frame
-// under way picks the change up from the next row (see SmoothParams).
+// under way picks the change up from the next row (see SmoothParams). The
+// dialog's thread may write any of the four meanwhile (store_setting).
 SmoothParams params_of(const FilterSettings& s) {
-  SmoothParams p{s.level, s.dynamic, load_live_switch(&s.showNoise), load_live_switch(&s.disable)};
+  SmoothParams p{load_setting(s.level), load_setting(s.dynamic), load_setting(s.showNoise), load_setting(s.disable)};
   p.live_show_noise = &s.showNoise;
   p.live_disable = &s.disable;
   return p;

@@ -11,7 +11,6 @@
 // and a negative stride, which costs no copy. Frei0r effects keep alpha:
 // the kernels copy each source pixel's byte 3 as they write (keep_alpha),
 // where the module's frames get 0.
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -56,15 +55,6 @@ struct Instance {
   uint32_t* scratch = nullptr;
 };
 
-// Hosts that load the plug-in more than once in a process call f0r_init and
-// f0r_deinit once per load (the file stays mapped, see CMakeLists.txt, so
-// every load shares this count), and the pool's workers are joined when the
-// last load is undone. With no load in force (before f0r_init, or after the
-// last f0r_deinit, when a host still destructs or even updates an instance)
-// frames run on the calling thread alone, so that no thread outlives
-// f0r_deinit.
-std::atomic<int> g_loads{0};
-
 double clamped(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
 
 // round(clamped(v) x scale), halves away from zero, as std::lround gives it
@@ -84,19 +74,22 @@ bool overlap(const uint32_t* a, const uint32_t* b, size_t pixels) {
 
 }  // namespace
 
+// Hosts that load the plug-in more than once in a process call f0r_init and
+// f0r_deinit once per load (the file stays mapped, see CMakeLists.txt, so
+// every load shares the one pool), and the pool counts them: it is open
+// from the first f0r_init until the last f0r_deinit, which joins its
+// workers. With no load in force (before f0r_init, or after the last
+// f0r_deinit, when a host still destructs or even updates an instance, or
+// an update that began before it is still running) the pool is closed and
+// frames run on their calling threads alone, so no thread outlives
+// f0r_deinit. A host that calls f0r_deinit more often than f0r_init still
+// gets its workers joined.
 int f0r_init() {
-  g_loads.fetch_add(1);
+  band_pool_start();
   return 1;
 }
 
-void f0r_deinit() {
-  // A host that calls f0r_deinit more often than f0r_init still gets its
-  // workers joined; the count never goes below zero.
-  int loads = g_loads.load();
-  while (loads > 0 && !g_loads.compare_exchange_weak(loads, loads - 1)) {
-  }
-  if (loads <= 1) band_pool_stop();
-}
+void f0r_deinit() { band_pool_stop(); }
 
 void f0r_get_plugin_info(f0r_plugin_info_t* info) {
   if (info == nullptr) return;
@@ -211,9 +204,7 @@ void f0r_update(f0r_instance_t instance, double, const uint32_t* inframe, uint32
   const SmoothFrame frame{src + last_row, outframe + last_row, inst->width, inst->height, -ptrdiff_t{inst->width}};
   SmoothParams params{inst->level, inst->dynamic, inst->show_noise, inst->disable};
   params.keep_alpha = 1;
-  BandSplit split;
-  if (g_loads.load(std::memory_order_relaxed) <= 0) split.max_threads = 1;
-  smooth_frame_split(frame, params, split);
+  smooth_frame_split(frame, params);
 }
 
 void f0r_update2(f0r_instance_t instance, double time, const uint32_t* inframe1, const uint32_t*, const uint32_t*,

@@ -62,6 +62,9 @@ VD_MODULE_EXPORT int VDCALL VirtualdubFilterModuleInit2(FilterModule* fm, const 
                                                         int& compatible) {
   g_registered = ff->addFilter(fm, &g_filter_definition, sizeof(FilterDefinition));
   if (g_registered == nullptr) return 1;
+  // Frames may share their rows among the pool's threads from now until
+  // Deinit closes the pool again.
+  band_pool_start();
   version = kVirtualDubFilterApiVersion;
   compatible = kVirtualDubFilterApiCompatible;
   return 0;
@@ -69,8 +72,9 @@ VD_MODULE_EXPORT int VDCALL VirtualdubFilterModuleInit2(FilterModule* fm, const 
 
 VD_MODULE_EXPORT void VDCALL VirtualdubFilterModuleDeinit(FilterModule*, const FilterFunctions* ff) {
   // Every worker thread is joined here, while the host still holds the
-  // module: after Deinit it may be unloaded, and no thread may outlive it.
-  // (Never from the DLL entry, where waiting for a thread to end deadlocks.)
+  // module: after Deinit it may be unloaded, and no thread may outlive it;
+  // the pool stays closed until the next Init. (Never from the DLL entry,
+  // where waiting for a thread to end deadlocks.)
   band_pool_stop();
   // After a failed registration there is nothing to remove, and a host's
   // removeFilter is not required to accept a null handle.

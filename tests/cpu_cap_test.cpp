@@ -6,24 +6,29 @@
 
 namespace {
 
+// Every row: the text, the cap, and whether that leaves the reference only
+// (which also puts velbrin's conversions and FFmpeg on their plain code).
 TEST(CpuCap, FromText) {
   constexpr unsigned kAll = kCpuSse2 | kCpuAvx2 | kCpuAvx512FBwVl;
   struct Case {
     const char* text;
     unsigned cap;
+    bool reference_only;
   };
   const Case cases[] = {
-      {nullptr, ~0u}, {"", ~0u},                       // unset: no cap
-      {"c", 0},       {"C", 0},                         // the reference only
-      {"sse2", kCpuSse2}, {"SSE2", kCpuSse2},           // names, any case
-      {"avx2", kCpuSse2 | kCpuAvx2}, {"avx512", kAll}, {"AvX512", kAll},
-      {"5", kCpuSse2 | kCpuAvx512FBwVl}, {"0x6", kCpuAvx2 | kCpuAvx512FBwVl}, {"0", 0},  // bit masks
-      {"0x", 0}, {"-1", 0}, {"avx", 0}, {"avx2 ", 0}, {" sse2", 0}, {"0xg", 0},          // mistakes
-      {"99999999999999999999", 0}, {"0xFFFFFFFFFFFF", 0},                                 // would wrap
+      {nullptr, ~0u, false}, {"", ~0u, false},                   // unset: no cap
+      {"c", 0, true},        {"C", 0, true},   {"0", 0, true},    // the reference only
+      {"sse2", kCpuSse2, false}, {"SSE2", kCpuSse2, false},       // names, any case
+      {"avx2", kCpuSse2 | kCpuAvx2, false}, {"avx512", kAll, false}, {"AvX512", kAll, false},
+      {"5", kCpuSse2 | kCpuAvx512FBwVl, false}, {"0x6", kCpuAvx2 | kCpuAvx512FBwVl, false},  // bit masks
+      {"8", 8, true}, {"0x10", 16, true},                                                     // no known bit
+      {"0x", 0, true}, {"-1", 0, true}, {"avx", 0, true}, {"avx2 ", 0, true}, {" sse2", 0, true},  // mistakes
+      {"0xg", 0, true}, {"99999999999999999999", 0, true}, {"0xFFFFFFFFFFFF", 0, true},           // would wrap
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text ? c.text : "(unset)");
     EXPECT_EQ(cpu_cap_from_text(c.text), c.cap);
+    EXPECT_EQ(cpu_cap_reference_only(cpu_cap_from_text(c.text)), c.reference_only);
   }
 }
 

@@ -57,6 +57,12 @@ const Example kExamples[] = {
      greys({{0, 10, 23, 40, 40}})},
     {"strict test at L=200 D=10", greys({{10, 20}}), 200, 10, false, false, greys({{10, 20}})},
     {"passes at L=201 D=10", greys({{10, 20}}), 201, 10, false, false, greys({{12, 20}})},
+    // Black beside white, keys 0 and 2550: the black pixel's five pairs that
+    // reach column 1 join a white and a black member, so their tolerance is
+    // L - 2550 and the white one is 2550 away; the white pixel's window, at
+    // the right edge, holds only itself.
+    {"strict test across the key range at L=5100 D=10", greys({{0, 255}}), 5100, 10, false, false, greys({{0, 255}})},
+    {"passes at L=5101 D=10: 5 of 25 white", greys({{0, 255}}), 5101, 10, false, false, greys({{51, 255}})},
     {"truncating division at L=116 D=5", greys({{10, 20}}), 116, 5, false, false, greys({{10, 20}})},
     {"truncating division at L=117 D=5", greys({{10, 20}}), 117, 5, false, false, greys({{12, 20}})},
     {"near edge", greys({{0, 10, 40}}), 400, 10, false, false, greys({{3, 10, 40}})},

@@ -11,60 +11,12 @@
 #include <cstdlib>
 #endif
 
-namespace {
-
-constexpr unsigned kNoCap = ~0u;
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool same_word(const char* text, const char* word) {
-  for (; *word; ++text, ++word)
-    if (lower(*text) != *word) return false;
-  return *text == '\0';
-}
-
-int digit_value(char c, unsigned base) {
-  const char l = lower(c);
-  const int v = l >= '0' && l <= '9' ? l - '0' : (l >= 'a' && l <= 'f' ? l - 'a' + 10 : 99);
-  return v < static_cast<int>(base) ? v : -1;
-}
-
-}  // namespace
-
-unsigned cpu_cap_from_text(const char* text) {
-  if (text == nullptr || *text == '\0') return kNoCap;
-  struct Level {
-    const char* name;
-    unsigned features;
-  };
-  constexpr Level kLevels[] = {{"c", 0},
-                               {"sse2", kCpuSse2},
-                               {"avx2", kCpuSse2 | kCpuAvx2},
-                               {"avx512", kCpuSse2 | kCpuAvx2 | kCpuAvx512FBwVl}};
-  for (const Level& level : kLevels)
-    if (same_word(text, level.name)) return level.features;
-  unsigned base = 10;
-  if (text[0] == '0' && lower(text[1]) == 'x' && text[2] != '\0') {
-    base = 16;
-    text += 2;
-  }
-  unsigned value = 0;
-  for (; *text; ++text) {
-    const int d = digit_value(*text, base);
-    // Bits past the known features mean nothing; stop before the value wraps.
-    if (d < 0 || value > 0xFFFFu) return 0;
-    value = value * base + static_cast<unsigned>(d);
-  }
-  return value;
-}
-
 unsigned cpu_cap() {
 #if defined(_WIN32)
   char text[32];
   const DWORD n = GetEnvironmentVariableA("VELBRIN_CPU_MASK", text, sizeof text);
-  if (n == 0) return kNoCap;           // unset (or empty)
-  if (n >= sizeof text) return 0;      // longer than any valid cap
-  return cpu_cap_from_text(text);
+  if (n >= sizeof text) return 0;  // longer than any valid cap
+  return cpu_cap_from_text(n == 0 ? nullptr : text);  // n == 0: unset (or empty)
 #else
   return cpu_cap_from_text(std::getenv("VELBRIN_CPU_MASK"));
 #endif

@@ -39,7 +39,7 @@ struct SmoothParams {
 };
 
 // A followed switch as it stands now. Another thread writes the word while
-// bands run, so it is read with a relaxed atomic load (store_switch in
+// bands run, so it is read with a relaxed atomic load (store_setting in
 // filter_settings.h is the writer's side): no ordering is needed, only a
 // value that is whole and not kept from an earlier read.
 inline int load_live_switch(const int* word) {

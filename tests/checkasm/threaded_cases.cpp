@@ -69,6 +69,7 @@ void check_case(CheckRecord record, const BandCase& c, const SmoothParams& s, co
 void check_threaded_bands(CheckRecord record, bool quick) {
   // A pool as large as it may grow, so that "most threads" means that many;
   // each frame then takes at most the thread count under test.
+  band_pool_start();
   band_pool_set_threads(kBandPoolMaxThreads);
   const int threads[] = {1, 2, 3, kBandPoolMaxThreads};
   const int band_rows[] = {1, 2, 3, 0};
@@ -104,6 +105,7 @@ void check_threaded_bands(CheckRecord record, bool quick) {
     for (const SmoothParams& s : {settings[0], settings[1]})
       check_case(record, c, s, threads, 4, tall_rows, quick ? 2 : 4, 7100 + static_cast<uint64_t>(c.w));
 
-  // Back to what VELBRIN_THREADS and the processors say.
+  // Back to what VELBRIN_THREADS and the processors say, and closed.
   band_pool_set_threads(0);
+  band_pool_stop();
 }

@@ -1,13 +1,18 @@
-// The quick colour conversions of lossy outputs: the integer conversion back
-// to YUV against its plain statement, bit for bit; standard colours through
-// each matrix; the same bytes with the plain code paths forced; and a round
-// trip at least as close to the source as swscale's exact flags give.
+// The quick colour conversions of lossy outputs: their plain statements
+// within rounding of the standards' formulas in floating point (with the
+// standards' weights written out here, not taken from the code under test,
+// so that a constant the vector and the plain code share cannot hide), and
+// the quick code equal to them bit for bit; the way back undoing the way
+// in; the same bytes with the plain code paths forced; and a round trip at
+// least as close to the source as swscale's exact flags give.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <string>
 
 #include "cli/media/rgb_to_yuv.h"
 #include "cli/media/yuv_to_rgb.h"
@@ -15,6 +20,38 @@
 
 namespace velbrin_cli_test {
 namespace {
+
+// The standards' luma weights of red and blue, and 8-bit video's ranges:
+// limited range puts luma on 16..235 and chroma on 16..240 around 128, full
+// range both on 0..255 (offset of luma, span of luma, span of chroma).
+struct Standard {
+  const char* name;
+  AVColorSpace space;
+  double kr, kb;
+};
+const Standard kStandards[] = {
+    {"BT.601", AVCOL_SPC_BT470BG, 0.299, 0.114},    {"SMPTE 170M", AVCOL_SPC_SMPTE170M, 0.299, 0.114},
+    {"unspecified", AVCOL_SPC_UNSPECIFIED, 0.299, 0.114}, {"BT.709", AVCOL_SPC_BT709, 0.2126, 0.0722},
+    {"BT.2020", AVCOL_SPC_BT2020_NCL, 0.2627, 0.0593}, {"FCC", AVCOL_SPC_FCC, 0.30, 0.11},
+    {"SMPTE 240M", AVCOL_SPC_SMPTE240M, 0.212, 0.087}};
+const double kRanges[2][3] = {{16, 219, 224}, {0, 255, 255}};  // [full]
+const std::pair<int, int> kLayouts[] = {{1, 1}, {1, 0}, {0, 0}};  // 4:2:0, 4:2:2, 4:4:4
+
+// Both ways round the matrix's sum to nearest; the weights' own rounding to
+// 13 (in) or 15 (back) fractional bits moves a result by less than 0.04 of a
+// step, a wrong rounding constant by a quarter step or more. Keeps the
+// farthest byte from the formula's unrounded value, clamped to a byte.
+constexpr double kTolerance = 0.54;
+struct Farthest {
+  double off = 0;
+  std::string where;
+  void take(double exact, int got, const std::string& what) {
+    const double off_now = std::abs(std::clamp(exact, 0.0, 255.0) - got);
+    if (off_now <= off) return;
+    off = off_now;
+    where = what + ": " + std::to_string(got) + " for " + std::to_string(exact);
+  }
+};
 
 struct Yuv {
   std::vector<uint8_t> plane[3];
@@ -36,66 +73,55 @@ std::vector<uint32_t> random_host_picture(int w, int h, std::mt19937& rng) {
   return words;
 }
 
-TEST(RgbToYuv, QuickConversionMatchesThePlainStatement) {
-  const std::pair<AVColorSpace, bool> matrices[] = {
-      {AVCOL_SPC_UNSPECIFIED, false}, {AVCOL_SPC_BT709, false},   {AVCOL_SPC_BT470BG, true},
-      {AVCOL_SPC_BT2020_NCL, true},   {AVCOL_SPC_SMPTE240M, false}, {AVCOL_SPC_FCC, true}};
-  const std::pair<int, int> layouts[] = {{1, 1}, {1, 0}, {0, 0}};  // 4:2:0, 4:2:2, 4:4:4
+// Each chroma sample is the formula's value for the average colour of the
+// pixels it covers (at an odd edge the last column or row counts twice).
+TEST(RgbToYuv, PlainStatementFollowsTheFormulaAndQuickCodeMatchesIt) {
   // Widths below, at and past the vector code's 16 columns, odd heights.
   const std::pair<int, int> sizes[] = {{1, 1}, {2, 2}, {3, 5}, {17, 9}, {64, 3}, {33, 34}, {1, 7}, {47, 7}, {32, 2}};
   std::mt19937 rng(17);
   RgbToYuv quick;  // one object for all: its scratch rows are reused across sizes
-  for (const auto& [space, full] : matrices)
-    for (const auto& [sx, sy] : layouts)
-      for (const auto& [w, h] : sizes) {
-        SCOPED_TRACE(testing::Message() << "space " << space << " full " << full << " layout " << sx << sy << " "
-                                        << w << "x" << h);
-        const std::vector<uint32_t> host = random_host_picture(w, h, rng);
-        const uint32_t* top = host.data() + size_t(h - 1) * w;
-        const RgbToYuvMatrix m = *rgb_to_yuv_matrix(space, full);
-        Yuv want;
-        rgb_to_yuv_reference(top, -w, w, h, m, want.planes(w, h, sx, sy));
-        for (bool plain : {false, true}) {  // the vector code where the processor has it, and without
-          RgbToYuv::use_plain_code(plain);
-          Yuv got;
-          quick.convert(top, -w, w, h, m, got.planes(w, h, sx, sy));
-          for (int p = 0; p < 3; ++p) EXPECT_EQ(want.plane[p], got.plane[p]) << "plane " << p << " plain " << plain;
+  for (const Standard& s : kStandards)
+    for (bool full : {false, true})
+      for (const auto& [sx, sy] : kLayouts)
+        for (const auto& [w, h] : sizes) {
+          SCOPED_TRACE(testing::Message() << s.name << " full " << full << " layout " << sx << sy << " " << w << "x" << h);
+          const std::vector<uint32_t> host = random_host_picture(w, h, rng);  // picture row y is host row h - 1 - y
+          const uint32_t* top = host.data() + size_t(h - 1) * w;
+          const RgbToYuvMatrix m = *rgb_to_yuv_matrix(s.space, full);
+          Yuv want;
+          rgb_to_yuv_reference(top, -w, w, h, m, want.planes(w, h, sx, sy));
+          const double* q = kRanges[full];
+          // Luma, Cb, Cr of the average of the pixels from (x, y), 2^lw by 2^lh.
+          auto exact = [&](int x, int y, int lw, int lh) {
+            double bgr[3] = {0, 0, 0};
+            for (int dy = 0; dy < (1 << lh); ++dy)
+              for (int dx = 0; dx < (1 << lw); ++dx)
+                for (int c = 0; c < 3; ++c)
+                  bgr[c] += double(top[-ptrdiff_t(std::min(y + dy, h - 1)) * w + std::min(x + dx, w - 1)] >> (8 * c) &
+                                   0xFF) / double(255 << (lw + lh));
+            const double ey = s.kr * bgr[2] + (1 - s.kr - s.kb) * bgr[1] + s.kb * bgr[0];
+            return std::array<double, 3>{q[0] + q[1] * ey, 128 + q[2] * (bgr[0] - ey) / (2 * (1 - s.kb)),
+                                         128 + q[2] * (bgr[2] - ey) / (2 * (1 - s.kr))};
+          };
+          Farthest worst;
+          for (int p = 0; p < 3; ++p) {
+            const int ls = p ? sx : 0, lh = p ? sy : 0, pw = (w + (1 << ls) - 1) >> ls, ph = (h + (1 << lh) - 1) >> lh;
+            for (int y = 0; y < ph; ++y)
+              for (int x = 0; x < pw; ++x)
+                worst.take(exact(x << ls, y << lh, ls, lh)[size_t(p)], want.plane[p][size_t(y) * pw + size_t(x)],
+                           "plane " + std::to_string(p) + " at " + std::to_string(x) + "," + std::to_string(y));
+          }
+          EXPECT_LE(worst.off, kTolerance) << worst.where;
+          for (bool plain : {false, true}) {  // the vector code where the processor has it, and without
+            RgbToYuv::use_plain_code(plain);
+            Yuv got;
+            quick.convert(top, -w, w, h, m, got.planes(w, h, sx, sy));
+            for (int p = 0; p < 3; ++p) EXPECT_EQ(want.plane[p], got.plane[p]) << "plane " << p << " plain " << plain;
+          }
+          RgbToYuv::use_plain_code(false);
         }
-        RgbToYuv::use_plain_code(false);
-      }
-}
-
-// Colours whose YUV values the standards give (8-bit, rounded), one pixel
-// in 4:4:4 so no averaging takes part.
-TEST(RgbToYuv, StandardColoursThroughEachMatrix) {
-  struct Case {
-    AVColorSpace space;
-    bool full;
-    uint32_t rgb;  // 0xRRGGBB
-    int y, u, v;
-  };
-  const Case cases[] = {
-      {AVCOL_SPC_BT470BG, false, 0xFFFFFF, 235, 128, 128}, {AVCOL_SPC_BT470BG, false, 0x000000, 16, 128, 128},
-      {AVCOL_SPC_BT470BG, false, 0xFF0000, 81, 90, 240},   {AVCOL_SPC_BT470BG, false, 0x0000FF, 41, 240, 110},
-      {AVCOL_SPC_BT709, false, 0xFF0000, 63, 102, 240},    {AVCOL_SPC_BT709, false, 0x00FF00, 173, 42, 26},
-      {AVCOL_SPC_BT470BG, true, 0xFFFFFF, 255, 128, 128},  {AVCOL_SPC_BT470BG, true, 0xFF0000, 76, 85, 255},
-      {AVCOL_SPC_BT709, true, 0x808080, 128, 128, 128},    {AVCOL_SPC_SMPTE170M, false, 0x00FF00, 145, 54, 34},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "space " << c.space << " full " << c.full << " rgb " << std::hex << c.rgb);
-    const uint32_t word = c.rgb;
-    Yuv out;
-    RgbToYuv().convert(&word, 1, 1, 1, *rgb_to_yuv_matrix(c.space, c.full), out.planes(1, 1, 0, 0));
-    EXPECT_EQ(out.plane[0][0], c.y);
-    EXPECT_EQ(out.plane[1][0], c.u);
-    EXPECT_EQ(out.plane[2][0], c.v);
-  }
   EXPECT_FALSE(rgb_to_yuv_matrix(AVCOL_SPC_YCGCO, false).has_value());
 }
-
-const std::pair<AVColorSpace, bool> kMatrices[] = {
-    {AVCOL_SPC_UNSPECIFIED, false}, {AVCOL_SPC_BT709, false},     {AVCOL_SPC_BT470BG, true},
-    {AVCOL_SPC_BT2020_NCL, true},   {AVCOL_SPC_SMPTE240M, false}, {AVCOL_SPC_FCC, true}};
 
 // Random planes of a w x h picture with its chroma subsampling, rows padded.
 struct YuvPicture {
@@ -115,64 +141,72 @@ struct YuvPicture {
   }
 };
 
-TEST(YuvToRgb, QuickConversionMatchesThePlainStatement) {
-  const std::pair<int, int> layouts[] = {{1, 1}, {1, 0}, {0, 0}};  // 4:2:0, 4:2:2, 4:4:4
+TEST(YuvToRgb, PlainStatementFollowsTheFormulaAndQuickCodeMatchesIt) {
   // Widths below, at and past the vector code's 16 columns, odd sizes.
   const std::pair<int, int> sizes[] = {{1, 1}, {2, 2}, {3, 5}, {15, 3}, {16, 2}, {17, 9}, {33, 4}, {64, 3}, {47, 7}};
   std::mt19937 rng(29);
-  for (const auto& [space, full] : kMatrices)
-    for (const auto& [sx, sy] : layouts)
-      for (const auto& [w, h] : sizes) {
-        SCOPED_TRACE(testing::Message() << "space " << space << " full " << full << " layout " << sx << sy << " "
-                                        << w << "x" << h);
-        const YuvPicture in(w, h, sx, sy, rng);
-        const YuvToRgbMatrix m = *yuv_to_rgb_matrix(space, full);
-        std::vector<uint32_t> want(size_t(w) * h), got(size_t(w) * h);
-        yuv_to_rgb_reference(in.source, w, h, m, want.data() + size_t(h - 1) * w, -w);
-        for (bool plain : {false, true}) {
-          YuvToRgb::use_plain_code(plain);
-          std::fill(got.begin(), got.end(), 0xEEEEEEEEu);
-          YuvToRgb::convert(in.source, w, h, m, got.data() + size_t(h - 1) * w, -w);
-          EXPECT_EQ(want, got) << "plain " << plain;
+  for (const Standard& s : kStandards)
+    for (bool full : {false, true})
+      for (const auto& [sx, sy] : kLayouts)
+        for (const auto& [w, h] : sizes) {
+          SCOPED_TRACE(testing::Message() << s.name << " full " << full << " layout " << sx << sy << " " << w << "x" << h);
+          const YuvPicture in(w, h, sx, sy, rng);
+          const YuvToRgbMatrix m = *yuv_to_rgb_matrix(s.space, full);
+          std::vector<uint32_t> want(size_t(w) * h), got(size_t(w) * h);
+          yuv_to_rgb_reference(in.source, w, h, m, want.data() + size_t(h - 1) * w, -w);
+          const double* q = kRanges[full];
+          Farthest worst;
+          for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+              auto at = [&](int p, int row, int col) { return int(in.plane[p][size_t(row * in.source.pitch[p] + col)]); };
+              const int l = at(0, y, x), u = at(1, y >> sy, x >> sx), v = at(2, y >> sy, x >> sx);
+              const double ey = (l - q[0]) / q[1], pb = (u - 128) / q[2], pr = (v - 128) / q[2];
+              const double r = ey + 2 * (1 - s.kr) * pr, b = ey + 2 * (1 - s.kb) * pb;
+              const double bgr[3] = {b, (ey - s.kr * r - s.kb * b) / (1 - s.kr - s.kb), r};
+              for (int c = 0; c < 3; ++c)
+                worst.take(255 * bgr[c], int(want[size_t(h - 1 - y) * w + size_t(x)] >> (8 * c) & 0xFF),
+                           "yuv " + std::to_string(l) + " " + std::to_string(u) + " " + std::to_string(v) + " byte " +
+                               std::to_string(c));
+            }
+          EXPECT_LE(worst.off, kTolerance) << worst.where;
+          for (bool plain : {false, true}) {
+            YuvToRgb::use_plain_code(plain);
+            std::fill(got.begin(), got.end(), 0xEEEEEEEEu);
+            YuvToRgb::convert(in.source, w, h, m, got.data() + size_t(h - 1) * w, -w);
+            EXPECT_EQ(want, got) << "plain " << plain;
+          }
+          YuvToRgb::use_plain_code(false);
         }
-        YuvToRgb::use_plain_code(false);
-      }
   EXPECT_FALSE(yuv_to_rgb_matrix(AVCOL_SPC_YCGCO, false).has_value());
 }
 
 // The way back undoes the way in: a 4:4:4 sample whose colour lies inside
 // the RGB cube (no channel clamped) comes back exactly, in every matrix and
-// range; and the standard colours come out where they belong.
+// range.
 TEST(YuvToRgb, UndoneExactlyByTheWayBack) {
   std::mt19937 rng(31);
-  for (const auto& [space, full] : kMatrices) {
-    SCOPED_TRACE(testing::Message() << "space " << space << " full " << full);
-    const YuvToRgbMatrix in = *yuv_to_rgb_matrix(space, full);
-    const RgbToYuvMatrix back = *rgb_to_yuv_matrix(space, full);
-    int tried = 0, differ = 0;
-    for (int k = 0; k < 20000; ++k) {
-      const uint8_t y = uint8_t(full ? rng() % 256 : 16 + rng() % 220);
-      const uint8_t u = uint8_t(64 + rng() % 128), v = uint8_t(64 + rng() % 128);
-      const YuvSource one{{&y, &u, &v}, {1, 1, 1}, 0, 0};
-      uint32_t word = 0;
-      yuv_to_rgb_reference(one, 1, 1, in, &word, 1);
-      const int b = int(word & 0xFF), g = int(word >> 8 & 0xFF), r = int(word >> 16 & 0xFF);
-      if (std::min({b, g, r}) == 0 || std::max({b, g, r}) == 255) continue;  // clamped: not invertible
-      ++tried;
-      Yuv out;
-      RgbToYuv().convert(&word, 1, 1, 1, back, out.planes(1, 1, 0, 0));
-      differ += out.plane[0][0] != y || out.plane[1][0] != u || out.plane[2][0] != v;
+  for (const Standard& s : kStandards)
+    for (bool full : {false, true}) {
+      SCOPED_TRACE(testing::Message() << s.name << " full " << full);
+      const YuvToRgbMatrix in = *yuv_to_rgb_matrix(s.space, full);
+      const RgbToYuvMatrix back = *rgb_to_yuv_matrix(s.space, full);
+      int tried = 0, differ = 0;
+      for (int k = 0; k < 20000; ++k) {
+        const uint8_t y = uint8_t(full ? rng() % 256 : 16 + rng() % 220);
+        const uint8_t u = uint8_t(64 + rng() % 128), v = uint8_t(64 + rng() % 128);
+        const YuvSource one{{&y, &u, &v}, {1, 1, 1}, 0, 0};
+        uint32_t word = 0;
+        yuv_to_rgb_reference(one, 1, 1, in, &word, 1);
+        const int b = int(word & 0xFF), g = int(word >> 8 & 0xFF), r = int(word >> 16 & 0xFF);
+        if (std::min({b, g, r}) == 0 || std::max({b, g, r}) == 255) continue;  // clamped: not invertible
+        ++tried;
+        Yuv out;
+        RgbToYuv().convert(&word, 1, 1, 1, back, out.planes(1, 1, 0, 0));
+        differ += out.plane[0][0] != y || out.plane[1][0] != u || out.plane[2][0] != v;
+      }
+      EXPECT_GT(tried, 5000);
+      EXPECT_EQ(differ, 0) << "of " << tried;
     }
-    EXPECT_GT(tried, 5000);
-    EXPECT_EQ(differ, 0) << "of " << tried;
-    const uint8_t white = full ? 255 : 235, black = full ? 0 : 16, grey = 128;
-    for (const auto& [luma, rgb] : {std::pair{white, 0xFFFFFFFFu}, std::pair{black, 0xFF000000u}}) {
-      const YuvSource one{{&luma, &grey, &grey}, {1, 1, 1}, 0, 0};
-      uint32_t word = 0;
-      YuvToRgb::convert(one, 1, 1, in, &word, 1);
-      EXPECT_EQ(word, rgb);
-    }
-  }
 }
 
 // Real-ish clips of the kinds cameras give (the last one full range, as

@@ -2,6 +2,7 @@
 // settings, each row named, each frame compared word for word.
 #include "tests/conformance/frei0r_cases.h"
 
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -168,62 +169,74 @@ int pool_workers() {
   return (processors > 64 ? 64 : processors) - 1;
 }
 
-// Eight host threads, each with its own instance and settings, on frames
-// below and above the size at which the pool shares a frame; then the
-// host's unload and reload: f0r_deinit leaves no thread behind, an instance
-// used after it (as MLT does) still gives the right frame without starting
-// any, and f0r_init brings the pool back. The file stays mapped throughout.
-void own_instances_then_deinit_and_reload(const std::string& path) {
+// Host threads, each with its own instances and settings, keep running
+// frames below and above the size at which the pool shares a frame while
+// another thread undoes the load (MLT calls f0r_deinit while its consumer
+// may still run a frame) and then loads it again. Every frame is the
+// reference's; once f0r_deinit has returned and the updates under way have
+// ended, no worker is left, whatever the interleaving; f0r_init brings the
+// pool back. The file stays mapped throughout. The native-tsan preset runs
+// this under ThreadSanitizer.
+void own_instances_racing_deinit_and_reload(const std::string& path) {
   clear_thread_cap();
+  run_host_threads(1, [](int) {});  // ThreadSanitizer starts its own thread with the first one made
   const int baseline = process_threads();
   CHECK(baseline > 0);
-  const std::vector<uint32_t> large = picture(480, 240, 99);
-  const std::vector<uint32_t> large_want = expected_output(large, 480, 240, Settings{});
-
-  for (int cycle = 0; cycle < 3; ++cycle) {
+  constexpr int kHosts = 4;
+  const bool pooled = pool_workers() > 0;
+  for (int cycle = 0; cycle < 6; ++cycle) {
     CHECK_ROW("cycle " + std::to_string(cycle));
-    {
-      Frei0rPlugin p(path);
-      if (!loaded(p)) return;
-      std::vector<std::string> failures(8);
-      std::vector<int> frames_done(8, 0);
-      run_host_threads(8, [&](int t) {
-        TestRng rng(uint64_t(cycle * 10 + t));
-        for (int n = 0; n < 3; ++n) {
-          const bool big = (n + t) % 2 == 0;
-          const int w = big ? 400 + rng.below(100) : 1 + rng.below(60), h = big ? 250 + rng.below(40) : 1 + rng.below(30);
-          const Settings s{rng.below(401), rng.below(11), rng.below(3) == 0, rng.below(8) == 0};
-          f0r_instance_t inst = p.construct(unsigned(w), unsigned(h));
-          const double values[4] = {s.level / 400.0, s.dynamic / 10.0, double(s.show_noise), double(s.disable)};
-          for (int k = 0; k < 4; ++k) p.set(inst, k, values[k]);
-          const std::vector<uint32_t> in = picture(w, h, rng.next());
-          if (p.run(inst, in) != expected_output(in, w, h, s))
-            failures[size_t(t)] += "thread " + std::to_string(t) + ": " + size_name(w, h) + " differs; ";
-          p.destruct(inst);
-          ++frames_done[size_t(t)];
-        }
-      });
-      for (int t = 0; t < 8; ++t) {
-        CHECK_EQ(failures[size_t(t)], std::string());
-        CHECK_EQ(frames_done[size_t(t)], 3);
+    Frei0rPlugin p(path);
+    if (!loaded(p)) return;
+    std::atomic<int> updates[kHosts] = {}, wrong{0};
+    std::atomic<bool> stop{false};
+    // Waits until every host has run `more` updates after now.
+    auto each_did = [&](int more) {
+      int from[kHosts];
+      for (int t = 0; t < kHosts; ++t) from[t] = updates[t].load();
+      for (int t = 0; t < kHosts; ++t)
+        while (updates[t].load() < from[t] + more) yield_thread();
+    };
+    run_host_threads(kHosts + 1, [&](int t) {
+      if (t == kHosts) {  // the host's own thread: unload and reload under way
+        each_did(2 + cycle % 3);  // the deinit lands at different points of the hosts' frames
+        CHECK(!pooled || process_threads() > baseline + kHosts + 1);
+        p.deinit();
+        each_did(2);  // the updates under way have ended, and whole ones ran after
+        CHECK_EQ(settled_threads(baseline + kHosts + 1), baseline + kHosts + 1);  // no worker outlived f0r_deinit
+        CHECK_EQ(p.init(), 1);
+        each_did(2);
+        CHECK(!pooled || process_threads() > baseline + kHosts + 1);  // the pool is back
+        stop = true;
+        return;
       }
-      CHECK_EQ(process_threads(), baseline + pool_workers());
-
-      f0r_instance_t kept = p.construct(480, 240);
-      p.deinit();
-      CHECK_EQ(process_threads(), baseline);  // f0r_deinit joined the workers
-      CHECK(p.run(kept, large) == large_want);  // an update after f0r_deinit, on the caller alone
-      CHECK_EQ(process_threads(), baseline);
-      p.destruct(kept);
-      CHECK_EQ(p.init(), 1);
-      kept = p.construct(480, 240);
-      CHECK(p.run(kept, large) == large_want);
-      CHECK_EQ(process_threads(), baseline + pool_workers());  // the pool is back
-      p.destruct(kept);
-    }  // f0r_deinit and unload
-    CHECK_EQ(process_threads(), baseline);
-    CHECK(plugin_mapped(path));
+      TestRng rng(uint64_t(cycle * 10 + t));
+      struct Frame {
+        int w, h;
+        Settings s;
+        std::vector<uint32_t> in, want;
+      };
+      std::vector<Frame> frames;  // a small one, then one the pool shares
+      for (bool big : {false, true}) {
+        const int w = big ? 400 + rng.below(100) : 1 + rng.below(60), h = big ? 250 + rng.below(40) : 1 + rng.below(30);
+        const Settings s{rng.below(401), rng.below(11), rng.below(3) == 0, rng.below(8) == 0};
+        const std::vector<uint32_t> in = picture(w, h, rng.next());
+        frames.push_back({w, h, s, in, expected_output(in, w, h, s)});
+      }
+      for (int n = 0; !stop.load(); ++n) {
+        const Frame& f = frames[size_t(n % 2)];
+        f0r_instance_t inst = p.construct(unsigned(f.w), unsigned(f.h));
+        const double values[4] = {f.s.level / 400.0, f.s.dynamic / 10.0, double(f.s.show_noise), double(f.s.disable)};
+        for (int k = 0; k < 4; ++k) p.set(inst, k, values[k]);
+        wrong += p.run(inst, f.in) != f.want;
+        p.destruct(inst);
+        ++updates[t];
+      }
+    });
+    CHECK_EQ(wrong.load(), 0);
   }
+  CHECK_EQ(settled_threads(baseline), baseline);
+  CHECK(plugin_mapped(path));
 }
 
 // MLT's way: a load unloaded without f0r_deinit while the pool's workers
@@ -260,7 +273,7 @@ void unload_without_deinit_then_load_again(const std::string& path) {
   run_large(second);
   CHECK_EQ(process_threads(), baseline + pool_workers());
   second.deinit_entry();  // the first load's f0r_deinit, late
-  CHECK_EQ(process_threads(), baseline);
+  CHECK_EQ(settled_threads(baseline), baseline);
 }
 
 const Frei0rCase kCases[] = {
@@ -269,8 +282,8 @@ const Frei0rCase kCases[] = {
      frames_match_the_host_with_alpha_kept},
     {"RefusedSizesNullInstancesAndBadIndexes", "refused sizes, null instances and frames, indexes out of range",
      false, refused_sizes_null_instances_and_bad_indexes},
-    {"OwnInstancesThenDeinitAndReload", "host threads with their own instances, f0r_deinit and reload", true,
-     own_instances_then_deinit_and_reload},
+    {"OwnInstancesRacingDeinitAndReload", "host threads with their own instances running through f0r_deinit and reload",
+     true, own_instances_racing_deinit_and_reload},
     {"UnloadWithoutDeinitThenLoadAgain", "unloaded without f0r_deinit (as MLT does), loaded again", true,
      unload_without_deinit_then_load_again},
 };

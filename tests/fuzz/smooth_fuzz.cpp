@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Variants 0..n-1: each kernel; n: the dispatcher; n+1..n+4: the split on
   // kThreads[k] threads.
   static const int kThreads[] = {1, 2, 3, kBandPoolMaxThreads};
-  static const bool pool_ready = (band_pool_set_threads(kBandPoolMaxThreads), true);
+  static const bool pool_ready = (band_pool_start(), band_pool_set_threads(kBandPoolMaxThreads), true);
   (void)pool_ready;
   const int variants = n + 1 + 4;
   char name[64];

@@ -10,6 +10,7 @@
 #include <dlfcn.h>
 #include <sched.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <thread>
 #endif
@@ -150,6 +151,9 @@ DWORD WINAPI host_thread(LPVOID p) {
 }
 }  // namespace
 
+void pause_ms(int ms) { Sleep(DWORD(ms)); }
+void yield_thread() { SwitchToThread(); }
+
 void run_host_threads(int n, const std::function<void(int)>& body) {
   std::vector<HostThreadArg> args;
   for (int k = 0; k < n; ++k) args.push_back({&body, k});
@@ -186,6 +190,9 @@ int processors_available() {
 
 void clear_thread_cap() { unsetenv("VELBRIN_THREADS"); }
 
+void pause_ms(int ms) { usleep(useconds_t(ms) * 1000); }
+void yield_thread() { sched_yield(); }
+
 void run_host_threads(int n, const std::function<void(int)>& body) {
   std::vector<std::thread> threads;
   for (int k = 0; k < n; ++k) threads.emplace_back(body, k);
@@ -193,5 +200,14 @@ void run_host_threads(int n, const std::function<void(int)>& body) {
 }
 
 #endif
+
+int settled_threads(int expected) {
+  int n = process_threads();
+  for (int k = 0; k < 100 && n != expected; ++k) {
+    pause_ms(10);
+    n = process_threads();
+  }
+  return n;
+}
 
 }  // namespace frei0r_test

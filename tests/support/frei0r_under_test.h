@@ -62,11 +62,17 @@ bool plugin_mapped(const std::string& path);
 
 // Threads of this process now (the pool's workers among them); -1 if unknown.
 int process_threads();
+// The same once it is `expected`, or after a second if it never gets there:
+// a joined thread may still be listed for a moment after the join returns.
+int settled_threads(int expected);
 // Processors this process may run on.
 int processors_available();
 // Removes VELBRIN_THREADS from the environment, so that the pool takes
 // every processor.
 void clear_thread_cap();
+// A pause, and giving up the processor, on either system.
+void pause_ms(int ms);
+void yield_thread();
 // Runs body(0) .. body(n - 1) on n new threads at once and waits for them.
 void run_host_threads(int n, const std::function<void(int)>& body);
 
