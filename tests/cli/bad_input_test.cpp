@@ -60,8 +60,6 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
       {"cut short", {d + "/cut.mp4", d + "/o.mkv"}, 1, "velbrin: cannot read '" + d + "/cut.mp4'"},
       {"no video", {d + "/tone.wav", d + "/o.mkv"}, 1, "it has no video or picture in it"},
       {"unknown option", {"--levle", "3", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: unknown option '--levle'"},
-      {"level not a number", {"--level", "1O0", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: --level: expected an integer"},
-      {"level too large", {"--level", "2147483648", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: --level: expected"},
       {"negative threads", {"--threads", "-1", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: --threads: expected an integer from 0"},
       {"backwards range", {"--frames", "5-2", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: --frames:"},
       {"missing output", {d + "/clip.mkv"}, 2, "velbrin: missing OUTPUT"},
@@ -137,15 +135,6 @@ TEST_F(BadInput, UnreadableInput) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "velbrin: cannot open '" + locked + "': Permission denied\n");
   EXPECT_FALSE(file_exists(dir / "o.mkv"));
-}
-
-TEST_F(BadInput, MalformedConfigLines) {
-  // The reasons are the reader's (its unit test); here one line shows the
-  // message, the exit code and that nothing is written.
-  const RunResult r = run_velbrin({"--config", "Config(+1, 5)", dir_->path() + "/clip.mkv", dir_->path() + "/o.mkv"});
-  EXPECT_EQ(r.exit_code, 2);
-  EXPECT_EQ(r.err, "velbrin: --config: '+1' is not a whole number from -2147483648 to 2147483647, got 'Config(+1, 5)'\n");
-  EXPECT_FALSE(file_exists(dir_->path() + "/o.mkv"));
 }
 
 // A sequence stops at the first picture that exists already; nothing of

@@ -13,33 +13,6 @@ namespace {
 
 class CommandLineHabits : public SmallClipSuite<CommandLineHabits, 2> {};
 
-TEST_F(CommandLineHabits, SettingsOutsideTheDialogsRangesAreRefused) {
-  const std::string hint = " (--config 'Config(L, D)' takes any value a saved script can hold)\n";
-  const struct {
-    const char* option;
-    const char* value;
-    const char* range;
-  } cases[] = {
-      {"--level", "401", "0 to 400"},
-      {"--level", "-1", "0 to 400"},
-      {"--dynamic", "11", "0 to 10"},
-      {"--dynamic", "-2147483648", "0 to 10"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.option) + " " + c.value);
-    ScratchDir out;
-    const RunResult r = run_velbrin({c.option, c.value, clip(), out / "o.mkv"});
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.err, std::string("velbrin: ") + c.option + ": expected an integer from " + c.range + ", got '" +
-                         c.value + "'" + hint);
-    EXPECT_TRUE(out.entries().empty());
-  }
-  // The same values through the script line run.
-  const RunResult r = run_velbrin({"-y", "--config", "Config(401, -1)", clip(), *dir_ / "wide.mkv"});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.err.find("Velbrin ( 401, -1 )\nConfig(401, -1)\n"), std::string::npos) << r.err;
-}
-
 TEST_F(CommandLineHabits, CombinedSwitchesDoubleDashAndNeverReplace) {
   ScratchDir out;
   std::ofstream(out / "-out.mkv") << "old\n";

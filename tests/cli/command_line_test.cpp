@@ -121,6 +121,39 @@ TEST(Options, MistakesAreUsageErrors) {
   }
 }
 
+// Level and Dynamic outside the dialog's ranges: the message names the
+// range and points at --config, which takes any value a script can hold.
+TEST(Options, SettingsOutsideTheDialogsRanges) {
+  const std::string hint = " (--config 'Config(L, D)' takes any value a saved script can hold)";
+  const struct {
+    const char *option, *value, *message;
+  } cases[] = {
+      {"--level", "401", "--level: expected an integer from 0 to 400, got '401'"},
+      {"--level", "-1", "--level: expected an integer from 0 to 400, got '-1'"},
+      {"--level", "1O0", "--level: expected an integer"},
+      {"--level", "2147483648", "--level: expected an integer"},
+      {"--dynamic", "11", "--dynamic: expected an integer from 0 to 10, got '11'"},
+      {"--dynamic", "-2147483648", "--dynamic: expected an integer from 0 to 10, got '-2147483648'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.option) + " " + c.value);
+    try {
+      parse_options({c.option, c.value, "in.mkv", "out.mkv"});
+      ADD_FAILURE() << "accepted";
+    } catch (const CliError& e) {
+      EXPECT_EQ(e.exit_code(), kExitUsage);
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind(c.message, 0), 0u) << what;
+      if (std::string(c.message).find("got") != std::string::npos) {
+        EXPECT_EQ(what, c.message + hint);
+      }
+    }
+  }
+  const Options o = parse_options({"--config", "Config(401, -1)", "in.mkv", "out.mkv"});
+  EXPECT_EQ(o.level, 401);
+  EXPECT_EQ(o.dynamic, -1);
+}
+
 TEST(Options, RangesAndSwitches) {
   struct Case {
     std::vector<std::string> args;
