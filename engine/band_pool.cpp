@@ -42,6 +42,9 @@ int g_opens = 0;           // band_pool_start calls not yet undone; 0: closed
 bool g_stopping = false;   // a stop is joining the workers
 Semaphore* g_wake = nullptr;  // workers wait on it for work
 int g_retry_countdown = 0;    // frames to let pass before creating threads again
+// Set once by a module that is never unloaded; read outside the lock, which
+// it decides about.
+std::atomic<bool> g_keep_lock{false};
 
 // Completion semaphores of finished calls, kept for the next callers.
 constexpr int kSpareDone = 16;
@@ -271,8 +274,10 @@ void band_pool_stop() {
   band_threads::unlock();
   // The Windows module's lock is freed for its unload; the host runs no
   // frame while it undoes the last load.
-  if (closed) band_threads::release();
+  if (closed && !g_keep_lock.load(std::memory_order_relaxed)) band_threads::release();
 }
+
+void band_pool_keep_lock() { g_keep_lock.store(true, std::memory_order_relaxed); }
 
 #if VELBRIN_BAND_POOL_HOOKS
 BandPoolState band_pool_state() {

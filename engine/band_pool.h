@@ -45,3 +45,10 @@ void band_pool_start();
 // unload) runs on its own thread instead of bringing workers back. Called
 // more often than band_pool_start(), it leaves the pool closed.
 void band_pool_stop();
+
+// For a module that stays loaded until the process ends (velbrin.dll pins
+// itself): the pool's lock is then never freed, not even when the pool
+// closes, so a host thread racing the last stop always finds it whole. A
+// module that may be unloaded (the VirtualDub module, whose host runs no
+// frame while it undoes the last load) frees it at the last stop.
+void band_pool_keep_lock();

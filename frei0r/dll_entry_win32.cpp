@@ -7,12 +7,17 @@
 // same copy, pool and all. A copy that cannot be pinned refuses to load.
 #include <windows.h>
 
+#include "engine/band_pool.h"
+
 extern "C" BOOL WINAPI DllEntry(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;
   HMODULE pinned = nullptr;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                           reinterpret_cast<LPCWSTR>(instance), &pinned))
     return FALSE;
+  // Never unloaded, the pool's lock need never be freed: a host thread
+  // racing f0r_deinit then always finds it whole.
+  band_pool_keep_lock();
   // The pool's workers are not announced to this entry: nothing here needs them.
   DisableThreadLibraryCalls(instance);
   return TRUE;
