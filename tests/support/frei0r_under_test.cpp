@@ -4,13 +4,10 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-#include <tlhelp32.h>
 #else
-#include <dirent.h>
 #include <dlfcn.h>
 #include <sched.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <thread>
 #endif
@@ -117,18 +114,6 @@ bool plugin_mapped(const std::string& path) {
   return GetModuleHandleA(native.substr(slash == std::string::npos ? 0 : slash + 1).c_str()) != nullptr;
 }
 
-int process_threads() {
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snap == INVALID_HANDLE_VALUE) return -1;
-  THREADENTRY32 e;
-  e.dwSize = sizeof e;
-  int n = 0;
-  for (BOOL more = Thread32First(snap, &e); more; more = Thread32Next(snap, &e))
-    if (e.th32OwnerProcessID == GetCurrentProcessId()) ++n;
-  CloseHandle(snap);
-  return n;
-}
-
 int processors_available() {
   DWORD_PTR process_mask = 0, system_mask = 0;
   int n = 0;
@@ -151,7 +136,6 @@ DWORD WINAPI host_thread(LPVOID p) {
 }
 }  // namespace
 
-void pause_ms(int ms) { Sleep(DWORD(ms)); }
 void yield_thread() { SwitchToThread(); }
 
 void run_host_threads(int n, const std::function<void(int)>& body) {
@@ -174,15 +158,6 @@ bool plugin_mapped(const std::string& path) {
   return h != nullptr;
 }
 
-int process_threads() {
-  int n = 0;
-  DIR* d = opendir("/proc/self/task");
-  if (d == nullptr) return -1;
-  while (const dirent* e = readdir(d)) n += e->d_name[0] != '.';
-  closedir(d);
-  return n;
-}
-
 int processors_available() {
   cpu_set_t cpus;
   return sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0 ? CPU_COUNT(&cpus) : 1;
@@ -190,7 +165,6 @@ int processors_available() {
 
 void clear_thread_cap() { unsetenv("VELBRIN_THREADS"); }
 
-void pause_ms(int ms) { usleep(useconds_t(ms) * 1000); }
 void yield_thread() { sched_yield(); }
 
 void run_host_threads(int n, const std::function<void(int)>& body) {
@@ -200,14 +174,5 @@ void run_host_threads(int n, const std::function<void(int)>& body) {
 }
 
 #endif
-
-int settled_threads(int expected) {
-  int n = process_threads();
-  for (int k = 0; k < 100 && n != expected; ++k) {
-    pause_ms(10);
-    n = process_threads();
-  }
-  return n;
-}
 
 }  // namespace frei0r_test

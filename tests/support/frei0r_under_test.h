@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/process_threads.h"
+
 extern "C" {
 #include <frei0r.h>
 }
@@ -60,18 +62,16 @@ class Frei0rPlugin {
 // once loaded: linked with -z nodelete, pinned on Windows).
 bool plugin_mapped(const std::string& path);
 
-// Threads of this process now (the pool's workers among them); -1 if unknown.
-int process_threads();
-// The same once it is `expected`, or after a second if it never gets there:
-// a joined thread may still be listed for a moment after the join returns.
-int settled_threads(int expected);
+// Threads of this process (the pool's workers among them).
+using hosttest::process_threads;
+using hosttest::settled_threads;
+using hosttest::pause_ms;
 // Processors this process may run on.
 int processors_available();
 // Removes VELBRIN_THREADS from the environment, so that the pool takes
 // every processor.
 void clear_thread_cap();
-// A pause, and giving up the processor, on either system.
-void pause_ms(int ms);
+// Giving up the processor, on either system.
 void yield_thread();
 // Runs body(0) .. body(n - 1) on n new threads at once and waits for them.
 void run_host_threads(int n, const std::function<void(int)>& body);

@@ -1,12 +1,11 @@
 // Loads the module, runs frames on several host threads at once (each with
 // its own instance and settings, outputs compared bit for bit with the
 // reference), deinitialises and unloads it, several times over. The
-// process's threads are counted with a Toolhelp snapshot: the module's
+// process's threads are counted (process_threads.h): the module's
 // workers exist while it is loaded and none is left after Deinit.
 #include "tests/win/thread_cases.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <random>
 #include <string>
@@ -16,28 +15,19 @@
 #include "tests/support/harness.h"
 #include "tests/support/host_frames.h"
 #include "tests/support/module_under_test.h"
+#include "tests/support/process_threads.h"
 
 namespace wintest {
 namespace {
 
 using hosttest::host_functions;
+using hosttest::process_threads;
+using hosttest::settled_threads;
 using hosttest::Instance;
 using hosttest::RegisteredFilter;
 
 constexpr int kCycles = 4;
 constexpr int kHostThreads = 4;
-
-int process_threads() {
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snap == INVALID_HANDLE_VALUE) return -1;
-  THREADENTRY32 entry;
-  entry.dwSize = sizeof entry;
-  int n = 0;
-  for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry))
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++n;
-  CloseHandle(snap);
-  return n;
-}
 
 struct HostThread {
   FilterDefinition* def;
@@ -116,7 +106,7 @@ void load_run_unload_loop(const std::string& vdf) {
       const int expected_workers = (processors > 64 ? 64 : processors) - 1;
       CHECK_EQ(process_threads(), baseline + expected_workers);
     }  // Deinit, then FreeLibrary
-    CHECK_EQ(process_threads(), baseline);
+    CHECK_EQ(settled_threads(baseline), baseline);
     CHECK(GetModuleHandleA("noname.vdf") == nullptr);
   }
 }
