@@ -7,7 +7,7 @@
 #include "engine/kernels/smooth.h"
 
 // Frames with fewer pixels run on the calling thread alone: below this the
-// hand-over to other threads costs more than it saves (see README).
+// hand-over to other threads costs more than it saves (see docs/engine.md).
 constexpr int kBandMinPixels = 96 * 1024;
 
 struct BandSplit {

@@ -46,8 +46,7 @@ struct ColourFacts {
 // the same on every processor (with both, swscale's vector code gives the
 // bytes of its plain C code). Full-resolution chroma interpolation
 // (full_chroma_int, full_chroma_inp) is left out: in this FFmpeg it costs
-// about three times the conversion and measured no closer to the source
-// (see the README).
+// about three times the conversion and measured no closer to the source.
 constexpr int kSwsFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT;
 
 // Decoded frame (any pixel format) to BGRA in the host's layout. 8-bit RGB

@@ -9,7 +9,7 @@
 // counts twice). A box average is what undoes the nearest-neighbour chroma
 // upsampling of the way in (yuv_to_rgb.h), so a round trip keeps chroma best.
 // No library does this: libyuv goes back to YUV in BT.601 only, swscale
-// costs five to six times as much at 1080p (see the README).
+// costs five to six times as much at 1080p (see docs/velbrin-speed.md).
 #pragma once
 
 #include <cstddef>
