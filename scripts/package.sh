@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the two downloads from this tree, into build/package/:
+#   velbrin_<version>_amd64.deb       (Debian 12; apt install ./velbrin_*.deb)
+#   velbrin-<version>-windows.zip     (VirtualDub, Shotcut, Kdenlive on Windows)
+# The version is the one of CMake's project(). Builds only the targets the
+# packages hold, in the native, win32 and win64 presets.
+#   scripts/package.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${VELBRIN_JOBS:-2}
+
+build() {
+  local preset=$1
+  shift
+  cmake --preset "$preset" >/dev/null
+  cmake --build "build/$preset" -j"$jobs" --target "$@"
+}
+build native velbrin noname velbrin_frei0r
+build win32 noname
+build win64 noname velbrin_frei0r
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
+[ -n "$version" ] || { echo "$0: no project version in build/native/CMakeCache.txt" >&2; exit 1; }
+packaging/make-deb.sh build/native build/package "$version"
+packaging/make-zip.sh build/win32 build/win64 build/package "$version"
