@@ -19,7 +19,6 @@ build native velbrin noname velbrin_frei0r
 build win32 noname
 build win64 noname velbrin_frei0r
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
-[ -n "$version" ] || { echo "$0: no project version in build/native/CMakeCache.txt" >&2; exit 1; }
+version=$(scripts/project-version.sh build/native)
 packaging/make-deb.sh build/native build/package "$version"
 packaging/make-zip.sh build/win32 build/win64 build/package "$version"

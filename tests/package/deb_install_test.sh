@@ -63,6 +63,7 @@ hashes() { ffmpeg -nostdin -v error -i "$1" -f framemd5 - | grep -v '^#'; }
 # those other packages also own.
 apt purge velbrin
 while read -r path; do
+  [ "$path" = /. ] && continue
   if [ -d "$path" ] && [ ! -L "$path" ]; then
     dpkg-query -S "$path" >/dev/null 2>&1 || fail "purge left the folder $path"
   elif [ -e "$path" ] || [ -L "$path" ]; then
