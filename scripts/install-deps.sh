@@ -4,6 +4,7 @@
 # network). Run as root, or with sudo available.
 #   scripts/install-deps.sh          everything (scripts/test.sh)
 #   scripts/install-deps.sh --demo   what building velbrin needs (scripts/demo.sh)
+#   ... --list                       prints the packages instead
 set -euo pipefail
 
 packages=(
@@ -30,7 +31,8 @@ demo_packages=(
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   frei0r-plugins-dev libgtest-dev parallel
 )
-[ "${1:-}" = --demo ] && packages=("${demo_packages[@]}")
+for arg in "$@"; do [ "$arg" = --demo ] && packages=("${demo_packages[@]}"); done
+for arg in "$@"; do [ "$arg" = --list ] && { printf '%s\n' "${packages[@]}"; exit 0; }; done
 
 missing=()
 for p in "${packages[@]}"; do
