@@ -42,5 +42,6 @@ size=$(du -sk --exclude=DEBIAN "$root" | cut -f1)
 sed -e "s/@VERSION@/$version/" -e "s/@INSTALLED_SIZE@/$size/" -e "s/@DEPENDS@/$depends/" \
   "$here/debian/control.in" > "$root/DEBIAN/control"
 mkdir -p "$out"
-dpkg-deb --root-owner-group -Zxz --build "$root" "$out/velbrin_${version}_amd64.deb" >/dev/null
-echo "$out/velbrin_${version}_amd64.deb"
+deb=$(cd "$out" && pwd)/velbrin_${version}_amd64.deb
+dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
+echo "$deb"
