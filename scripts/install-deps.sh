@@ -20,7 +20,7 @@ packages=(
   shotcut
   strace man-db
   time
-  lintian zip unzip
+  dpkg-dev lintian zip unzip
   slurmctld slurmd slurm-client munge
 )
 # Building velbrin alone: the compiler and build tools, FFmpeg's libraries

@@ -9,6 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${VELBRIN_JOBS:-2}
 
+# The MinGW-w64 compilers, dpkg-dev and zip among what the builds need.
+scripts/install-deps.sh
+
 build() {
   local preset=$1
   shift
