@@ -83,9 +83,11 @@ CONF
   return 1
 }
 
-# Stops the daemons, last started first, and waits for each.
+# Stops the daemons, last started first, and waits for each; jobs still
+# running (a failed test) are cancelled first, so that no step outlives them.
 stop_slurm() {
   local i
+  [ ${#slurm_pids[@]} -gt 0 ] && { scancel --full -u "$(id -un)" 2>/dev/null || true; sleep 1; }
   for ((i = ${#slurm_pids[@]} - 1; i >= 0; --i)); do
     kill "${slurm_pids[i]}" 2>/dev/null || true
     wait "${slurm_pids[i]}" 2>/dev/null || true
