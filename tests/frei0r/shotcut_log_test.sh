@@ -25,7 +25,10 @@ if [ "${1:-}" = "--inside-display" ]; then
   shotcut=$!
   log=$appdata/shotcut-log.txt
   for _ in $(seq 600); do
-    grep -qF "<MainWindow::open> \"$project\"" "$log" 2>/dev/null && break
+    # Shotcut logs the project's name at Debug level as it starts opening
+    # it, and at Info level once it is open: a loaded machine may take
+    # seconds between the two.
+    grep -qF "[Info   ] <MainWindow::open> \"$project\"" "$log" 2>/dev/null && break
     kill -0 "$shotcut" 2>/dev/null || break
     sleep 0.2
   done
