@@ -31,7 +31,8 @@ extern "C" {
 
 namespace {
 
-constexpr const char* kVersion = "1.0";
+// The project's version, from CMake's project() (also the packages' version).
+constexpr const char* kVersion = VELBRIN_VERSION;
 
 void print_version() {
   auto v = [](unsigned x) {

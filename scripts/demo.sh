@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The README's main command: installs what is missing (Debian 12), builds
+# The README's main command: installs what building needs and is missing
+# (Debian 12: the compiler, CMake, Ninja and FFmpeg's development files,
+# not the test tools of scripts/test.sh), builds
 # velbrin and the filter module, makes a short noisy test clip with a tone,
 # and runs velbrin on it, writing the filtered clip and a comparison picture
 # (input, output, Show noise view) into out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh --demo
 
 echo "=== building velbrin (native preset) ==="
 cmake --preset native >/dev/null

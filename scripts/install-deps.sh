@@ -2,6 +2,9 @@
 # Installs the Debian 12 packages that building and testing need, only those
 # missing, so a machine that has them all is left alone (and needs no
 # network). Run as root, or with sudo available.
+#   scripts/install-deps.sh          everything (scripts/test.sh)
+#   scripts/install-deps.sh --demo   what building velbrin needs (scripts/demo.sh)
+#   ... --list                       prints the packages instead
 set -euo pipefail
 
 packages=(
@@ -17,7 +20,19 @@ packages=(
   shotcut
   strace man-db
   time
+  dpkg-dev lintian zip unzip
+  slurmctld slurmd slurm-client munge
 )
+# Building velbrin alone: the compiler and build tools, FFmpeg's libraries
+# and tool, and what configuring the native preset looks for (frei0r.h,
+# GoogleTest, GNU parallel).
+demo_packages=(
+  cmake ninja-build g++ pkg-config
+  ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
+  frei0r-plugins-dev libgtest-dev parallel
+)
+for arg in "$@"; do [ "$arg" = --demo ] && packages=("${demo_packages[@]}"); done
+for arg in "$@"; do [ "$arg" = --list ] && { printf '%s\n' "${packages[@]}"; exit 0; }; done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -47,6 +47,11 @@ for preset in native native-asan native-tsan; do
   build_and_test "$preset" 2
 done
 
+# The segments recipes of docs/segments.md, run as the document writes
+# them: GNU parallel on this machine, Slurm on a one-node cluster of its own.
+step "recipes: parallel" tests/cluster/parallel_recipe_test.sh build/native || true
+step "recipes: slurm" tests/cluster/slurm_recipe_test.sh build/native || true
+
 # The Windows module, 32- and 64-bit: cross-built with MinGW-w64 and tested
 # under Wine (kernel checker, test host, and the dialog on an Xvfb display).
 # A fresh machine has no Wine prefix yet: make it once, quietly, before the
@@ -58,6 +63,14 @@ fi
 for preset in win32 win64; do
   build_and_test "$preset" 2
 done
+
+# The downloads: the Debian package installed, used and purged on this
+# machine, the Windows zip unpacked and its DLLs loaded under Wine.
+if step "package: build" scripts/package.sh; then
+  version=$(scripts/project-version.sh build/native)
+  step "package: deb" tests/package/deb_install_test.sh "build/package/velbrin_${version}_amd64.deb" || true
+  step "package: zip" tests/package/zip_test.sh "build/package/velbrin-$version-windows.zip" build/win32 build/win64 || true
+fi
 
 # Kernel fuzzing: about a minute from the committed seed corpus.
 step "fuzz: 60 s" tests/fuzz/run.sh 60 || true

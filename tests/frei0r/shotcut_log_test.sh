@@ -8,6 +8,10 @@
 # the Shotcut project of tests/frei0r/projects/ on an Xvfb display, with the
 # installed plug-in on FREI0R_PATH, and runs until the project is open.
 #   shotcut_log_test.sh BUILD_DIR PROJECTS_DIR
+# With --installed instead of BUILD_DIR, the installed package is read: Debian's
+# Shotcut runs as it is, from /usr, with FREI0R_PATH naming Debian's frei0r
+# folder /usr/lib/frei0r-1 (without it, Debian 12's Shotcut started on Xvfb
+# registered only some of that folder's plug-ins, velbrin never among them).
 # Exit 77 (skipped) when Shotcut is not installed.
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -21,7 +25,10 @@ if [ "${1:-}" = "--inside-display" ]; then
   shotcut=$!
   log=$appdata/shotcut-log.txt
   for _ in $(seq 600); do
-    grep -qF "<MainWindow::open> \"$project\"" "$log" 2>/dev/null && break
+    # Shotcut logs the project's name at Debug level as it starts opening
+    # it, and at Info level once it is open: a loaded machine may take
+    # seconds between the two.
+    grep -qF "[Info   ] <MainWindow::open> \"$project\"" "$log" 2>/dev/null && break
     kill -0 "$shotcut" 2>/dev/null || break
     sleep 0.2
   done
@@ -36,7 +43,9 @@ if [ "${1:-}" = "--inside-display" ]; then
   exit 0
 fi
 
-build=$(cd "$1" && pwd)
+installed=false
+[ "$1" = --installed ] && installed=true
+$installed || build=$(cd "$1" && pwd)
 projects=$(cd "$2" && pwd)
 shotcut=$(command -v shotcut || true)
 [ -n "$shotcut" ] || { echo "Shotcut is not installed (scripts/install-deps.sh installs it)"; exit 77; }
@@ -47,22 +56,31 @@ shotcut_share=$(dirname "$shotcut")/../share/shotcut
 work=$(mktemp -d /tmp/velbrin-shotcut-test-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" >/dev/null
+frei0r_path=$prefix/lib/frei0r-1
+if $installed; then
+  prefix=/usr
+  frei0r_path=/usr/lib/frei0r-1
+  [ "$shotcut" = /usr/bin/shotcut ] || fail "Shotcut is not Debian's /usr/bin/shotcut but $shotcut"
+else
+  cmake --install "$build" --prefix "$prefix" >/dev/null
+fi
 [ -f "$prefix/share/shotcut/qml/filters/velbrin/meta.qml" ] || fail "the filter folder is not installed"
 [ -f "$prefix/lib/frei0r-1/velbrin.so" ] || fail "the plug-in is not installed"
 
 # Shotcut in the prefix: its binary, its own QML (views, modules, ...) and
 # filters, and the installed velbrin folder among them.
-cp "$shotcut" "$prefix/bin/shotcut"
-for entry in "$shotcut_share"/*; do
-  [ "$(basename "$entry")" = qml ] || ln -s "$(readlink -f "$entry")" "$prefix/share/shotcut/"
-done
-for entry in "$shotcut_share"/qml/*; do
-  [ "$(basename "$entry")" = filters ] || ln -s "$(readlink -f "$entry")" "$prefix/share/shotcut/qml/"
-done
-for entry in "$shotcut_share"/qml/filters/*; do
-  [ "$(basename "$entry")" = velbrin ] || ln -s "$(readlink -f "$entry")" "$prefix/share/shotcut/qml/filters/"
-done
+if ! $installed; then
+  cp "$shotcut" "$prefix/bin/shotcut"
+  for entry in "$shotcut_share"/*; do
+    [ "$(basename "$entry")" = qml ] || ln -s "$(readlink -f "$entry")" "$prefix/share/shotcut/"
+  done
+  for entry in "$shotcut_share"/qml/*; do
+    [ "$(basename "$entry")" = filters ] || ln -s "$(readlink -f "$entry")" "$prefix/share/shotcut/qml/"
+  done
+  for entry in "$shotcut_share"/qml/filters/*; do
+    [ "$(basename "$entry")" = velbrin ] || ln -s "$(readlink -f "$entry")" "$prefix/share/shotcut/qml/filters/"
+  done
+fi
 
 # The project and the clip it names (640x360, 25 frames a second).
 mkdir -p "$work/project" "$work/appdata" "$work/home"
@@ -71,7 +89,7 @@ ffmpeg -nostdin -loglevel error -f lavfi -i "testsrc2=s=640x360:r=25,noise=alls=
   -c:v ffv1 -pix_fmt bgr0 "$work/project/clip.mkv"
 
 HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share \
-  XDG_CACHE_HOME=$work/home/.cache FREI0R_PATH=$prefix/lib/frei0r-1 \
+  XDG_CACHE_HOME=$work/home/.cache FREI0R_PATH=$frei0r_path \
   xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inside-display "$prefix" "$work/appdata" \
   "$work/project/shotcut-velbrin.mlt"
 
