@@ -48,7 +48,14 @@ std::string plural(int64_t n, const char* word) { return std::to_string(n) + " "
 std::string position_text(int64_t frames, double seconds) {
   char text[64];
   std::snprintf(text, sizeof text, "at %.1f s (after frame %lld)", seconds, static_cast<long long>(frames - 1));
-  return frames > 0 ? text : "before the first frame";
+  if (frames > 0) return text;
+  // After a seek to a range's key frame no frame is counted yet: its time
+  // says where.
+  if (seconds > 0) {
+    std::snprintf(text, sizeof text, "at %.1f s", seconds);
+    return text;
+  }
+  return "before the first frame";
 }
 
 }  // namespace
@@ -72,7 +79,26 @@ void InputDamage::reading_at(int64_t frames, double seconds) {
 void InputDamage::record(const std::string& what, const std::string& where) {
   if (!listening_) return;
   std::lock_guard<std::mutex> lock(mutex_);
+  if (holding_) {
+    if (held_++ == 0) first_held_ = what + " " + where;
+    return;
+  }
   if (faults_++ == 0) first_ = what + " " + where;
+}
+
+void InputDamage::count_held() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!holding_) return;
+  holding_ = false;
+  if (held_ > 0 && faults_ == 0) first_ = first_held_;
+  faults_ += held_;
+  held_ = 0;
+}
+
+void InputDamage::drop_held() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_ = 0;
+  first_held_.clear();
 }
 
 void InputDamage::logged(const std::string& message) {

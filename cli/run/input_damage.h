@@ -43,6 +43,15 @@ class InputDamage {
   // reads again), faults are not counted.
   void listen(bool on) { listening_ = on; }
 
+  // Faults count by where they lie. Until count_held() they are held, not
+  // counted: those met while opening and probing the input, and in a range
+  // from frame A those met before it. drop_held() forgets what is held, at
+  // each key frame before the range: what lies before the key frame the
+  // range starts from is not the range's. A run from frame 0 counts from
+  // the start; a range from frame A counts from the key frame before it.
+  void count_held();
+  void drop_held();
+
   bool damaged() const;
   // The warning ("'x.mkv' is damaged: ..."), or "" when nothing was
   // reported; `pictures`: the input is a sequence of pictures.
@@ -61,5 +70,8 @@ class InputDamage {
   mutable std::mutex mutex_;
   int64_t faults_ = 0;
   std::string first_;          // the first fault, with where it was reported
+  bool holding_ = true;
+  int64_t held_ = 0;           // faults held, and the first of them
+  std::string first_held_;
   std::string missing_;        // the missing picture of a sequence
 };

@@ -86,6 +86,8 @@ class Reader {
         break;
       }
       note_position(*packet);
+      // Before the range, faults held so far lie before this key frame.
+      if (packet->stream_index == video && (packet->flags & AV_PKT_FLAG_KEY)) damage_.drop_held();
       if (packet->stream_index == video && !checked_) {
         // After a seek the first video packet must be the chosen key frame
         // or an earlier one; past it, the next way is tried, the last being
@@ -136,10 +138,11 @@ class Reader {
     setup.start_time_base = AV_TIME_BASE_Q;
     const bool wanted = with_output_ && settings_.range_given && settings_.capture_at < 0 &&
                         (range.first > 0 || range.last != INT64_MAX);
-    // A range is damaged by what reading its own frames reports; what comes
-    // before frame A (a stream picked up mid-GOP, pictures that refer to
-    // frames before a key frame sought to) is the earlier frames' affair.
-    // Faults found while reading ahead are the run's to find again.
+    // A range is damaged by what reading its own frames reports, from the
+    // key frame it starts at: what lies before (a stream picked up mid-GOP,
+    // faults met while probing the start of the file) is the earlier
+    // frames' affair. Faults found while reading ahead are the run's to
+    // find again.
     damage_.listen(false);
     if (wanted && can_seek(input_.format())) {
       const RangePlan plan = ::plan_range(input_.path(), input_.video_index(), range.first, range.last);
@@ -150,7 +153,8 @@ class Reader {
         seek_next();
       }
     }
-    damage_.listen(!with_output_ || range.first == 0);
+    damage_.listen(true);
+    if (!with_output_ || range.first == 0) damage_.count_held();
     cut_.emplace(setup);
   }
 
@@ -177,13 +181,13 @@ class Reader {
   // before frame A come first and are dropped (-1).
   int64_t frame_number(const AVFrame* frame) {
     if (!seek_) {
-      if (result_.frames_decoded == settings_.range.first) damage_.listen(true);
+      if (result_.frames_decoded == settings_.range.first) damage_.count_held();
       return result_.frames_decoded++;
     }
     if (frame->best_effort_timestamp == AV_NOPTS_VALUE || frame->best_effort_timestamp < seek_->first_pts) return -1;
     const int64_t index = settings_.range.first + kept_since_seek_++;
     result_.frames_decoded = index + 1;
-    if (index == settings_.range.first) damage_.listen(true);
+    if (index == settings_.range.first) damage_.count_held();
     return index;
   }
 
