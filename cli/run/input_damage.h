@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class InputDamage {
  public:
@@ -61,7 +62,8 @@ class InputDamage {
   void logged(const std::string& message);
 
  private:
-  void record(const std::string& what, const std::string& where);
+  // `frame`: the frame the decoder flagged as corrupt, or -1.
+  void record(const std::string& what, const std::string& where, int64_t frame = -1);
 
   const std::string shown_;
   std::atomic<bool> listening_{true};
@@ -70,8 +72,11 @@ class InputDamage {
   mutable std::mutex mutex_;
   int64_t faults_ = 0;
   std::string first_;          // the first fault, with where it was reported
+  std::vector<int64_t> corrupt_;  // the frames flagged as corrupt, the first few
+  int64_t corrupt_count_ = 0;
   bool holding_ = true;
-  int64_t held_ = 0;           // faults held, and the first of them
+  int64_t held_ = 0;           // faults held, the first of them and the frames among them
   std::string first_held_;
+  std::vector<int64_t> held_frames_;
   std::string missing_;        // the missing picture of a sequence
 };
