@@ -100,7 +100,7 @@ StreamRoute route_other(const AVStream* in, const AVOutputFormat* c, bool pictur
     default:
       // A timecode track goes along as the video's timecode, which the
       // container writes in its own way (MP4 as a track again).
-      if (p->codec_tag == kTimecodeTag) r.way = StreamWay::kTimecode;
+      if (!pictures && p->codec_tag == kTimecodeTag) r.way = StreamWay::kTimecode;
       else if (!pictures && p->codec_id != AV_CODEC_ID_NONE && container_holds(c, p->codec_id) > 0) r.way = StreamWay::kCopy;
       else r.cannot_hold = "data streams";
       return r;
