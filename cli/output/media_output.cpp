@@ -311,13 +311,6 @@ std::vector<int> MediaOutput::packet_streams() const {
   return streams;
 }
 
-std::vector<int> MediaOutput::copied_streams() const {
-  std::vector<int> streams;
-  for (const auto& [index, route] : routes_)
-    if (!route.transcoder && !route.converter) streams.push_back(index);
-  return streams;
-}
-
 // The muxer gets the temporary file(s) velbrin created, or standard
 // output; it opens nothing itself.
 void MediaOutput::open_file() {

@@ -51,10 +51,8 @@ class MediaOutput {
   // dropped.
   void write_packet(AVPacket* packet, int input_stream);
 
-  // The input streams whose packets the output takes, and of those the
-  // ones copied as they are (no decoder of the output sees them).
+  // The input streams whose packets the output takes.
   std::vector<int> packet_streams() const;
-  std::vector<int> copied_streams() const;
   // At the end: takes one more of the frames the encoder holds back (the
   // first call tells it no more frames come) and writes it; false once
   // none is left. Calling it in a loop lets the caller report each frame.

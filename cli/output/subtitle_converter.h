@@ -20,7 +20,7 @@ class SubtitleConverter {
 
   // The packet's text in the new format, with the packet's timestamps, in
   // `out`; false when the packet holds nothing to show (or cannot be
-  // decoded: the input's damage check reports that).
+  // decoded: the reader's damage check reports that).
   bool convert(const AVPacket& in, AVPacket& out);
 
  private:

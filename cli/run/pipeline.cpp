@@ -23,7 +23,7 @@
 #include "cli/output/output_choice.h"
 #include "cli/media/decoder_drain.h"
 #include "cli/run/frame_hand_over.h"
-#include "cli/run/copied_stream_check.h"
+#include "cli/run/stream_damage_check.h"
 #include "cli/run/input_damage.h"
 #include "cli/run/range_cut.h"
 #include "cli/run/progress_line.h"
@@ -69,7 +69,7 @@ class Reader {
         result_(result) {
     if (output == nullptr) return;
     for (int index : output->packet_streams()) packets_wanted_[index] = true;
-    check_.emplace(input.format(), output->copied_streams(), damage);
+    check_.emplace(input.format(), output->packet_streams(), damage);
   }
 
   void run() {
@@ -234,7 +234,7 @@ class Reader {
     shared_.push_job(std::move(copy));
   }
 
-  // Packets on their way to the output; copied ones are checked first.
+  // Packets on their way to the output, checked first.
   void forward(std::vector<std::pair<int, PacketPtr>> packets) {
     for (auto& [stream, packet] : packets) {
       if (check_) check_->check(*packet, stream);
@@ -254,7 +254,7 @@ class Reader {
   bool checked_ = true;
   int64_t kept_since_seek_ = 0;
   std::map<int, bool> packets_wanted_;  // audio, subtitles and the other streams the output takes
-  std::optional<CopiedStreamCheck> check_;
+  std::optional<StreamDamageCheck> check_;
   double last_seconds_ = 0;
   bool captured_ = false;
 };

@@ -1,12 +1,12 @@
-// Decoding copied streams for their faults only.
-#include "cli/run/copied_stream_check.h"
+// Decoding the streams that go along with the video, for their faults only.
+#include "cli/run/stream_damage_check.h"
 
 #include <new>
 
 #include "cli/media/decoder_drain.h"
 #include "cli/run/input_damage.h"
 
-CopiedStreamCheck::CopiedStreamCheck(const AVFormatContext* input, const std::vector<int>& streams,
+StreamDamageCheck::StreamDamageCheck(const AVFormatContext* input, const std::vector<int>& streams,
                                      InputDamage& damage)
     : damage_(damage), frame_(make_frame()) {
   for (int index : streams) {
@@ -26,7 +26,7 @@ CopiedStreamCheck::CopiedStreamCheck(const AVFormatContext* input, const std::ve
   }
 }
 
-void CopiedStreamCheck::check(const AVPacket& packet, int stream) {
+void StreamDamageCheck::check(const AVPacket& packet, int stream) {
   const auto it = decoders_.find(stream);
   if (it == decoders_.end()) return;
   AVCodecContext* decoder = it->second.get();
@@ -44,7 +44,7 @@ void CopiedStreamCheck::check(const AVPacket& packet, int stream) {
   receive(decoder);
 }
 
-void CopiedStreamCheck::receive(AVCodecContext* decoder) {
+void StreamDamageCheck::receive(AVCodecContext* decoder) {
   const int failures = drain_decoder([&] { return avcodec_receive_frame(decoder, frame_.get()); },
                                      [&] {
                                        if (frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT))
@@ -55,7 +55,7 @@ void CopiedStreamCheck::receive(AVCodecContext* decoder) {
   if (failures > 0) damage_.decode_error(AVERROR_INVALIDDATA);
 }
 
-void CopiedStreamCheck::finish() {
+void StreamDamageCheck::finish() {
   for (auto& [index, decoder] : decoders_) {
     if (decoder->codec_type != AVMEDIA_TYPE_AUDIO) continue;
     if (avcodec_send_packet(decoder.get(), nullptr) >= 0) receive(decoder.get());
