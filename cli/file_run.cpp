@@ -180,19 +180,22 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
   // are what makes an input damaged.
   InputDamage damage(o.input == "-" ? std::string("standard input") : "'" + o.input + "'");
   MediaInput input(o.input);
+  // A folder run's notes name their input: each file may lose other streams.
+  const std::string about = label.empty() ? "" : "'" + o.input + "': ";
 
   OutputSide out;
   FramePlan plan;
   if (!o.output.empty()) {
     if (o.output == "-" && isatty(STDOUT_FILENO))
       throw usage_error("OUTPUT - writes to standard output, which is a terminal; pipe it into a program or a file");
-    out.choice = choose_output(o.output, OutputRequest{o.crf, o.codec, o.lossless, o.format, !o.no_audio}, input);
+    out.choice = choose_output(o.output, OutputRequest{o.crf, o.codec, o.lossless, o.format, !o.no_audio, !o.no_subtitles, !o.frames}, input);
     // Too large a picture is refused here, before anything is decoded or written.
     const AVCodecContext* dec = input.decoder();
     plan = plan_frames(o.input, dec->width, dec->height, dec->pix_fmt, out.choice->pixel_format,
                        o.threads > 0 ? o.threads : default_threads());
     if (!o.quiet)
-      for (const std::string& note : out.choice->notes) std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
+      for (const std::string& note : out.choice->notes)
+        std::fprintf(stderr, "velbrin: note: %s%s\n", about.c_str(), note.c_str());
   }
   std::optional<TempOutput> compare_file;
   if (!o.output.empty()) open_output(o, input, out);
@@ -203,7 +206,8 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
         std::fprintf(stderr, "velbrin: removed %d temporary file%s left in '%s' by runs that were stopped\n",
                      f->leftovers_removed(), f->leftovers_removed() == 1 ? "" : "s", f->folder().c_str());
     if (out.writer)
-      for (const std::string& note : out.writer->notes()) std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
+      for (const std::string& note : out.writer->notes())
+        std::fprintf(stderr, "velbrin: note: %s%s\n", about.c_str(), note.c_str());
   }
 
   const PipelineSettings ps = pipeline_settings(o, plan);

@@ -107,6 +107,8 @@ const std::map<std::string, FlagHandler>& flag_options() {
       {"--lossless", [](Options& o) { o.lossless = true; }},
       {"-an", [](Options& o) { o.no_audio = true; }},
       {"--no-audio", [](Options& o) { o.no_audio = true; }},
+      {"-sn", [](Options& o) { o.no_subtitles = true; }},
+      {"--no-subtitles", [](Options& o) { o.no_subtitles = true; }},
       {"-y", [](Options& o) { o.overwrite = true; }},
       {"--overwrite", [](Options& o) { o.overwrite = true; }},
       {"-n", [](Options& o) { o.overwrite = false; }},
@@ -267,18 +269,26 @@ Output:
   per frame, numbered from 1. A lossy video (H.264, HEVC, VP9, ...) gives
   H.264 at CRF 16 (VP9 in .webm) in its own chroma format, yuv420p for
   most; a lossless one (FFV1, PNG, RGB, ...) gives a lossless video (FFV1
-  in .mkv/.avi, lossless H.264 RGB in .mp4, ...). Audio is copied, or
-  re-encoded (AAC in .mp4, Opus in .webm) where the container needs it.
+  in .mkv/.avi, lossless H.264 RGB in .mp4, ...). Every other stream the
+  container can hold goes along: audio copied, or re-encoded (AAC in .mp4,
+  Opus in .webm) where the container needs it; subtitles copied, or text
+  subtitles converted (mov_text in .mp4, WebVTT in .webm); fonts and other
+  attachments (.mkv), chapters, titles, languages and the timecode. Other
+  video streams (a second angle, cover art) are copied unfiltered: velbrin
+  filters one video. What the container cannot hold is named in one note.
   --lossless         store the filter's output exactly, whatever the input
   --crf N            lossy video at constant quality N (0..51 H.264, 0..63 VP9)
   --codec NAME       use this FFmpeg encoder for the video
   -an, --no-audio    leave the input's audio out (outputs that cannot hold
                      sound, such as pictures and .y4m, leave it out anyway,
                      with a note)
+  -sn, --no-subtitles leave the input's subtitles out
   -f, --format NAME  the stream format of OUTPUT - (default matroska; nut,
                      yuv4mpegpipe, image2pipe with --codec png, mp4, ...)
   --frames A-B       only frames A to B (counted from 0 as a full decode
-                     outputs them); 'A-' to the end, 'N' for one frame
+                     outputs them); 'A-' to the end, 'N' for one frame;
+                     audio and subtitles that start in the range go along,
+                     the chapters do not
   --compare PICTURE  write input, output and Show noise view side by side
   --at N             the frame for --compare, counted from 0 (default 0)
   -y, --overwrite    replace OUTPUT (and PICTURE) if they exist, keeping

@@ -41,6 +41,7 @@ struct Options {
   std::string codec;
   bool lossless = false;  // store the filter's output exactly, whatever the input
   bool no_audio = false;  // -an, --no-audio: leave the input's audio out
+  bool no_subtitles = false;  // -sn, --no-subtitles: leave the input's subtitles out
 
   std::string compare_path;
   int64_t compare_at = 0;

@@ -22,6 +22,7 @@ packages=(
   time
   dpkg-dev lintian zip unzip
   slurmctld slurmd slurm-client munge
+  fonts-dejavu-core
 )
 # Building velbrin alone: the compiler and build tools, FFmpeg's libraries
 # and tool, and what configuring the native preset looks for (frei0r.h,

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -158,4 +159,17 @@ MediaInput::SequenceGap MediaInput::sequence_gap() const {
 AVRational MediaInput::frame_rate() const {
   const AVRational rate = av_guess_frame_rate(format_.get(), video(), nullptr);
   return rate.num > 0 && rate.den > 0 ? rate : AVRational{25, 1};
+}
+
+int64_t MediaInput::start_time_us() const {
+  int64_t start = AV_NOPTS_VALUE;
+  std::vector<int> streams = audio_indices_;
+  streams.push_back(video_index_);
+  for (int index : streams) {
+    const AVStream* st = format_->streams[index];
+    if (st->start_time == AV_NOPTS_VALUE) continue;
+    const int64_t us = av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q);
+    start = start == AV_NOPTS_VALUE ? us : std::min(start, us);
+  }
+  return start;
 }

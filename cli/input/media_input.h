@@ -47,6 +47,11 @@ class MediaInput {
   // The video's frame rate as FFmpeg guesses it (25 when it cannot).
   AVRational frame_rate() const;
 
+  // The input's start, where the output's clock begins: the earliest start
+  // of its video and audio streams (as ffmpeg takes it), in microseconds;
+  // AV_NOPTS_VALUE when none says.
+  int64_t start_time_us() const;
+
   // What the demuxer opened, and the first other file it asked for.
   struct Opens {
     int (*default_open)(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) = nullptr;

@@ -75,8 +75,8 @@ AudioTranscoder::AudioTranscoder(const AVStream* in, const AVCodec* encoder, boo
 
 void AudioTranscoder::send(const AVPacket* packet, const Sink& sink) {
   const int err = avcodec_send_packet(decoder_.get(), packet);
-  // A damaged audio packet is skipped, as the video's are (the decoder's
-  // own log reports it as the input's damage).
+  // A damaged audio packet is skipped, as the video's are (the reader's
+  // damage check decodes it too and reports it).
   if (err < 0 && err != AVERROR_EOF) return;
   // The same bounded drain as the video's: a decoder that keeps failing is
   // asked again with the next packet, not forever.

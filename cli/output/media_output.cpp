@@ -14,6 +14,7 @@
 extern "C" {
 #include <libavutil/display.h>
 #include <libavutil/opt.h>
+#include <libavutil/avstring.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -28,18 +29,6 @@ int encoder_threads() {
 
 namespace {
 
-// The audio encoder a container is usually given: Opus in WebM, AAC in the
-// MP4 family, the container's own default elsewhere.
-const AVCodec* usual_audio_encoder(const AVOutputFormat* container) {
-  const std::string name = container->name;
-  if (name == "webm") {
-    if (const AVCodec* c = avcodec_find_encoder_by_name("libopus")) return c;
-  }
-  if (container->audio_codec == AV_CODEC_ID_NONE) return nullptr;
-  const AVCodec* c = avcodec_find_encoder(container->audio_codec);
-  return c != nullptr && container_holds(container, c->id) != 0 ? c : nullptr;
-}
-
 // The MP4 family: stores each frame's time and the display rotation.
 bool is_mov_family(const AVOutputFormat* container) {
   const std::string name = container->name;
@@ -52,6 +41,26 @@ bool is_mov_family(const AVOutputFormat* container) {
 // as ffmpeg makes it; a finer one would count every tick as a frame.
 bool has_constant_rate(const AVOutputFormat* container) {
   return !(container->flags & (AVFMT_VARIABLE_FPS | AVFMT_NOTIMESTAMPS)) && !is_mov_family(container);
+}
+
+// Containers that keep chapters (a short list: FFmpeg cannot be asked).
+bool holds_chapters(const AVOutputFormat* container) {
+  const std::string name = container->name;
+  return is_mov_family(container) || name == "matroska" || name == "webm" || name == "ogg" || name == "ogv";
+}
+
+// The input video stream's metadata that still holds for the filtered
+// stream: title, language, timecode, ...; not what describes the old
+// encoding (its encoder, and Matroska's statistics of its bytes).
+void copy_video_metadata(const AVDictionary* from, AVDictionary** to) {
+  const AVDictionaryEntry* e = nullptr;
+  while ((e = av_dict_get(from, "", e, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
+    const std::string key = e->key;
+    if (av_strcasecmp(e->key, "encoder") == 0 || key == "BPS" || key == "DURATION" || key == "NUMBER_OF_FRAMES" ||
+        key == "NUMBER_OF_BYTES" || key.rfind("_STATISTICS_", 0) == 0)
+      continue;
+    av_dict_set(to, e->key, e->value, 0);
+  }
 }
 
 std::string size_text(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
@@ -78,7 +87,7 @@ MediaOutput::MediaOutput(TempOutput* file, const std::string& target, const Outp
   create_muxer(choice);
   open_video_encoder(choice, input);
   add_video_stream(input);
-  add_audio_streams(input, choice);
+  add_streams(input, choice);
   open_file();
   AVDictionary* options = nullptr;
   for (const auto& [key, value] : choice.muxer_options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
@@ -176,6 +185,10 @@ void MediaOutput::add_video_stream(const MediaInput& input) {
   video_out_->time_base = encoder_->time_base;
   video_out_->avg_frame_rate = frame_rate_;
   video_out_->sample_aspect_ratio = encoder_->sample_aspect_ratio;
+  // The filtered stream is still the input's video: its title, language
+  // and disposition (default, forced, ...) stay.
+  video_out_->disposition = input.video()->disposition;
+  copy_video_metadata(input.video()->metadata, &video_out_->metadata);
   // The input's display rotation goes with the pictures, which are stored
   // as decoded (the host does not turn them either).
   size_t size = 0;
@@ -192,62 +205,110 @@ void MediaOutput::add_video_stream(const MediaInput& input) {
                  std::lround(angle), format_name().c_str());
 }
 
-void MediaOutput::add_audio_streams(const MediaInput& input, const OutputChoice& choice) {
+void MediaOutput::add_streams(const MediaInput& input, const OutputChoice& choice) {
   if (!writes_pictures_) av_dict_copy(&muxer_->metadata, input.format()->metadata, 0);
-  const size_t streams = input.audio_indices().size();
-  if (streams == 0 || !choice.audio) return;  // --no-audio leaves it out on purpose
-  // Pictures carry no sound, and some containers (Y4M) hold video alone.
-  if (writes_pictures_ || muxer_->oformat->audio_codec == AV_CODEC_ID_NONE) {
-    notes_.push_back(std::string(writes_pictures_ ? "pictures" : format_name() + " files") + " hold no sound: " +
-                     (streams == 1 ? "the audio stream" : "the " + std::to_string(streams) + " audio streams") +
-                     " left out");
-    return;
+  const StreamWishes wishes{choice.audio, choice.subtitles, writes_pictures_};
+  const std::vector<StreamRoute> routes = map_streams(input.format(), input.video_index(), muxer_->oformat, wishes);
+  bool left_out = false;
+  for (const StreamRoute& r : routes) {
+    const AVStream* in = input.format()->streams[r.index];
+    switch (r.way) {
+      case StreamWay::kCopy: add_copied(in, r.index); break;
+      case StreamWay::kReencode: add_reencoded_audio(in, r.index, r.encoder); break;
+      case StreamWay::kConvert: add_converted_subtitles(in, r.index, r.encoder); break;
+      case StreamWay::kTimecode: break;  // in the video's metadata
+      case StreamWay::kLeaveOut: left_out = true; break;
+    }
   }
-  for (int index : input.audio_indices()) {
-    const AVStream* a = input.format()->streams[index];
-    if (container_holds(muxer_->oformat, a->codecpar->codec_id) != 0)
-      add_copied_audio(a, index);
-    else
-      add_reencoded_audio(a, index);
-  }
+  const int chapters_left_out = add_chapters(input, choice);
+  if (!left_out && chapters_left_out == 0) return;
+  // Whether Matroska would have held everything: then the note says so.
+  const AVOutputFormat* matroska = av_guess_format("matroska", nullptr, nullptr);
+  bool matroska_holds_all = !writes_pictures_ && matroska != nullptr && matroska != muxer_->oformat;
+  if (matroska_holds_all)
+    for (const StreamRoute& r : map_streams(input.format(), input.video_index(), matroska, wishes))
+      matroska_holds_all = matroska_holds_all && r.way != StreamWay::kLeaveOut;
+  notes_.push_back(left_out_note(routes, chapters_left_out, writes_pictures_ ? "pictures" : format_name() + " files",
+                                 matroska_holds_all));
 }
 
-void MediaOutput::add_copied_audio(const AVStream* in, int index) {
+int MediaOutput::add_chapters(const MediaInput& input, const OutputChoice& choice) {
+  const AVFormatContext* in = input.format();
+  if (in->nb_chapters == 0 || !choice.chapters) return 0;
+  if (writes_pictures_ || !holds_chapters(muxer_->oformat)) return int(in->nb_chapters);
+  // On the output's clock, which starts at the input's start.
+  const int64_t start = input.start_time_us();
+  for (unsigned k = 0; k < in->nb_chapters; ++k) {
+    const AVChapter* c = in->chapters[k];
+    const int64_t shift = start == AV_NOPTS_VALUE ? 0 : av_rescale_q(start, AV_TIME_BASE_Q, c->time_base);
+    // Freed with the muxer (avformat_free_context frees its chapters).
+    auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+    if (chapter == nullptr || av_dynarray_add_nofree(&muxer_->chapters, reinterpret_cast<int*>(&muxer_->nb_chapters), chapter) < 0) {
+      av_free(chapter);
+      throw std::bad_alloc();
+    }
+    chapter->id = c->id;
+    chapter->time_base = c->time_base;
+    chapter->start = std::max<int64_t>(c->start - shift, 0);
+    chapter->end = std::max<int64_t>(c->end - shift, chapter->start);
+    av_dict_copy(&chapter->metadata, c->metadata, 0);
+  }
+  return 0;
+}
+
+// A new output stream with the input stream's time base, disposition and
+// metadata (title, language, a font's file name and type).
+AVStream* MediaOutput::new_stream_like(const AVStream* in) {
   AVStream* out = avformat_new_stream(muxer_.get(), nullptr);
   if (out == nullptr) throw std::bad_alloc();
-  const int err = avcodec_parameters_copy(out->codecpar, in->codecpar);
-  if (err < 0) fail(err);
-  out->codecpar->codec_tag = 0;
   out->time_base = in->time_base;
   out->disposition = in->disposition;
   av_dict_copy(&out->metadata, in->metadata, 0);
-  audio_[index] = AudioRoute{out, in->time_base, nullptr};
+  return out;
 }
 
-void MediaOutput::add_reencoded_audio(const AVStream* in, int index) {
+void MediaOutput::add_copied(const AVStream* in, int index) {
+  AVStream* out = new_stream_like(in);
+  const int err = avcodec_parameters_copy(out->codecpar, in->codecpar);
+  if (err < 0) fail(err);
+  out->codecpar->codec_tag = 0;
+  out->avg_frame_rate = in->avg_frame_rate;
+  out->sample_aspect_ratio = in->sample_aspect_ratio;
+  // An attachment has no packets: it is all in its parameters.
+  if (in->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT) routes_[index] = Route{out, in->time_base, nullptr, nullptr};
+}
+
+void MediaOutput::add_reencoded_audio(const AVStream* in, int index, const AVCodec* encoder) {
   const std::string ext = format_name();
   const std::string from = avcodec_get_name(in->codecpar->codec_id);
-  const AVCodec* encoder = usual_audio_encoder(muxer_->oformat);
-  if (encoder == nullptr) {
-    notes_.push_back(ext + " files cannot hold " + from + " audio; audio stream " + std::to_string(index) +
-                     " left out");
-    return;
-  }
   const std::string to = codec_display_name(encoder->id);
-  AudioRoute route;
+  Route route;
   route.transcoder = std::make_unique<AudioTranscoder>(in, encoder, (muxer_->oformat->flags & AVFMT_GLOBALHEADER) != 0,
                                                        to + " audio for " + shown_);
-  route.out = avformat_new_stream(muxer_.get(), nullptr);
-  if (route.out == nullptr) throw std::bad_alloc();
+  route.out = new_stream_like(in);
   const int err = avcodec_parameters_from_context(route.out->codecpar, route.transcoder->encoder());
   if (err < 0) fail(err);
   route.out->time_base = route.transcoder->encoder()->time_base;
-  route.out->disposition = in->disposition;
-  av_dict_copy(&route.out->metadata, in->metadata, 0);
   route.from = in->time_base;
-  audio_[index] = std::move(route);
+  routes_[index] = std::move(route);
   notes_.push_back(ext + " files cannot hold " + from + " audio; audio stream " + std::to_string(index) +
                    " re-encoded to " + to);
+}
+
+void MediaOutput::add_converted_subtitles(const AVStream* in, int index, const AVCodec* encoder) {
+  Route route;
+  route.converter = std::make_unique<SubtitleConverter>(in, encoder, std::string(encoder->name) + " subtitles for " + shown_);
+  route.out = new_stream_like(in);
+  const int err = avcodec_parameters_from_context(route.out->codecpar, route.converter->encoder());
+  if (err < 0) fail(err);
+  route.from = in->time_base;
+  routes_[index] = std::move(route);
+}
+
+std::vector<int> MediaOutput::packet_streams() const {
+  std::vector<int> streams;
+  for (const auto& [index, route] : routes_) streams.push_back(index);
+  return streams;
 }
 
 // The muxer gets the temporary file(s) velbrin created, or standard
@@ -288,16 +349,19 @@ void MediaOutput::write_video(AVFrame* frame) {
   ++frames_;
 }
 
-void MediaOutput::write_audio(AVPacket* packet, int input_stream) {
-  auto it = audio_.find(input_stream);
-  if (it == audio_.end()) return;
-  AudioRoute& route = it->second;
+void MediaOutput::write_packet(AVPacket* packet, int input_stream) {
+  auto it = routes_.find(input_stream);
+  if (it == routes_.end()) return;
+  Route& route = it->second;
   packet->pos = -1;
-  if (!route.transcoder) {
+  if (route.transcoder) {
+    route.transcoder->send(packet, [&](AVPacket* p, AVRational tb) { mux(p, tb, route.out); });
+  } else if (route.converter) {
+    PacketPtr text = make_packet();
+    if (route.converter->convert(*packet, *text)) mux(text.get(), route.from, route.out);
+  } else {
     mux(packet, route.from, route.out);
-    return;
   }
-  route.transcoder->send(packet, [&](AVPacket* p, AVRational tb) { mux(p, tb, route.out); });
 }
 
 void MediaOutput::encode(AVFrame* frame) {
@@ -342,7 +406,7 @@ void MediaOutput::mux(AVPacket* packet, AVRational from, AVStream* stream) {
 void MediaOutput::finish() {
   while (drain_encoder()) {
   }
-  for (auto& [index, route] : audio_)
+  for (auto& [index, route] : routes_)
     if (route.transcoder) route.transcoder->finish([&](AVPacket* p, AVRational tb) { mux(p, tb, route.out); });
   int err = av_write_trailer(muxer_.get());
   if (err < 0) fail(err);

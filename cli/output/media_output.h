@@ -1,6 +1,8 @@
 // The output side: encodes the filtered frames with the chosen encoder and
-// writes them, with the input's audio (copied, or re-encoded where the
-// container cannot hold it), into the file.
+// writes them into the file with every other stream of the input the
+// container can hold (audio copied or re-encoded, subtitles copied or
+// converted, attachments, other video streams copied), the chapters and
+// the metadata.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +18,8 @@
 #include "cli/media/av_helpers.h"
 #include "cli/output/output_choice.h"
 #include "cli/output/output_io.h"
+#include "cli/output/stream_map.h"
+#include "cli/output/subtitle_converter.h"
 
 class MediaInput;
 class TempOutput;
@@ -31,9 +35,9 @@ class MediaOutput {
  public:
   // Opens the encoder and writes the header into `file` (the temporary
   // file(s); `target` names the output in messages), or with `file` null
-  // into standard output. Audio streams of the input that
-  // the container cannot hold are re-encoded to its usual audio codec, or
-  // left out with a warning when there is none.
+  // into standard output. Streams of the input that the container cannot
+  // hold are converted (audio, text subtitles) where it can, or left out,
+  // named in one note.
   MediaOutput(TempOutput* file, const std::string& target, const OutputChoice& choice,
               const MediaInput& input);
   MediaOutput(const MediaOutput&) = delete;
@@ -42,9 +46,13 @@ class MediaOutput {
   // A frame in the encoder's pixel format, its pts in the input video
   // stream's time base.
   void write_video(AVFrame* frame);
-  // A packet of input stream `input_stream`, its timestamps in that
-  // stream's time base. Packets of left-out streams are dropped.
-  void write_audio(AVPacket* packet, int input_stream);
+  // A packet of input stream `input_stream` (audio, subtitles, ...), its
+  // timestamps in that stream's time base. Packets of left-out streams are
+  // dropped.
+  void write_packet(AVPacket* packet, int input_stream);
+
+  // The input streams whose packets the output takes.
+  std::vector<int> packet_streams() const;
   // At the end: takes one more of the frames the encoder holds back (the
   // first call tells it no more frames come) and writes it; false once
   // none is left. Calling it in a loop lets the caller report each frame.
@@ -52,8 +60,8 @@ class MediaOutput {
   // Drains the encoders and writes the trailer.
   void finish();
 
-  // Lines for the user about what was done for them (audio re-encoded or
-  // left out).
+  // Lines for the user about what was done for them (audio re-encoded,
+  // streams left out).
   const std::vector<std::string>& notes() const { return notes_; }
 
   // Frames that have left the encoder into the output so far (an encoder
@@ -67,18 +75,24 @@ class MediaOutput {
   AVPixelFormat pixel_format() const { return encoder_->pix_fmt; }
 
  private:
-  struct AudioRoute {
+  struct Route {
     AVStream* out = nullptr;
     AVRational from{};  // the input stream's time base
-    std::unique_ptr<AudioTranscoder> transcoder;  // null: packets copied
+    std::unique_ptr<AudioTranscoder> transcoder;  // audio re-encoded
+    std::unique_ptr<SubtitleConverter> converter;  // subtitles converted
+    // neither: packets copied
   };
 
   void create_muxer(const OutputChoice& choice);
   void open_video_encoder(const OutputChoice& choice, const MediaInput& input);
   void add_video_stream(const MediaInput& input);
-  void add_audio_streams(const MediaInput& input, const OutputChoice& choice);
-  void add_copied_audio(const AVStream* in, int index);
-  void add_reencoded_audio(const AVStream* in, int index);
+  void add_streams(const MediaInput& input, const OutputChoice& choice);
+  void add_copied(const AVStream* in, int index);
+  void add_reencoded_audio(const AVStream* in, int index, const AVCodec* encoder);
+  void add_converted_subtitles(const AVStream* in, int index, const AVCodec* encoder);
+  AVStream* new_stream_like(const AVStream* in);
+  // Chapters the container cannot hold (0 when they went in).
+  int add_chapters(const MediaInput& input, const OutputChoice& choice);
   void open_file();
   void encode(AVFrame* frame);
   bool receive_packet();  // one packet out of the video encoder, written; false when none
@@ -98,7 +112,7 @@ class MediaOutput {
   AVStream* video_out_ = nullptr;
   AVRational input_time_base_{};
   AVRational frame_rate_{};
-  std::map<int, AudioRoute> audio_;
+  std::map<int, Route> routes_;
   std::vector<std::string> notes_;
   int64_t last_pts_ = INT64_MIN;
   std::map<int64_t, int64_t> durations_;  // frames in the encoder: pts -> duration, encoder time base

@@ -397,6 +397,8 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
   const std::string ext = extension_of(target);
   OutputChoice c;
   c.audio = request.audio;
+  c.subtitles = request.subtitles;
+  c.chapters = request.chapters;
   if (target == "-")
     choose_stream_container(request.format, c);
   else

@@ -27,6 +27,8 @@ struct OutputChoice {
   ColourFacts colour;               // matrix and range of a YUV output
   std::vector<std::string> notes;   // lines for the user about choices made for them (odd size, alpha or depth lost)
   bool audio = true;                // the input's audio goes along (where the output holds it)
+  bool subtitles = true;            // the input's subtitles go along (where the output holds them)
+  bool chapters = true;             // the input's chapters go along (a whole run, not --frames)
   bool to_pipe = false;             // written to standard output, which cannot seek
   std::vector<std::pair<std::string, std::string>> muxer_options;  // what the container needs for that
 };
@@ -37,6 +39,8 @@ struct OutputRequest {
   bool lossless = false;  // the filter's output stored exactly, whatever the input
   std::string format;     // the container of OUTPUT - (empty: Matroska)
   bool audio = true;      // false: --no-audio
+  bool subtitles = true;  // false: --no-subtitles
+  bool chapters = true;   // false: a range of frames, which the chapters do not follow
 };
 
 // A target "-" is standard output, in request.format or Matroska.

@@ -43,12 +43,22 @@ extern "C" void log_and_listen(void* avcl, int level, const char* format, va_lis
   av_log_default_callback(avcl, level, format, args);
 }
 
+// Corrupt frames named in the warning; more are counted.
+constexpr int64_t kCorruptFramesNamed = 5;
+
 std::string plural(int64_t n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
 
 std::string position_text(int64_t frames, double seconds) {
   char text[64];
   std::snprintf(text, sizeof text, "at %.1f s (after frame %lld)", seconds, static_cast<long long>(frames - 1));
-  return frames > 0 ? text : "before the first frame";
+  if (frames > 0) return text;
+  // After a seek to a range's key frame no frame is counted yet: its time
+  // says where.
+  if (seconds > 0) {
+    std::snprintf(text, sizeof text, "at %.1f s", seconds);
+    return text;
+  }
+  return "before the first frame";
 }
 
 }  // namespace
@@ -69,10 +79,35 @@ void InputDamage::reading_at(int64_t frames, double seconds) {
   seconds_ = seconds;
 }
 
-void InputDamage::record(const std::string& what, const std::string& where) {
+void InputDamage::record(const std::string& what, const std::string& where, int64_t frame) {
   if (!listening_) return;
   std::lock_guard<std::mutex> lock(mutex_);
+  if (holding_) {
+    if (held_++ == 0) first_held_ = what + " " + where;
+    if (frame >= 0) held_frames_.push_back(frame);
+    return;
+  }
   if (faults_++ == 0) first_ = what + " " + where;
+  if (frame >= 0 && corrupt_count_++ < kCorruptFramesNamed) corrupt_.push_back(frame);
+}
+
+void InputDamage::count_held() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!holding_) return;
+  holding_ = false;
+  if (held_ > 0 && faults_ == 0) first_ = first_held_;
+  faults_ += held_;
+  held_ = 0;
+  for (int64_t frame : held_frames_)
+    if (corrupt_count_++ < kCorruptFramesNamed) corrupt_.push_back(frame);
+  held_frames_.clear();
+}
+
+void InputDamage::drop_held() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_ = 0;
+  first_held_.clear();
+  held_frames_.clear();
 }
 
 void InputDamage::logged(const std::string& message) {
@@ -90,7 +125,7 @@ void InputDamage::decode_error(int err) {
 void InputDamage::corrupt_frame(int64_t number, double seconds) {
   char where[64];
   std::snprintf(where, sizeof where, "at %.1f s", seconds);
-  record("the decoder flagged frame " + std::to_string(number) + " as corrupt", where);
+  record("the decoder flagged frame " + std::to_string(number) + " as corrupt", where, number);
 }
 
 void InputDamage::missing_picture(const std::string& name) {
@@ -112,6 +147,14 @@ std::string InputDamage::warning(int64_t frames_written, bool pictures) const {
   } else {
     line += " is damaged: " + first_;
     if (faults_ > 1) line += ", and " + plural(faults_ - 1, "more fault");
+    // The frames whose pictures the decoder could not make whole: where
+    // to look in the output.
+    if (corrupt_count_ > 0 && (corrupt_count_ > 1 || first_.find(" as corrupt") == std::string::npos)) {
+      std::string frames;
+      for (int64_t frame : corrupt_) frames += (frames.empty() ? "" : ", ") + std::to_string(frame);
+      if (corrupt_count_ > int64_t(corrupt_.size())) frames += " and " + std::to_string(corrupt_count_ - int64_t(corrupt_.size())) + " more";
+      line += " (" + std::string(corrupt_count_ == 1 ? "frame " : "frames ") + frames + " flagged as corrupt)";
+    }
   }
   return line + "; " + plural(frames_written, pictures ? "picture" : "frame") +
          " written, all that could be read (exit status 3)";

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class InputDamage {
  public:
@@ -43,6 +44,15 @@ class InputDamage {
   // reads again), faults are not counted.
   void listen(bool on) { listening_ = on; }
 
+  // Faults count by where they lie. Until count_held() they are held, not
+  // counted: those met while opening and probing the input, and in a range
+  // from frame A those met before it. drop_held() forgets what is held, at
+  // each key frame before the range: what lies before the key frame the
+  // range starts from is not the range's. A run from frame 0 counts from
+  // the start; a range from frame A counts from the key frame before it.
+  void count_held();
+  void drop_held();
+
   bool damaged() const;
   // The warning ("'x.mkv' is damaged: ..."), or "" when nothing was
   // reported; `pictures`: the input is a sequence of pictures.
@@ -52,7 +62,8 @@ class InputDamage {
   void logged(const std::string& message);
 
  private:
-  void record(const std::string& what, const std::string& where);
+  // `frame`: the frame the decoder flagged as corrupt, or -1.
+  void record(const std::string& what, const std::string& where, int64_t frame = -1);
 
   const std::string shown_;
   std::atomic<bool> listening_{true};
@@ -61,5 +72,11 @@ class InputDamage {
   mutable std::mutex mutex_;
   int64_t faults_ = 0;
   std::string first_;          // the first fault, with where it was reported
+  std::vector<int64_t> corrupt_;  // the frames flagged as corrupt, the first few
+  int64_t corrupt_count_ = 0;
+  bool holding_ = true;
+  int64_t held_ = 0;           // faults held, the first of them and the frames among them
+  std::string first_held_;
+  std::vector<int64_t> held_frames_;
   std::string missing_;        // the missing picture of a sequence
 };

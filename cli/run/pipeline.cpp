@@ -23,6 +23,7 @@
 #include "cli/output/output_choice.h"
 #include "cli/media/decoder_drain.h"
 #include "cli/run/frame_hand_over.h"
+#include "cli/run/stream_damage_check.h"
 #include "cli/run/input_damage.h"
 #include "cli/run/range_cut.h"
 #include "cli/run/progress_line.h"
@@ -51,21 +52,6 @@ bool can_seek(const AVFormatContext* f) {
   return f->pb != nullptr && !(f->iformat->flags & AVFMT_NOFILE) && (f->pb->seekable & AVIO_SEEKABLE_NORMAL);
 }
 
-// The input's start: the earliest start of its video and audio streams, in
-// microseconds; AV_NOPTS_VALUE when none says.
-int64_t input_start(const MediaInput& input) {
-  int64_t start = AV_NOPTS_VALUE;
-  std::vector<int> streams = input.audio_indices();
-  streams.push_back(input.video_index());
-  for (int index : streams) {
-    const AVStream* st = input.format()->streams[index];
-    if (st->start_time == AV_NOPTS_VALUE) continue;
-    const int64_t us = av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q);
-    start = start == AV_NOPTS_VALUE ? us : std::min(start, us);
-  }
-  return start;
-}
-
 // The reader: demuxes, decodes, numbers the frames by the one frame clock
 // (presentation order, as a full decode from the start outputs them), and
 // hands the range's frames and audio, moved to the output's clock (the
@@ -75,11 +61,15 @@ int64_t input_start(const MediaInput& input) {
 // start and its frames counted.
 class Reader {
  public:
-  Reader(MediaInput& input, bool with_output, const PipelineSettings& settings, FrameHandOver& shared,
+  // `output`: the output's streams whose packets are forwarded (null:
+  // no output, only the capture).
+  Reader(MediaInput& input, const MediaOutput* output, const PipelineSettings& settings, FrameHandOver& shared,
          InputDamage& damage, PipelineResult& result)
-      : input_(input), with_output_(with_output), settings_(settings), shared_(shared), damage_(damage),
+      : input_(input), with_output_(output != nullptr), settings_(settings), shared_(shared), damage_(damage),
         result_(result) {
-    for (int index : input.audio_indices()) audio_wanted_[index] = true;
+    if (output == nullptr) return;
+    for (int index : output->packet_streams()) packets_wanted_[index] = true;
+    check_.emplace(input.format(), output->packet_streams(), damage);
   }
 
   void run() {
@@ -96,6 +86,8 @@ class Reader {
         break;
       }
       note_position(*packet);
+      // Before the range, faults held so far lie before this key frame.
+      if (packet->stream_index == video && (packet->flags & AV_PKT_FLAG_KEY)) damage_.drop_held();
       if (packet->stream_index == video && !checked_) {
         // After a seek the first video packet must be the chosen key frame
         // or an earlier one; past it, the next way is tried, the last being
@@ -118,7 +110,7 @@ class Reader {
         if (err == AVERROR(ENOMEM)) throw std::bad_alloc();
         if (err < 0) damage_.decode_error(err);
         receive_frames(dec, frame.get());
-      } else if (with_output_ && audio_wanted_.count(packet->stream_index)) {
+      } else if (with_output_ && packets_wanted_.count(packet->stream_index)) {
         const int stream = packet->stream_index;
         forward(cut_->take_audio(std::move(packet), stream, input_.format()->streams[stream]->time_base));
         packet = make_packet();
@@ -129,6 +121,7 @@ class Reader {
       avcodec_send_packet(dec, nullptr);
       receive_frames(dec, frame.get());
     }
+    if (check_ && !shared_.stopped()) check_->finish();
     shared_.reader_done();
   }
 
@@ -141,14 +134,15 @@ class Reader {
     RangeCut::Setup setup;
     setup.range = range;
     setup.video_time_base = input_.video()->time_base;
-    setup.start = input_start(input_);
+    setup.start = input_.start_time_us();
     setup.start_time_base = AV_TIME_BASE_Q;
     const bool wanted = with_output_ && settings_.range_given && settings_.capture_at < 0 &&
                         (range.first > 0 || range.last != INT64_MAX);
-    // A range is damaged by what reading its own frames reports; what comes
-    // before frame A (a stream picked up mid-GOP, pictures that refer to
-    // frames before a key frame sought to) is the earlier frames' affair.
-    // Faults found while reading ahead are the run's to find again.
+    // A range is damaged by what reading its own frames reports, from the
+    // key frame it starts at: what lies before (a stream picked up mid-GOP,
+    // faults met while probing the start of the file) is the earlier
+    // frames' affair. Faults found while reading ahead are the run's to
+    // find again.
     damage_.listen(false);
     if (wanted && can_seek(input_.format())) {
       const RangePlan plan = ::plan_range(input_.path(), input_.video_index(), range.first, range.last);
@@ -159,7 +153,8 @@ class Reader {
         seek_next();
       }
     }
-    damage_.listen(!with_output_ || range.first == 0);
+    damage_.listen(true);
+    if (!with_output_ || range.first == 0) damage_.count_held();
     cut_.emplace(setup);
   }
 
@@ -186,20 +181,20 @@ class Reader {
   // before frame A come first and are dropped (-1).
   int64_t frame_number(const AVFrame* frame) {
     if (!seek_) {
-      if (result_.frames_decoded == settings_.range.first) damage_.listen(true);
+      if (result_.frames_decoded == settings_.range.first) damage_.count_held();
       return result_.frames_decoded++;
     }
     if (frame->best_effort_timestamp == AV_NOPTS_VALUE || frame->best_effort_timestamp < seek_->first_pts) return -1;
     const int64_t index = settings_.range.first + kept_since_seek_++;
     result_.frames_decoded = index + 1;
-    if (index == settings_.range.first) damage_.listen(true);
+    if (index == settings_.range.first) damage_.count_held();
     return index;
   }
 
   bool finished() const {
     if (!with_output_) return captured_;
     if (!cut_->video_done()) return false;
-    return cut_->audio_done() || audio_wanted_.empty();
+    return cut_->audio_done() || packets_wanted_.empty();
   }
 
   // Where the reading stands, for naming where a fault was reported.
@@ -239,8 +234,12 @@ class Reader {
     shared_.push_job(std::move(copy));
   }
 
+  // Packets on their way to the output, checked first.
   void forward(std::vector<std::pair<int, PacketPtr>> packets) {
-    for (auto& [stream, packet] : packets) shared_.push_audio(stream, std::move(packet));
+    for (auto& [stream, packet] : packets) {
+      if (check_) check_->check(*packet, stream);
+      shared_.push_audio(stream, std::move(packet));
+    }
   }
 
   MediaInput& input_;
@@ -254,7 +253,8 @@ class Reader {
   int attempt_ = 0;
   bool checked_ = true;
   int64_t kept_since_seek_ = 0;
-  std::map<int, bool> audio_wanted_;
+  std::map<int, bool> packets_wanted_;  // audio, subtitles and the other streams the output takes
+  std::optional<StreamDamageCheck> check_;
   double last_seconds_ = 0;
   bool captured_ = false;
 };
@@ -428,7 +428,7 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
     workers.push_back(std::make_unique<Worker>(instances.back().get(), *choice, settings.bypass, *pictures));
   }
 
-  Reader reader(input, output != nullptr, settings, shared, damage, result);
+  Reader reader(input, output, settings, shared, damage, result);
   PipelineThreads threads(shared);
   threads.start([&] { guarded(shared, [&] { reader.run(); }); });
   for (auto& w : workers) threads.start([&, w = w.get()] { guarded(shared, [&] { w->run(shared); }); });
@@ -438,7 +438,7 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
       std::vector<AudioItem> audio;
       std::unique_ptr<FrameInFlight> job;
       while (shared.take_output(audio, job)) {
-        for (AudioItem& a : audio) output->write_audio(a.packet.get(), a.stream);
+        for (AudioItem& a : audio) output->write_packet(a.packet.get(), a.stream);
         audio.clear();
         if (job) {
           output->write_video(job->encoded.get());

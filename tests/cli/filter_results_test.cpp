@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <memory>
 
 #include "tests/cli/cli_test_support.h"
@@ -194,9 +195,11 @@ TEST_F(FilterResults, AudioTheContainerCannotHoldIsReencoded) {
 // Audio keeps its place against the video in every container, as ffmpeg
 // places it converting the same file: a start offset into AVI, which
 // stores no times for its audio; a gap, which the re-encoded Opus of .webm
-// keeps as silence; Opus into .mov, which only MP4 holds, re-encoded to AAC.
+// keeps as silence; Opus into .mov, which only MP4 holds, re-encoded to AAC;
+// audio that starts before the video, where the output then starts.
 TEST_F(FilterResults, AudioKeepsItsPlace) {
-  const std::string at5 = *dir_ / "at5.mkv", gap = *dir_ / "gap.mkv", opus = *dir_ / "opus.mkv";
+  const std::string at5 = *dir_ / "at5.mkv", gap = *dir_ / "gap.mkv", opus = *dir_ / "opus.mkv",
+                    early = *dir_ / "early.mkv";
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-f", "lavfi", "-i", "sine=r=48000", "-t", "1", "-c:v",
           "libx264", "-c:a", "pcm_s16le", "-output_ts_offset", "5", at5});
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-f", "lavfi", "-i",
@@ -204,6 +207,9 @@ TEST_F(FilterResults, AudioKeepsItsPlace) {
           gap});
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-f", "lavfi", "-i", "sine=r=48000", "-t", "1", "-c:v",
           "libx264", "-c:a", "libopus", opus});
+  // Audio half a second before the video: the output starts with the audio.
+  ffmpeg({"-f", "lavfi", "-i", "sine=r=48000", "-itsoffset", "0.48", "-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-t",
+          "2", "-map", "1:v", "-map", "0:a", "-c:v", "libx264", "-c:a", "aac", early});
   auto seconds = [](const std::vector<std::string>& v, size_t k) { return std::stod(v.at(k).substr(1)); };
   // Times as decoded (AVI stores no presentation times in its packets).
   auto times = [&](const std::string& f, const char* stream) {
@@ -218,40 +224,82 @@ TEST_F(FilterResults, AudioKeepsItsPlace) {
   };
   const struct {
     std::string in, out, codec;
-  } cases[] = {{at5, "at5.avi", "pcm_s16le"}, {gap, "gap.webm", "libopus"}, {opus, "opus.mov", "aac"}};
+    bool against_input = false;  // ffmpeg starts both streams at 0 there: the input is the reference
+  } cases[] = {{at5, "at5.avi", "pcm_s16le"}, {gap, "gap.webm", "libopus"}, {opus, "opus.mov", "aac"},
+               {early, "early.mp4", "aac", true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.out);
     const RunResult r = run_velbrin({"-q", "-y", c.in, *dir_ / c.out});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    const std::string ref = *dir_ / ("ffmpeg-" + c.out);
-    ffmpeg({"-i", c.in, "-c:v", c.out.ends_with(".webm") ? "libvpx-vp9" : "libx264", "-c:a", c.codec, ref});
+    const std::string ref = c.against_input ? c.in : *dir_ / ("ffmpeg-" + c.out);
+    if (!c.against_input)
+      ffmpeg({"-i", c.in, "-c:v", c.out.ends_with(".webm") ? "libvpx-vp9" : "libx264", "-c:a", c.codec, ref});
     EXPECT_EQ(probe_each(*dir_ / c.out, "a", "stream", "codec_name"), probe_each(ref, "a", "stream", "codec_name"));
     EXPECT_NEAR(first_audio_after_video(*dir_ / c.out), first_audio_after_video(ref), 0.03);
     EXPECT_NEAR(last_audio(*dir_ / c.out), last_audio(ref), 0.05);
   }
 }
 
-// Outputs that hold no sound leave the audio out with a note; -an leaves
-// it out on purpose, without one.
-TEST_F(FilterResults, AudioIsLeftOutWhereItCannotGo) {
+// Every stream goes along where the container holds it, converted where it
+// can be (text subtitles into MP4's and WebM's own formats), and what is
+// left out is named in one note; -an and -sn leave out on purpose, without
+// one; a range takes the subtitles that start in it.
+TEST_F(FilterResults, StreamsAreKeptOrNamed) {
+  ScratchDir dir;
+  std::ofstream(dir / "a.srt") << "1\n00:00:00,100 --> 00:00:00,500\nHello\n\n2\n00:00:00,600 --> 00:00:00,900\nWorld\n";
+  std::ofstream(dir / "chapters.txt") << ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\ntitle=One\n"
+                                         "[CHAPTER]\nTIMEBASE=1/1000\nSTART=500\nEND=1000\ntitle=Two\n";
+  ffmpeg({"-i", dir / "a.srt", dir / "a.ass"});
+  const std::string rich = dir / "rich.mkv", font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-f", "lavfi", "-i", "sine=r=48000", "-i", dir / "a.srt", "-i",
+          dir / "a.ass", "-i", dir / "chapters.txt", "-t", "1", "-map", "0:v", "-map", "1:a", "-map", "2", "-map", "3",
+          "-map_chapters", "4", "-c:v", "libx264", "-c:a", "aac", "-c:s", "copy", "-attach", font,
+          "-metadata:s:t", "mimetype=application/x-truetype-font", "-metadata:s:v", "language=jpn",
+          "-metadata:s:v", "title=Main", "-metadata:s:s:0", "language=eng", "-metadata:s:s:1", "language=fra", rich});
+  const std::string clip = *dir_ / "clip.mkv";
   const struct {
     std::vector<std::string> options;
+    std::string input;
     const char* output;
-    const char* note;
+    const char* note;  // the start of standard error
+    const char* streams;  // codec, language and title of each
+    int chapters;
+    int subtitles;  // lines of the first subtitle stream
   } cases[] = {
-      {{}, "noaudio.y4m", "velbrin: note: .y4m files hold no sound: the audio stream left out\n"},
-      {{"--frames", "0-1"}, "noaudio%d.png", "velbrin: note: pictures hold no sound: the audio stream left out\n"},
-      {{"-an"}, "noaudio.mkv", "velbrin: wrote"},
+      {{}, rich, "all.mkv", "velbrin: wrote", "h264,jpn,Main aac subrip,eng ass,fra ttf", 2, 2},
+      {{}, rich, "all.mp4", "velbrin: note: 1 attachment left out: .mp4 files cannot hold attachments; use .mkv\n",
+       "h264,jpn aac,und mov_text,eng mov_text,fra bin_data,eng", 2, 2},
+      {{"-an", "-sn"}, rich, "none.mp4", "velbrin: note: 1 attachment left out", "h264,jpn bin_data,eng", 2, 0},
+      {{"--frames", "15-24"}, rich, "range.mkv", "velbrin: wrote", "h264,jpn,Main aac subrip,eng ass,fra ttf", 0, 1},
+      {{}, rich, "all.avi",
+       "velbrin: note: 2 subtitle streams, 1 attachment and 2 chapters left out: .avi files cannot hold subtitles, "
+       "attachments or chapters; use .mkv\n",
+       "h264,Main aac", 0, 0},
+      {{}, clip, "noaudio.y4m", "velbrin: note: 1 audio stream left out: .y4m files cannot hold audio; use .mkv\n",
+       "rawvideo", 0, 0},
+      {{"--frames", "0-1"}, clip, "noaudio%d.png", "velbrin: note: 1 audio stream left out: pictures cannot hold audio\n",
+       "png", 0, 0},
+      {{"-an"}, clip, "noaudio.mkv", "velbrin: wrote", "ffv1", 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.output);
     std::vector<std::string> args = c.options;
-    args.insert(args.end(), {"-y", *dir_ / "clip.mkv", *dir_ / c.output});
+    args.insert(args.end(), {"-y", c.input, dir / c.output});
     const RunResult r = run_velbrin(args);
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err.rfind(c.note, 0), 0u) << r.err;
-    const std::string first = std::string(c.output).find('%') == std::string::npos ? *dir_ / c.output : *dir_ / "noaudio1.png";
-    EXPECT_TRUE(probe_each(first, "a", "stream", "codec_name").empty());
+    const std::string out = std::string(c.output).find('%') == std::string::npos ? dir / c.output : dir / "noaudio1.png";
+    std::string streams = run_program({"ffprobe", "-v", "error", "-show_entries",
+                                       "stream=codec_name:stream_tags=language,title", "-of", "csv=p=0", out})
+                              .out;
+    std::replace(streams.begin(), streams.end(), '\n', ' ');
+    EXPECT_EQ(streams, std::string(c.streams) + " ");
+    EXPECT_EQ(probe_each(out, "v:0", "chapter", "id").size() + 0, size_t(c.chapters)) << out;
+    const std::string lines =
+        run_program({"ffmpeg", "-v", "error", "-i", out, "-map", "0:s:0?", "-f", "srt", "-"}).out;
+    size_t cues = 0;
+    for (size_t at = lines.find("-->"); at != std::string::npos; at = lines.find("-->", at + 1)) ++cues;
+    EXPECT_EQ(cues, size_t(c.subtitles)) << lines;
   }
 }
 
