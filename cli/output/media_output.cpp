@@ -47,6 +47,23 @@ bool is_mov_family(const AVOutputFormat* container) {
          name == "psp";
 }
 
+// Containers whose frames show one per interval, with no time of their own:
+// a frame that lasts longer is repeated there to keep the timing. Picture
+// files are one per frame, whatever their times.
+bool shows_constant_rate(const AVOutputFormat* container, bool pictures) {
+  const std::string name = container->name;
+  return !pictures && ((container->flags & AVFMT_NOTIMESTAMPS) || name == "yuv4mpegpipe" || name == "dv");
+}
+
+// A frame's duration in its stream's time base (0: unknown).
+int64_t frame_duration(const AVFrame& frame) {
+#if LIBAVUTIL_VERSION_MAJOR >= 58
+  return frame.duration;
+#else
+  return frame.pkt_duration;
+#endif
+}
+
 // Containers that store a frame rate and no time per frame (AVI, Y4M):
 // there a frame's time is its position, so the time base must be one frame,
 // as ffmpeg makes it; a finer one would count every tick as a frame.
@@ -76,6 +93,7 @@ MediaOutput::MediaOutput(TempOutput* file, const std::string& target, const Outp
     : file_(file), target_(target), shown_(file == nullptr ? "standard output" : "'" + target + "'"), writes_pictures_(choice.writes_pictures), writes_one_picture_(choice.writes_one_picture),
       packet_(make_packet()) {
   create_muxer(choice);
+  constant_rate_ = shows_constant_rate(muxer_->oformat, writes_pictures_);
   open_video_encoder(choice, input);
   add_video_stream(input);
   add_audio_streams(input, choice);
@@ -268,19 +286,47 @@ void MediaOutput::write_video(AVFrame* frame) {
     throw CliError("the input's picture size changes from " + std::to_string(encoder_->width) + "x" +
                    std::to_string(encoder_->height) + " to " + std::to_string(frame->width) + "x" +
                    std::to_string(frame->height) + "; velbrin keeps one size per output");
+  if (constant_rate_) {
+    write_at_constant_rate(frame);
+    return;
+  }
   int64_t pts = frame->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
                                              : av_rescale_q(frame->pts, input_time_base_, encoder_->time_base);
   if (pts == AV_NOPTS_VALUE)
     pts = av_rescale_q(frames_, av_inv_q(encoder_->framerate), encoder_->time_base);
   // Encoders and muxers need rising timestamps; a damaged input may not have them.
   if (last_pts_ != INT64_MIN && pts <= last_pts_) pts = last_pts_ + 1;
-  last_pts_ = pts;
-  frame->pts = pts;
   // Encoders that hold frames back give their packets no duration: each
   // packet takes its frame's, so the last frame lasts as long as in the
   // input (where the output ends, and where a joined segment starts).
   if (frame->pkt_duration > 0)
     durations_[pts] = av_rescale_q(frame->pkt_duration, input_time_base_, encoder_->time_base);
+  give_encoder(frame, pts);
+}
+
+void MediaOutput::write_at_constant_rate(AVFrame* frame) {
+  const AVRational interval = av_inv_q(frame_rate_);
+  const double at = frame->pts == AV_NOPTS_VALUE ? double(slots_.next())
+                                                 : double(frame->pts) * av_q2d(input_time_base_) / av_q2d(interval);
+  const double lasts = double(frame_duration(*frame)) * av_q2d(input_time_base_) / av_q2d(interval);
+  const ConstantRateSlots::Copies copies = slots_.place(at, lasts);
+  int64_t slot = slots_.next() - copies.previous - copies.current;
+  for (int64_t k = 0; k < copies.previous && previous_frame_; ++k)
+    give_encoder(previous_frame_.get(), av_rescale_q(slot++, interval, encoder_->time_base));
+  for (int64_t k = 0; k < copies.current; ++k) give_encoder(frame, av_rescale_q(slot++, interval, encoder_->time_base));
+  previous_frame_.reset(av_frame_clone(frame));
+  if (!previous_frame_) throw std::bad_alloc();
+}
+
+std::string MediaOutput::timing_note() const {
+  const std::string what = slots_.summary();
+  if (what.empty()) return "";
+  return format_name() + " holds a constant frame rate: " + what + " to keep the timing";
+}
+
+void MediaOutput::give_encoder(AVFrame* frame, int64_t pts) {
+  last_pts_ = pts;
+  frame->pts = pts;
   frame->pict_type = AV_PICTURE_TYPE_NONE;
   // A sequence's picture is checked against what exists before it is made.
   if (file_ != nullptr) file_->add_picture(frames_ + 1);

@@ -29,6 +29,8 @@ class BadInput : public testing::Test {
     for (size_t k = 0; k < noise.size(); ++k) noise[k] = char((k * 2654435761u) >> 13);
     std::ofstream(*dir_ / "noise.mp4", std::ios::binary) << noise;
     std::ofstream(*dir_ / "empty.mkv", std::ios::binary);
+    ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "9", *dir_ / "gap%02d.png"});
+    unlink((*dir_ / "gap05.png").c_str());
     std::ofstream(*dir_ / "notes.txt") << "not a folder\n";
     std::ofstream(*dir_ / "existing.mkv") << "keep me\n";
     mkdir((*dir_ / "folder").c_str(), 0755);
@@ -80,6 +82,8 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
        "velbrin: cannot write '" + d + "/pipe.mkv': it is not a regular file"},
       {"unknown extension", {d + "/clip.mkv", d + "/o.xyz"}, 2, "velbrin: cannot tell a picture or video format from the name"},
       {"frames past the end", {"--frames", "7-9", d + "/clip.mkv", d + "/o.mkv"}, 1, "velbrin: --frames: the input has only 3 frames"},
+      {"range past a missing picture", {"--frames", "6-8", d + "/gap%02d.png", d + "/o.mkv"}, 1,
+       "velbrin: --frames: the input has only 4 frames (counted from 0): '" + d + "/gap05.png' is missing"},
       {"frame past the end", {"--compare", d + "/c.png", "--at", "3", d + "/clip.mkv"}, 1, "velbrin: --at 3: the input has only 3 frames"},
       {"compare not a picture", {"--compare", d + "/c.mkv", d + "/clip.mkv"}, 2, "velbrin: --compare:"},
       {"compare past the range", {"--frames", "0-1", "--compare", d + "/c.png", "--at", "2", d + "/clip.mkv", d + "/o.mkv"},
