@@ -20,6 +20,7 @@ extern "C" {
 #include "cli/cli_error.h"
 #include "cli/files/temp_output.h"
 #include "cli/input/media_input.h"
+#include "cli/media/log_tap.h"
 
 int encoder_threads() {
   constexpr int kFewest = 3;  // keeps a two-core machine's encoder busy while it waits on frames
@@ -75,14 +76,15 @@ std::string size_text(int w, int h) { return std::to_string(w) + "x" + std::to_s
 
 // One line for an encoder that would not open: what was asked, why if it
 // is known, and what to do.
-CliError encoder_refusal(const std::string& target, const OutputChoice& c, int w, int h, int err) {
+CliError encoder_refusal(const std::string& target, const OutputChoice& c, int w, int h, int err,
+                         const std::string& reason) {
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(c.pixel_format);
   const std::string codec = codec_display_name(c.codec->id);
   if (d != nullptr && (d->log2_chroma_w > 0 || d->log2_chroma_h > 0) && (w % 2 != 0 || h % 2 != 0))
     return CliError(codec + (d->log2_chroma_h > 0 ? " 4:2:0" : " 4:2:2") + " needs an even width and height: " +
                     size_text(w, h) + "; use --lossless or .mkv");
   return CliError("cannot encode '" + target + "' as " + codec + " " + av_get_pix_fmt_name(c.pixel_format) + " at " +
-                  size_text(w, h) + ": the encoder " + c.codec->name + " refused it (" + av_error_text(err) +
+                  size_text(w, h) + ": the encoder " + c.codec->name + " refused it (" + (reason.empty() ? av_error_text(err) : reason) +
                   "); choose another encoder with --codec NAME or another format by the extension");
 }
 
@@ -100,13 +102,14 @@ MediaOutput::MediaOutput(TempOutput* file, const std::string& target, const Outp
   open_file();
   AVDictionary* options = nullptr;
   for (const auto& [key, value] : choice.muxer_options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
+  const LogTap tap;
   const int err = avformat_write_header(muxer_.get(), &options);
   av_dict_free(&options);
   if (err < 0 && file_ == nullptr && io_->stream_error() != 0)
     throw CliError("cannot write to standard output: " + std::string(std::strerror(io_->stream_error())));
   if (err < 0)
-    throw CliError("cannot write " + shown_ + ": " + format_name() +
-                   " files refused its streams (" + av_error_text(err) + "); try " +
+    throw CliError("cannot write " + shown_ + ": " + format_name() + " files refused its streams (" +
+                   (tap.first_error().empty() ? av_error_text(err) : tap.first_error()) + "); try " +
                    (file_ == nullptr ? "--format matroska" : ".mkv") + ", which holds nearly every codec");
 }
 
@@ -161,7 +164,9 @@ void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInpu
       e->color_primaries = dec->color_primaries;
       e->color_trc = dec->color_trc;
     }
-    e->field_order = dec->field_order;
+    // The filter works on whole frames and the encoder codes them so: the
+    // output is progressive, whatever field order the input had.
+    e->field_order = AV_FIELD_PROGRESSIVE;
     // A picture is one frame: frame threads would only hold more copies of it.
     e->thread_count = writes_pictures_ ? 1 : encoder_threads();
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -169,8 +174,6 @@ void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInpu
       e->flags |= AV_CODEC_FLAG_QSCALE;
       e->global_quality = *choice.fixed_quantiser * FF_QP2LAMBDA;
     }
-    if (choice.crf && av_opt_find(e, "crf", nullptr, 0, AV_OPT_SEARCH_CHILDREN) == nullptr)
-      throw usage_error(std::string("--crf: the encoder ") + choice.codec->name + " has no constant-quality setting");
     AVDictionary* options = nullptr;
     for (const auto& [key, value] : choice.codec_options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
     // x265 prints its own lines, past FFmpeg's log level: it follows that
@@ -178,11 +181,12 @@ void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInpu
     if (std::strcmp(choice.codec->name, "libx265") == 0 && av_log_get_level() < AV_LOG_INFO)
       av_dict_set(&options, "x265-params", "log-level=error", 0);
     if (choice.crf) av_dict_set(&options, "crf", std::to_string(*choice.crf).c_str(), 0);
+    const LogTap tap;
     const int err = avcodec_open2(e, choice.codec, &options);
     av_dict_free(&options);
     if (err >= 0) return;
     if (attempt == 1 || av_cmp_q(time_bases[0], time_bases[1]) == 0)
-      throw encoder_refusal(target_, choice, dec->width, dec->height, err);
+      throw encoder_refusal(target_, choice, dec->width, dec->height, err, tap.first_error());
   }
 }
 
@@ -223,7 +227,7 @@ void MediaOutput::add_audio_streams(const MediaInput& input, const OutputChoice&
   }
   for (int index : input.audio_indices()) {
     const AVStream* a = input.format()->streams[index];
-    if (container_holds(muxer_->oformat, a->codecpar->codec_id) != 0)
+    if (!muxer_refusal(muxer_->oformat, *a->codecpar))
       add_copied_audio(a, index);
     else
       add_reencoded_audio(a, index);

@@ -108,6 +108,12 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
        "velbrin: --lossless: velbrin knows no lossless setting of mpeg4; use --codec ffv1"},
       {"crf the encoder would clamp", {"--crf", "60", d + "/clip.mkv", d + "/o.mkv"}, 2,
        "velbrin: --crf: libx264 takes 0 to 51, got 60"},
+      {"crf for a container's own encoder without one", {"--crf", "20", d + "/clip.mkv", d + "/o.mpg"}, 2,
+       "velbrin: --crf: the encoder mpeg1video has no constant-quality setting"},
+      {"muxer refuses the named encoder", {"--codec", "utvideo", d + "/clip.mkv", d + "/o.mp4"}, 2,
+       "velbrin: --codec: .mp4 files cannot hold utvideo video (Could not find tag for codec utvideo"},
+      {"encoder refuses with its own reason", {"--codec", "dnxhd", d + "/clip.mkv", d + "/o.mkv"}, 1,
+       "the encoder dnxhd refused it (video parameters incompatible with DNxHD);"},
       {"encoder refuses the size", {"--codec", "mpeg4", "-y", d + "/wide.png", d + "/o.mkv"}, 1,
        "velbrin: cannot encode '" + d + "/o.mkv' as MPEG4 yuv420p at 16000x8: the encoder mpeg4 refused it"},
   };
