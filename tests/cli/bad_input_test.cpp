@@ -268,6 +268,10 @@ TEST_F(BadInput, DamageIsWhatReadingReports) {
   make({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "12", dir / "seq%02d.png"});
   ASSERT_EQ(unlink((dir / "seq05.png").c_str()), 0);
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "3", "-start_number", "7", dir / "from%03d.png"});
+  // A picture cut in half: its fault lies at its place in the sequence.
+  make({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "8", dir / "bad%02d.png"});
+  const std::string picture = read_file(dir / "bad05.png");
+  std::ofstream(dir / "bad05.png", std::ios::binary | std::ios::trunc) << picture.substr(0, picture.size() / 2);
   // Damage: cut in the middle of a block, and zeroed bytes in the middle.
   const std::string mkv = read_file(dir / "whole.mkv"), mp4 = read_file(dir / "whole.mp4");
   std::ofstream(dir / "cut.mkv", std::ios::binary) << mkv.substr(0, mkv.size() * 2 / 3 + 17);
@@ -293,6 +297,7 @@ TEST_F(BadInput, DamageIsWhatReadingReports) {
       {"zeroed.mkv", 3, "is damaged: FFmpeg reported \""},
       {"zeroed.mp4", 3, "is damaged: FFmpeg reported \""},
       {"seq%02d.png", 3, "is incomplete: '" + dir / "seq05.png" + "' is missing; 4 pictures written"},
+      {"bad%02d.png", 3, "is damaged: FFmpeg reported \"chunk too big\" at 0."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input);
