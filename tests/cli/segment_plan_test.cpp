@@ -35,15 +35,8 @@ TEST(SegmentPlan, RangesStartAtKeyFramesAndCoverEveryFrame) {
     SCOPED_TRACE(c.name);
     const SegmentPlan plan = plan_segments(c.key, c.workers);
     EXPECT_EQ(ranges_text(plan), c.ranges);
-    EXPECT_EQ(plan.notes.size(), c.notes);
+    EXPECT_EQ(plan.notes.size(), c.notes);  // their wording: tests/cli/segments_test.sh
   }
-}
-
-TEST(SegmentPlan, NotesSayWhatFellShortAndHowUneven) {
-  const SegmentPlan plan = plan_segments(keys_every(100, 40), 4);
-  ASSERT_EQ(plan.notes.size(), 2u);
-  EXPECT_NE(plan.notes[0].find("4 ranges asked, 3 possible"), std::string::npos) << plan.notes[0];
-  EXPECT_NE(plan.notes[1].find("20 to 40 frames"), std::string::npos) << plan.notes[1];
 }
 
 }  // namespace
