@@ -190,6 +190,11 @@ TEST_F(FilterResults, TimingThroughJumpsAndConstantRates) {
   EXPECT_EQ(audio.size(), 2 * probe_each(part, "a", "packet", "pts_time").size());
   ASSERT_FALSE(audio.empty());
   EXPECT_NEAR(std::stod(audio.back().substr(1)), 2.0, 0.1);  // the second part's audio follows the first
+  // A range across the jump ends where its next frame shows, audio too.
+  ASSERT_EQ(run_velbrin({"-q", "-y", "--frames", "20-29", joined, *dir_ / "across.mkv"}).exit_code, 0);
+  const std::string lasts = run_program({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0",
+                                         *dir_ / "across.mkv"}).out;
+  EXPECT_NEAR(std::stod(lasts), 0.4, 0.005);
 
   const std::string vfr = *dir_ / "gaps.mkv";
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25,setpts='PTS+gt(N\\,30)*0.37/TB+gt(N\\,40)*0.11/TB'", "-t", "3",
