@@ -84,8 +84,8 @@ CliError encoder_refusal(const std::string& target, const OutputChoice& c, int w
     return CliError(codec + (d->log2_chroma_h > 0 ? " 4:2:0" : " 4:2:2") + " needs an even width and height: " +
                     size_text(w, h) + "; use --lossless or .mkv");
   return CliError("cannot encode '" + target + "' as " + codec + " " + av_get_pix_fmt_name(c.pixel_format) + " at " +
-                  size_text(w, h) + ": the encoder " + c.codec->name + " refused it (" + (reason.empty() ? av_error_text(err) : reason) +
-                  "); choose another encoder with --codec NAME or another format by the extension");
+                  size_text(w, h) + ": the encoder " + c.codec->name + " refused it (" +
+                  (reason.empty() ? av_error_text(err) : reason) + "); choose another encoder with --codec NAME or another format by the extension");
 }
 
 }  // namespace

@@ -235,7 +235,7 @@ bool has_option(const AVCodec* codec, const char* name) {
          av_opt_find(const_cast<const AVClass**>(&codec->priv_class), name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
 }
 
-// Step 2c': a container that none of velbrin's constant-quality encoders
+// Step 2d: a container that none of velbrin's constant-quality encoders
 // goes into (.mpg, .vob, .gif, .webp, .ogv, .mxf, .dv) gets the encoder of
 // its own default codec, as ffmpeg gives it; those that take a quantiser
 // are run at the best one, the others with their own defaults. --crf goes
