@@ -33,6 +33,7 @@
 #include "cli/run/pipeline.h"
 #include "cli/run/progress_line.h"
 #include "cli/run/progress_report.h"
+#include "cli/run/range_messages.h"
 
 namespace {
 
@@ -108,8 +109,10 @@ std::string plural(int64_t n, const char* word) {
 }
 
 // A run that wrote nothing, or never reached the --compare frame, failed.
-void check_frames_reached(const Options& o, const MediaInput& input, const PipelineResult& result) {
-  const std::string count = "the input has only " + plural(result.frames_decoded, "frame") + " (counted from 0)";
+// `missing` names the picture a sequence stopped at, if any.
+void check_frames_reached(const Options& o, const MediaInput& input, const PipelineResult& result,
+                          const std::string& missing) {
+  const std::string count = frames_short_reason(result.frames_decoded, missing);
   if (!o.output.empty() && result.frames_written == 0) {
     if (o.frames && result.frames_decoded > 0) throw CliError("--frames: " + count);
     // An MP4 keeps its index (moov) at the end unless it was made for
@@ -216,11 +219,11 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
   if (report != nullptr) progress.report_to(report, last);
   PipelineResult result = run_pipeline(input, out.writer ? &*out.writer : nullptr, out.choice ? &*out.choice : nullptr,
                                        module, ps, damage, progress);
-  check_frames_reached(o, input, result);
   // A sequence whose numbering has a gap ends there, without a read error.
-  if (const MediaInput::SequenceGap gap = input.sequence_gap();
-      !gap.missing.empty() && result.frames_decoded <= gap.pictures_before && ps.range.last >= gap.pictures_before)
-    damage.missing_picture(gap.missing);
+  const MediaInput::SequenceGap gap = input.sequence_gap();
+  const bool stopped_at_gap = !gap.missing.empty() && result.frames_decoded <= gap.pictures_before;
+  check_frames_reached(o, input, result, stopped_at_gap ? gap.missing : "");
+  if (stopped_at_gap && ps.range.last >= gap.pictures_before) damage.missing_picture(gap.missing);
 
   if (out.writer) {
     // The frames the encoder held back, each shown as it is written.
@@ -234,6 +237,11 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
   // The output is in place: only now does the progress end.
   progress.finish(result.frames_written, out.writer ? out.writer->written_time_us() : 0);
 
+  if (const std::string note = out.writer ? out.writer->timing_note() : ""; !note.empty() && !o.quiet)
+    std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
+  if (const std::string note = range_cut_short_note(ps.range, result.frames_decoded, result.frames_written);
+      !note.empty() && !o.quiet)
+    std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
   const std::string warning = out.writer ? damage.warning(result.frames_written, is_sequence_pattern(o.input)) : "";
   if (!warning.empty()) std::fprintf(stderr, "velbrin: warning: %s\n", warning.c_str());
   if (o.verbose) print_stage_times(result);

@@ -17,9 +17,12 @@
 #include "cli/files/standard_streams.h"
 #include "cli/files/temp_output.h"
 #include "cli/host/filter_host.h"
+#include "cli/input/key_frames.h"
+#include "cli/input/media_input.h"
 #include "cli/media/host_frame.h"
 #include "cli/options.h"
 #include "cli/run/progress_report.h"
+#include "cli/run/segment_plan.h"
 #include "engine/kernels/cpu_features.h"
 
 extern "C" {
@@ -63,6 +66,19 @@ void keep_to_processors(int n) {
                  n, std::strerror(errno), CPU_COUNT(&allowed));
 }
 
+// --plan-segments N INPUT: the ranges on standard output, what the user
+// should know about them on standard error.
+int print_segment_plan(const Options& o) {
+  MediaInput input(o.input);
+  const SegmentPlan plan = plan_segments(key_frames_by_clock(input), o.plan_segments);
+  const std::string quoted = o.input == "-" ? "standard input" : "'" + o.input + "'";
+  if (plan.ranges.empty()) throw CliError("cannot read " + quoted + ": no frame could be decoded");
+  if (!o.quiet)
+    for (const std::string& note : plan.notes) std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
+  write_standard_output(ranges_text(plan));
+  return 0;
+}
+
 int run(const Options& o) {
   if (o.action == Options::Action::kHelp) {
     write_standard_output(usage_text());
@@ -79,6 +95,7 @@ int run(const Options& o) {
   if (cpu_cap_reference_only(cpu_cap_from_text(std::getenv("VELBRIN_CPU_MASK"))))
     use_plain_conversions();
   if (o.threads > 0) keep_to_processors(o.threads);
+  if (o.action == Options::Action::kPlanSegments) return print_segment_plan(o);
 
   const std::string module_path = locate_filter_module(o.module_path);
   if (o.verbose) std::fprintf(stderr, "velbrin: filter module '%s'\n", module_path.c_str());

@@ -94,6 +94,11 @@ const std::map<std::string, ValueHandler>& value_options() {
       {"--format", text_into(&Options::format, "expected a format name such as matroska, nut or yuv4mpegpipe")},
       {"--at", [](Options& o, auto& n, auto& v) { o.compare_at = frame_number(n, v, v); }},
       {"--module", text_into(&Options::module_path, "expected a file name")},
+      {"--plan-segments",
+       [](Options& o, auto& n, auto& v) {
+         o.plan_segments = int_value(n, v, 1, 100000);
+         o.action = Options::Action::kPlanSegments;
+       }},
   };
   return table;
 }
@@ -229,6 +234,12 @@ Options parse_options(const std::vector<std::string>& args) {
   Options o;
   bool at_given = false;
   const std::vector<std::string> positional = read_arguments(args, o, at_given);
+  if (o.action == Options::Action::kPlanSegments) {
+    if (positional.size() != 1 || positional[0].empty())
+      throw usage_error("--plan-segments N takes one INPUT and no OUTPUT");
+    o.input = positional[0];
+    return o;
+  }
   if (o.action != Options::Action::kRun) return o;
   if (at_given && o.compare_path.empty()) throw usage_error("--at needs --compare FILE");
   take_file_names(positional, o);
@@ -304,6 +315,9 @@ Running:
                      from velbrin's folder)
   --bypass           copy frames without the filter (to time decoding and
                      encoding alone)
+  --plan-segments N  print N ranges of INPUT for --frames, one 'A-B' a line,
+                     each starting at a key frame (see docs/segments.md);
+                     fewer when key frames are too sparse, with a note
   --progress FILE    key=value progress reports for scripts (frame=, fps=,
                      out_time_us=, progress=continue|end), as ffmpeg
                      -progress writes them; '-' for standard error

@@ -10,7 +10,7 @@
 
 
 struct Options {
-  enum class Action { kRun, kHelp, kVersion };
+  enum class Action { kRun, kHelp, kVersion, kPlanSegments };
   Action action = Action::kRun;
 
   std::string input;   // "-": standard input
@@ -47,6 +47,8 @@ struct Options {
   int64_t compare_at = 0;
 
   std::string progress_path;  // --progress: key=value reports there ("-": stderr)
+
+  int plan_segments = 0;  // --plan-segments N: print N ranges of INPUT for --frames
 
   std::string module_path;  // empty: $VELBRIN_MODULE, then beside the executable
 };

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "cli/input/timestamp_jumps.h"
+
 std::optional<std::vector<int64_t>> shown_order(const std::vector<VideoPacketInfo>& packets) {
   if (packets.empty() || !packets.front().key || packets.front().pts == AV_NOPTS_VALUE) return std::nullopt;
   std::vector<int64_t> order;
@@ -58,7 +60,12 @@ RangePlan plan_range(const std::string& path, int video_index, int64_t first_fra
   const int64_t wanted = (open_end ? first_frame : last_frame + 1) + 1 + kReorderSlack;
   std::vector<VideoPacketInfo> packets;
   PacketPtr packet = make_packet();
+  // Timestamps are mended as the run mends them from the start, so the
+  // range's end is where that run shows frame B+1. Past a jump a seek by
+  // timestamp would land elsewhere: the run then decodes from the start.
+  TimestampJumps jumps(may_jump(format.get()));
   for (int64_t shown = 0; shown < wanted && av_read_frame(format.get(), packet.get()) >= 0;) {
+    jumps.mend(*packet, *format->streams[packet->stream_index]);
     if (packet->stream_index == video_index) {
       const bool discard = (packet->flags & AV_PKT_FLAG_DISCARD) != 0;
       packets.push_back({packet->pts, packet->dts, (packet->flags & AV_PKT_FLAG_KEY) != 0, discard});
@@ -66,5 +73,7 @@ RangePlan plan_range(const std::string& path, int video_index, int64_t first_fra
     }
     av_packet_unref(packet.get());
   }
-  return {choose_seek_point(packets, first_frame), open_end ? std::nullopt : range_end_pts(packets, last_frame)};
+  RangePlan plan{choose_seek_point(packets, first_frame), open_end ? std::nullopt : range_end_pts(packets, last_frame)};
+  if (jumps.jumped()) plan.start.reset();
+  return plan;
 }

@@ -4,6 +4,10 @@
 #include "cli/media/av_helpers.h"
 #include "cli/media/host_frame.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 AVPixelFormat widest_sequence_format(const std::string& url, const std::string& start_number, AVPixelFormat first) {
   const bool first_alpha = format_has_alpha(first), first_colour = !format_is_grey(first);
   bool alpha = first_alpha, colour = first_colour;
@@ -20,7 +24,12 @@ AVPixelFormat widest_sequence_format(const std::string& url, const std::string& 
   const AVCodec* codec = avcodec_find_decoder(par->codec_id);
   if (codec == nullptr) return first;
   CodecContextPtr decoder(avcodec_alloc_context3(codec));
-  if (!decoder || avcodec_parameters_to_context(decoder.get(), par) < 0 ||
+  if (!decoder) return first;
+  // A picture that cannot be decoded is the run's to report, at its place
+  // in the sequence: here its decoder's errors are logged as debug lines,
+  // which no listener takes for damage.
+  decoder->log_level_offset = AV_LOG_DEBUG - AV_LOG_ERROR;
+  if (avcodec_parameters_to_context(decoder.get(), par) < 0 ||
       avcodec_open2(decoder.get(), codec, nullptr) < 0)
     return first;
 

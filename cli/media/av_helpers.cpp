@@ -8,6 +8,8 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include "cli/media/log_tap.h"
+
 FramePtr make_frame() {
   AVFrame* f = av_frame_alloc();
   if (f == nullptr) throw std::bad_alloc();
@@ -36,4 +38,26 @@ int container_holds(const AVOutputFormat* container, AVCodecID id) {
        id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_AC3 || id == AV_CODEC_ID_OPUS))
     return 1;
   return avformat_query_codec(container, id, FF_COMPLIANCE_NORMAL);
+}
+
+std::optional<std::string> muxer_refusal(const AVOutputFormat* container, const AVCodecParameters& stream) {
+  const int holds = container_holds(container, stream.codec_id);
+  if (holds == 1) return std::nullopt;
+  if (container->flags & AVFMT_NOFILE) return holds == 0 ? std::optional<std::string>("") : std::nullopt;
+  AVFormatContext* made = nullptr;
+  if (avformat_alloc_output_context2(&made, container, nullptr, nullptr) < 0 || made == nullptr) throw std::bad_alloc();
+  OutputFormatPtr muxer(made);
+  AVStream* st = avformat_new_stream(made, nullptr);
+  if (st == nullptr || avcodec_parameters_copy(st->codecpar, &stream) < 0) throw std::bad_alloc();
+  st->codecpar->codec_tag = 0;
+  st->time_base = AVRational{1, 90000};
+  if (avio_open_dyn_buf(&made->pb) < 0) throw std::bad_alloc();
+  const LogTap tap;
+  const int err = avformat_write_header(made, nullptr);
+  uint8_t* written = nullptr;
+  avio_close_dyn_buf(made->pb, &written);
+  av_free(written);
+  made->pb = nullptr;
+  if (err >= 0) return std::nullopt;
+  return tap.first_error().empty() ? av_error_text(err) : tap.first_error();
 }

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <memory>
+#include <optional>
 #include <string>
 
 struct AvFrameFree {
@@ -53,3 +54,16 @@ std::string av_error_text(int err);
 
 // 1: the container holds the codec; 0: it does not; negative: it cannot tell.
 int container_holds(const AVOutputFormat* container, AVCodecID id);
+
+struct CodecParametersFree {
+  void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+};
+using CodecParametersPtr = std::unique_ptr<AVCodecParameters, CodecParametersFree>;
+
+// Why the muxer would not take a stream like `stream`: where the container
+// cannot say beforehand, a header with it is written into memory, as the
+// run would write it into the file, and the refusal returned (FFmpeg's
+// reason when it logs one, else its error); none when it takes it. A
+// container that writes files of its own (a sequence) is asked only what
+// it holds ("" when not).
+std::optional<std::string> muxer_refusal(const AVOutputFormat* container, const AVCodecParameters& stream);

@@ -21,6 +21,7 @@ extern "C" {
 #include "cli/cli_error.h"
 #include "cli/files/temp_output.h"
 #include "cli/input/media_input.h"
+#include "cli/media/log_tap.h"
 
 int encoder_threads() {
   constexpr int kFewest = 3;  // keeps a two-core machine's encoder busy while it waits on frames
@@ -34,6 +35,23 @@ bool is_mov_family(const AVOutputFormat* container) {
   const std::string name = container->name;
   return name == "mov" || name == "mp4" || name == "ipod" || name == "ismv" || name == "3gp" || name == "3g2" ||
          name == "psp";
+}
+
+// Containers whose frames show one per interval, with no time of their own:
+// a frame that lasts longer is repeated there to keep the timing. Picture
+// files are one per frame, whatever their times.
+bool shows_constant_rate(const AVOutputFormat* container, bool pictures) {
+  const std::string name = container->name;
+  return !pictures && ((container->flags & AVFMT_NOTIMESTAMPS) || name == "yuv4mpegpipe" || name == "dv");
+}
+
+// A frame's duration in its stream's time base (0: unknown).
+int64_t frame_duration(const AVFrame& frame) {
+#if LIBAVUTIL_VERSION_MAJOR >= 58
+  return frame.duration;
+#else
+  return frame.pkt_duration;
+#endif
 }
 
 // Containers that store a frame rate and no time per frame (AVI, Y4M):
@@ -67,15 +85,16 @@ std::string size_text(int w, int h) { return std::to_string(w) + "x" + std::to_s
 
 // One line for an encoder that would not open: what was asked, why if it
 // is known, and what to do.
-CliError encoder_refusal(const std::string& target, const OutputChoice& c, int w, int h, int err) {
+CliError encoder_refusal(const std::string& target, const OutputChoice& c, int w, int h, int err,
+                         const std::string& reason) {
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(c.pixel_format);
   const std::string codec = codec_display_name(c.codec->id);
   if (d != nullptr && (d->log2_chroma_w > 0 || d->log2_chroma_h > 0) && (w % 2 != 0 || h % 2 != 0))
     return CliError(codec + (d->log2_chroma_h > 0 ? " 4:2:0" : " 4:2:2") + " needs an even width and height: " +
                     size_text(w, h) + "; use --lossless or .mkv");
   return CliError("cannot encode '" + target + "' as " + codec + " " + av_get_pix_fmt_name(c.pixel_format) + " at " +
-                  size_text(w, h) + ": the encoder " + c.codec->name + " refused it (" + av_error_text(err) +
-                  "); choose another encoder with --codec NAME or another format by the extension");
+                  size_text(w, h) + ": the encoder " + c.codec->name + " refused it (" +
+                  (reason.empty() ? av_error_text(err) : reason) + "); choose another encoder with --codec NAME or another format by the extension");
 }
 
 }  // namespace
@@ -85,19 +104,21 @@ MediaOutput::MediaOutput(TempOutput* file, const std::string& target, const Outp
     : file_(file), target_(target), shown_(file == nullptr ? "standard output" : "'" + target + "'"), writes_pictures_(choice.writes_pictures), writes_one_picture_(choice.writes_one_picture),
       packet_(make_packet()) {
   create_muxer(choice);
+  constant_rate_ = shows_constant_rate(muxer_->oformat, writes_pictures_);
   open_video_encoder(choice, input);
   add_video_stream(input);
   add_streams(input, choice);
   open_file();
   AVDictionary* options = nullptr;
   for (const auto& [key, value] : choice.muxer_options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
+  const LogTap tap;
   const int err = avformat_write_header(muxer_.get(), &options);
   av_dict_free(&options);
   if (err < 0 && file_ == nullptr && io_->stream_error() != 0)
     throw CliError("cannot write to standard output: " + std::string(std::strerror(io_->stream_error())));
   if (err < 0)
-    throw CliError("cannot write " + shown_ + ": " + format_name() +
-                   " files refused its streams (" + av_error_text(err) + "); try " +
+    throw CliError("cannot write " + shown_ + ": " + format_name() + " files refused its streams (" +
+                   (tap.first_error().empty() ? av_error_text(err) : tap.first_error()) + "); try " +
                    (file_ == nullptr ? "--format matroska" : ".mkv") + ", which holds nearly every codec");
 }
 
@@ -152,7 +173,9 @@ void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInpu
       e->color_primaries = dec->color_primaries;
       e->color_trc = dec->color_trc;
     }
-    e->field_order = dec->field_order;
+    // The filter works on whole frames and the encoder codes them so: the
+    // output is progressive, whatever field order the input had.
+    e->field_order = AV_FIELD_PROGRESSIVE;
     // A picture is one frame: frame threads would only hold more copies of it.
     e->thread_count = writes_pictures_ ? 1 : encoder_threads();
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -160,8 +183,6 @@ void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInpu
       e->flags |= AV_CODEC_FLAG_QSCALE;
       e->global_quality = *choice.fixed_quantiser * FF_QP2LAMBDA;
     }
-    if (choice.crf && av_opt_find(e, "crf", nullptr, 0, AV_OPT_SEARCH_CHILDREN) == nullptr)
-      throw usage_error(std::string("--crf: the encoder ") + choice.codec->name + " has no constant-quality setting");
     AVDictionary* options = nullptr;
     for (const auto& [key, value] : choice.codec_options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
     // x265 prints its own lines, past FFmpeg's log level: it follows that
@@ -169,11 +190,12 @@ void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInpu
     if (std::strcmp(choice.codec->name, "libx265") == 0 && av_log_get_level() < AV_LOG_INFO)
       av_dict_set(&options, "x265-params", "log-level=error", 0);
     if (choice.crf) av_dict_set(&options, "crf", std::to_string(*choice.crf).c_str(), 0);
+    const LogTap tap;
     const int err = avcodec_open2(e, choice.codec, &options);
     av_dict_free(&options);
     if (err >= 0) return;
     if (attempt == 1 || av_cmp_q(time_bases[0], time_bases[1]) == 0)
-      throw encoder_refusal(target_, choice, dec->width, dec->height, err);
+      throw encoder_refusal(target_, choice, dec->width, dec->height, err, tap.first_error());
   }
 }
 
@@ -329,19 +351,47 @@ void MediaOutput::write_video(AVFrame* frame) {
     throw CliError("the input's picture size changes from " + std::to_string(encoder_->width) + "x" +
                    std::to_string(encoder_->height) + " to " + std::to_string(frame->width) + "x" +
                    std::to_string(frame->height) + "; velbrin keeps one size per output");
+  if (constant_rate_) {
+    write_at_constant_rate(frame);
+    return;
+  }
   int64_t pts = frame->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
                                              : av_rescale_q(frame->pts, input_time_base_, encoder_->time_base);
   if (pts == AV_NOPTS_VALUE)
     pts = av_rescale_q(frames_, av_inv_q(encoder_->framerate), encoder_->time_base);
   // Encoders and muxers need rising timestamps; a damaged input may not have them.
   if (last_pts_ != INT64_MIN && pts <= last_pts_) pts = last_pts_ + 1;
-  last_pts_ = pts;
-  frame->pts = pts;
   // Encoders that hold frames back give their packets no duration: each
   // packet takes its frame's, so the last frame lasts as long as in the
   // input (where the output ends, and where a joined segment starts).
   if (frame->pkt_duration > 0)
     durations_[pts] = av_rescale_q(frame->pkt_duration, input_time_base_, encoder_->time_base);
+  give_encoder(frame, pts);
+}
+
+void MediaOutput::write_at_constant_rate(AVFrame* frame) {
+  const AVRational interval = av_inv_q(frame_rate_);
+  const double at = frame->pts == AV_NOPTS_VALUE ? double(slots_.next())
+                                                 : double(frame->pts) * av_q2d(input_time_base_) / av_q2d(interval);
+  const double lasts = double(frame_duration(*frame)) * av_q2d(input_time_base_) / av_q2d(interval);
+  const ConstantRateSlots::Copies copies = slots_.place(at, lasts);
+  int64_t slot = slots_.next() - copies.previous - copies.current;
+  for (int64_t k = 0; k < copies.previous && previous_frame_; ++k)
+    give_encoder(previous_frame_.get(), av_rescale_q(slot++, interval, encoder_->time_base));
+  for (int64_t k = 0; k < copies.current; ++k) give_encoder(frame, av_rescale_q(slot++, interval, encoder_->time_base));
+  previous_frame_.reset(av_frame_clone(frame));
+  if (!previous_frame_) throw std::bad_alloc();
+}
+
+std::string MediaOutput::timing_note() const {
+  const std::string what = slots_.summary();
+  if (what.empty()) return "";
+  return format_name() + " holds a constant frame rate: " + what + " to keep the timing";
+}
+
+void MediaOutput::give_encoder(AVFrame* frame, int64_t pts) {
+  last_pts_ = pts;
+  frame->pts = pts;
   frame->pict_type = AV_PICTURE_TYPE_NONE;
   // A sequence's picture is checked against what exists before it is made.
   if (file_ != nullptr) file_->add_picture(frames_ + 1);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/output/audio_transcoder.h"
+#include "cli/output/constant_rate.h"
 #include "cli/media/av_helpers.h"
 #include "cli/output/output_choice.h"
 #include "cli/output/output_io.h"
@@ -64,6 +65,11 @@ class MediaOutput {
   // streams left out).
   const std::vector<std::string>& notes() const { return notes_; }
 
+  // After the run, what a container that holds a constant frame rate
+  // needed to keep the timing (".y4m holds a constant frame rate: 12 frames
+  // repeated, 3 dropped to keep the timing"); "" when nothing.
+  std::string timing_note() const;
+
   // Frames that have left the encoder into the output so far (an encoder
   // holds some back), and the time of the last of them, in microseconds
   // from the output's start (as ffmpeg's out_time).
@@ -94,6 +100,9 @@ class MediaOutput {
   // Chapters the container cannot hold (0 when they went in).
   int add_chapters(const MediaInput& input, const OutputChoice& choice);
   void open_file();
+  void write_at_constant_rate(AVFrame* frame);
+  // The frame at `pts` (encoder time base) into the encoder.
+  void give_encoder(AVFrame* frame, int64_t pts);
   void encode(AVFrame* frame);
   bool receive_packet();  // one packet out of the video encoder, written; false when none
   void mux(AVPacket* packet, AVRational from, AVStream* stream);
@@ -121,4 +130,7 @@ class MediaOutput {
   bool draining_ = false;   // video packets written
   int64_t muxed_time_ = 0;     // the latest of their times, in the encoder's time base
   PacketPtr packet_;
+  bool constant_rate_ = false;  // frames placed by slots_, repeated or dropped to keep the timing
+  ConstantRateSlots slots_;
+  FramePtr previous_frame_;  // the last frame given, to fill a gap before the next
 };

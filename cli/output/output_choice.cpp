@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <new>
 
 extern "C" {
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -165,13 +167,22 @@ void choose_container(const std::string& target, OutputChoice& c) {
   c.writes_one_picture = c.writes_pictures && !is_sequence_pattern(target);
 }
 
-// Step 2a: the encoder the user named.
-void take_named_encoder(const OutputRequest& request, const std::string& kind, OutputChoice& c) {
+// Step 2a: the encoder the user named, refused only where the muxer refuses
+// it (Matroska cannot say beforehand that it holds PNG or Ut Video).
+void take_named_encoder(const OutputRequest& request, const MediaInput& input, const std::string& kind,
+                        OutputChoice& c) {
   c.codec = avcodec_find_encoder_by_name(request.codec.c_str());
   if (c.codec == nullptr || c.codec->type != AVMEDIA_TYPE_VIDEO)
     throw usage_error("--codec: no video encoder named '" + request.codec + "' in this FFmpeg");
-  if (container_holds(c.container, c.codec->id) == 0)
-    throw usage_error("--codec: " + kind + " files cannot hold " + request.codec + " video");
+  CodecParametersPtr stream(avcodec_parameters_alloc());
+  if (!stream) throw std::bad_alloc();
+  stream->codec_type = AVMEDIA_TYPE_VIDEO;
+  stream->codec_id = c.codec->id;
+  stream->width = input.decoder()->width;
+  stream->height = input.decoder()->height;
+  if (const std::optional<std::string> refusal = muxer_refusal(c.container, *stream))
+    throw usage_error("--codec: " + kind + " files cannot hold " + request.codec + " video" +
+                      (refusal->empty() ? "" : " (" + *refusal + ")"));
   c.crf = request.crf;
   if (!request.lossless) {
     // One of velbrin's own lossy encoders keeps its settings and quality.
@@ -219,6 +230,26 @@ const EncoderCandidate* first_held(const std::vector<EncoderCandidate>& list, co
   return nullptr;
 }
 
+bool has_option(const AVCodec* codec, const char* name) {
+  return codec->priv_class != nullptr &&
+         av_opt_find(const_cast<const AVClass**>(&codec->priv_class), name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+}
+
+// Step 2d: a container that none of velbrin's constant-quality encoders
+// goes into (.mpg, .vob, .gif, .webp, .ogv, .mxf, .dv) gets the encoder of
+// its own default codec, as ffmpeg gives it; those that take a quantiser
+// are run at the best one, the others with their own defaults. --crf goes
+// to it, and check_crf refuses it there when the encoder has no such
+// setting. False when this FFmpeg has no encoder for that codec.
+bool take_container_default(const OutputRequest& request, OutputChoice& c) {
+  c.codec = avcodec_find_encoder(c.container->video_codec);
+  if (c.codec == nullptr || c.codec->type != AVMEDIA_TYPE_VIDEO) return false;
+  c.crf = request.crf;
+  for (const char* name : {"mpeg1video", "mpeg2video", "mpeg4", "libtheora"})
+    if (!c.crf && std::strcmp(c.codec->name, name) == 0) c.fixed_quantiser = 2;
+  return true;
+}
+
 void take_video_encoder(const OutputRequest& request, const MediaInput& input, const std::string& kind,
                         OutputChoice& c) {
   // Formats of uncompressed frames (Y4M) take their own encoder only.
@@ -230,15 +261,19 @@ void take_video_encoder(const OutputRequest& request, const MediaInput& input, c
   // one gets a lossy video of high quality, unless --lossless.
   const bool want_lossless = request.lossless || (!request.crf && input.is_lossless());
   const EncoderCandidate* e = want_lossless ? nullptr : first_held(lossy_candidates(), c.container, false);
+  if (e == nullptr && !want_lossless && take_container_default(request, c)) return;
   if (e != nullptr) {
     c.crf = request.crf ? *request.crf : e->default_crf;
   } else {
     if (request.crf)
       throw usage_error(kind + " files cannot hold a video this FFmpeg encodes at constant quality; give --codec NAME");
     e = first_held(lossless_candidates(), c.container, true);
-    if (e == nullptr)
+    if (e == nullptr) {
+      const AVCodec* own = avcodec_find_encoder(c.container->video_codec);
+      const std::string crf_hint = own != nullptr && has_option(own, "crf") ? "--crf N or " : "";
       throw usage_error(kind + " files cannot hold a lossless video this FFmpeg writes; use .mkv" +
-                        (request.lossless ? "" : ", or give --crf N or --codec NAME for a lossy one"));
+                        (request.lossless ? "" : ", or give " + crf_hint + "--codec NAME for a lossy one"));
+    }
     c.lossless = true;
   }
   c.codec = avcodec_find_encoder_by_name(e->name);
@@ -317,6 +352,8 @@ void note_losses(const MediaInput& input, const std::string& kind, OutputChoice&
 // range: only here is the encoder known.
 void check_crf(OutputChoice& c) {
   if (!c.crf) return;
+  if (!has_option(c.codec, "crf"))
+    throw usage_error(std::string("--crf: the encoder ") + c.codec->name + " has no constant-quality setting");
   struct Range {
     const char* encoder;
     int low, high;
@@ -408,7 +445,7 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
     throw usage_error("--crf applies to video, not to pictures such as '" + target + "'");
 
   if (!request.codec.empty())
-    take_named_encoder(request, kind, c);
+    take_named_encoder(request, input, kind, c);
   else if (c.writes_pictures)
     take_picture_encoder(target, request, kind, c);
   else

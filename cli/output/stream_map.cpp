@@ -56,7 +56,10 @@ StreamRoute route_audio(const AVStream* in, const AVOutputFormat* c, bool pictur
     r.cannot_hold = "audio";
     return r;
   }
-  if (container_holds(c, in->codecpar->codec_id) != 0) {
+  // A muxer that cannot say whether it holds the codec is asked by writing
+  // a header into memory (AAC into MPEG program streams is refused there).
+  const int held = container_holds(c, in->codecpar->codec_id);
+  if (held > 0 || (held < 0 && !muxer_refusal(c, *in->codecpar))) {
     r.way = StreamWay::kCopy;
   } else if ((r.encoder = usual_audio_encoder(c)) != nullptr) {
     r.way = StreamWay::kReencode;

@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include "cli/media/av_helpers.h"
+#include "cli/media/log_tap.h"
 
 namespace {
 
@@ -40,6 +41,10 @@ extern "C" void log_and_listen(void* avcl, int level, const char* format, va_lis
     std::lock_guard<std::mutex> lock(g_listener_mutex);
     if (g_listener != nullptr) g_listener->logged(message);
   }
+  va_list tapped;
+  va_copy(tapped, args);
+  LogTap::offer(level, format, tapped);
+  va_end(tapped);
   av_log_default_callback(avcl, level, format, args);
 }
 

@@ -18,6 +18,7 @@
 #include "cli/cli_error.h"
 #include "cli/input/frame_seek.h"
 #include "cli/input/media_input.h"
+#include "cli/input/timestamp_jumps.h"
 #include "cli/media/host_frame.h"
 #include "cli/output/media_output.h"
 #include "cli/output/output_choice.h"
@@ -85,6 +86,7 @@ class Reader {
         if (err != AVERROR_EOF) damage_.read_error(err);
         break;
       }
+      jumps_.mend(*packet, *input_.format()->streams[packet->stream_index]);
       note_position(*packet);
       // Before the range, faults held so far lie before this key frame.
       if (packet->stream_index == video && (packet->flags & AV_PKT_FLAG_KEY)) damage_.drop_held();
@@ -163,6 +165,7 @@ class Reader {
   // are counted as they come.
   void seek_next() {
     AVFormatContext* f = input_.format();
+    jumps_ = TimestampJumps(may_jump(f));  // timestamps are mended from where reading starts again
     const int video = input_.video_index();
     while (seek_ && attempt_ < 2) {
       const int64_t ts = attempt_++ == 0 ? seek_->key_pts : seek_->key_dts;
@@ -255,6 +258,7 @@ class Reader {
   int64_t kept_since_seek_ = 0;
   std::map<int, bool> packets_wanted_;  // audio, subtitles and the other streams the output takes
   std::optional<StreamDamageCheck> check_;
+  TimestampJumps jumps_{may_jump(input_.format())};
   double last_seconds_ = 0;
   bool captured_ = false;
 };

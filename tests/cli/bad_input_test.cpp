@@ -30,6 +30,8 @@ class BadInput : public testing::Test {
     for (size_t k = 0; k < noise.size(); ++k) noise[k] = char((k * 2654435761u) >> 13);
     std::ofstream(*dir_ / "noise.mp4", std::ios::binary) << noise;
     std::ofstream(*dir_ / "empty.mkv", std::ios::binary);
+    ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "9", *dir_ / "gap%02d.png"});
+    unlink((*dir_ / "gap05.png").c_str());
     std::ofstream(*dir_ / "notes.txt") << "not a folder\n";
     std::ofstream(*dir_ / "existing.mkv") << "keep me\n";
     mkdir((*dir_ / "folder").c_str(), 0755);
@@ -81,6 +83,8 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
        "velbrin: cannot write '" + d + "/pipe.mkv': it is not a regular file"},
       {"unknown extension", {d + "/clip.mkv", d + "/o.xyz"}, 2, "velbrin: cannot tell a picture or video format from the name"},
       {"frames past the end", {"--frames", "7-9", d + "/clip.mkv", d + "/o.mkv"}, 1, "velbrin: --frames: the input has only 3 frames"},
+      {"range past a missing picture", {"--frames", "6-8", d + "/gap%02d.png", d + "/o.mkv"}, 1,
+       "velbrin: --frames: the input has only 4 frames (counted from 0): '" + d + "/gap05.png' is missing"},
       {"frame past the end", {"--compare", d + "/c.png", "--at", "3", d + "/clip.mkv"}, 1, "velbrin: --at 3: the input has only 3 frames"},
       {"compare not a picture", {"--compare", d + "/c.mkv", d + "/clip.mkv"}, 2, "velbrin: --compare:"},
       {"compare past the range", {"--frames", "0-1", "--compare", d + "/c.png", "--at", "2", d + "/clip.mkv", d + "/o.mkv"},
@@ -105,6 +109,12 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
        "velbrin: --lossless: velbrin knows no lossless setting of mpeg4; use --codec ffv1"},
       {"crf the encoder would clamp", {"--crf", "60", d + "/clip.mkv", d + "/o.mkv"}, 2,
        "velbrin: --crf: libx264 takes 0 to 51, got 60"},
+      {"crf for a container's own encoder without one", {"--crf", "20", d + "/clip.mkv", d + "/o.mpg"}, 2,
+       "velbrin: --crf: the encoder mpeg1video has no constant-quality setting"},
+      {"muxer refuses the named encoder", {"--codec", "utvideo", d + "/clip.mkv", d + "/o.mp4"}, 2,
+       "velbrin: --codec: .mp4 files cannot hold utvideo video (Could not find tag for codec utvideo"},
+      {"encoder refuses with its own reason", {"--codec", "dnxhd", d + "/clip.mkv", d + "/o.mkv"}, 1,
+       "the encoder dnxhd refused it (video parameters incompatible with DNxHD);"},
       {"encoder refuses the size", {"--codec", "mpeg4", "-y", d + "/wide.png", d + "/o.mkv"}, 1,
        "velbrin: cannot encode '" + d + "/o.mkv' as MPEG4 yuv420p at 16000x8: the encoder mpeg4 refused it"},
   };
@@ -263,6 +273,10 @@ TEST_F(BadInput, DamageIsWhatReadingReports) {
   make({"-f", "lavfi", "-i", "testsrc2=s=320x240:r=25", "-frames:v", "50", "-g", "10", "-c:v", "mpeg2video", "-slices",
         "8", dir / "mpeg2.ts"});
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "3", "-start_number", "7", dir / "from%03d.png"});
+  // A picture cut in half: its fault lies at its place in the sequence.
+  make({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "8", dir / "bad%02d.png"});
+  const std::string picture = read_file(dir / "bad05.png");
+  std::ofstream(dir / "bad05.png", std::ios::binary | std::ios::trunc) << picture.substr(0, picture.size() / 2);
   // Damage: cut in the middle of a block, and zeroed bytes in the middle.
   const std::string mkv = read_file(dir / "whole.mkv"), mp4 = read_file(dir / "whole.mp4");
   std::ofstream(dir / "cut.mkv", std::ios::binary) << mkv.substr(0, mkv.size() * 2 / 3 + 17);
@@ -327,6 +341,7 @@ TEST_F(BadInput, DamageIsWhatReadingReports) {
       {"garbled.mkv", 3, "is damaged: FFmpeg reported \"", {"--frames", "0-10"}},
       {"garbled.mkv", 0, "", {"--frames", "50-74"}},
       {"garbled.mkv", 3, "is damaged: FFmpeg reported \"", {"--frames", "47-60"}},
+      {"bad%02d.png", 3, "is damaged: FFmpeg reported \"chunk too big\" at 0."},
   };
   for (const auto& c : cases)
     for (const char* output : c.outputs) {

@@ -80,6 +80,10 @@ TEST(Options, ReadInOrder) {
   EXPECT_EQ(o.output, "out.mkv");
   EXPECT_FALSE(o.lossless);
   EXPECT_TRUE(parse_options({"--lossless", "in.mkv", "out.mkv"}).lossless);
+  const Options plan = parse_options({"--plan-segments", "8", "clip.mp4"});
+  EXPECT_EQ(plan.action, Options::Action::kPlanSegments);
+  EXPECT_EQ(plan.plan_segments, 8);
+  EXPECT_EQ(plan.input, "clip.mp4");
   // "--" ends the options, so a file may start with a dash.
   const Options dash = parse_options({"--", "-in.mkv", "-out.mkv"});
   EXPECT_EQ(dash.input, "-in.mkv");
@@ -109,6 +113,10 @@ TEST(Options, MistakesAreUsageErrors) {
       {"-yq-", "in.mkv", "out.mkv"},
       {"--lossless", "--crf", "3", "in.mkv", "out.mkv"},
       {"--lossless=1", "in.mkv", "out.mkv"},
+      // --plan-segments: a count of 1 or more, and INPUT alone.
+      {"--plan-segments", "0", "in.mkv"},
+      {"--plan-segments", "3", "in.mkv", "out.mkv"},
+      {"--plan-segments", "3"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));

@@ -103,6 +103,13 @@ TEST_F(FilterResults, FrameRangeKeepsTheChosenFrames) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::vector<Picture> chosen(input_->begin() + 2, input_->begin() + 6);
   EXPECT_EQ(first_difference(reference_filter_each(chosen, settings_of(100, 5)), decode_frames(*dir_ / "part.mkv", kW, kH)), "");
+  // A range past the end writes what there is, and says it was cut short.
+  const RunResult tail = run_velbrin({"-y", "--frames", "5-12", *dir_ / "clip.mkv", *dir_ / "tail.mkv"});
+  ASSERT_EQ(tail.exit_code, 0) << tail.err;
+  EXPECT_NE(tail.err.find("velbrin: note: --frames 5-12: the input ends at frame 7; wrote 3 frames\n"), std::string::npos)
+      << tail.err;
+  const std::vector<Picture> last(input_->begin() + 5, input_->end());
+  EXPECT_EQ(first_difference(reference_filter_each(last, settings_of(100, 5)), decode_frames(*dir_ / "tail.mkv", kW, kH)), "");
   const RunResult one = run_velbrin({"-q", "-y", "--frames", "6", *dir_ / "clip.mkv", *dir_ / "six.png"});
   ASSERT_EQ(one.exit_code, 0) << one.err;
   EXPECT_EQ(first_difference(reference_filter_each({(*input_)[6]}, settings_of(100, 5)), decode_frames(*dir_ / "six.png", kW, kH)),
@@ -163,6 +170,45 @@ TEST_F(FilterResults, TimingAndAudioAreKept) {
     EXPECT_GT(packets.size(), 20u);
     EXPECT_EQ(probe_each(out, "a", "packet", "size"), packets);
   }
+}
+
+// Timestamps that start again (two transport streams joined with cat) keep
+// the frames' spacing, with the audio in place; a container that shows one
+// frame per interval gets as many frames as ffmpeg gives it for a variable
+// rate, repeated to keep the timing.
+TEST_F(FilterResults, TimingThroughJumpsAndConstantRates) {
+  const std::string part = *dir_ / "part.ts", joined = *dir_ / "joined.ts";
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-f", "lavfi", "-i", "sine=r=48000", "-t", "1", "-c:v",
+          "libx264", "-g", "10", "-c:a", "aac", part});
+  std::ofstream(joined, std::ios::binary) << read_file(part) << read_file(part);
+  const RunResult r = run_velbrin({"-q", "-y", joined, *dir_ / "joined.mkv"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::vector<long> every_40ms;
+  for (long k = 0; k < 50; ++k) every_40ms.push_back(40 * k);
+  EXPECT_EQ(relative_ms(probe_each(*dir_ / "joined.mkv", "v", "frame", "pts_time")), every_40ms);
+  const std::vector<std::string> audio = probe_each(*dir_ / "joined.mkv", "a", "packet", "pts_time");
+  EXPECT_EQ(audio.size(), 2 * probe_each(part, "a", "packet", "pts_time").size());
+  ASSERT_FALSE(audio.empty());
+  EXPECT_NEAR(std::stod(audio.back().substr(1)), 2.0, 0.1);  // the second part's audio follows the first
+  // A range across the jump ends where its next frame shows, audio too.
+  ASSERT_EQ(run_velbrin({"-q", "-y", "--frames", "20-29", joined, *dir_ / "across.mkv"}).exit_code, 0);
+  const std::string lasts = run_program({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0",
+                                         *dir_ / "across.mkv"}).out;
+  EXPECT_NEAR(std::stod(lasts), 0.4, 0.005);
+
+  const std::string vfr = *dir_ / "gaps.mkv";
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25,setpts='PTS+gt(N\\,30)*0.37/TB+gt(N\\,40)*0.11/TB'", "-t", "3",
+          "-c:v", "libx264", "-fps_mode", "vfr", vfr});
+  ffmpeg({"-i", vfr, *dir_ / "by-ffmpeg.y4m"});
+  const RunResult y = run_velbrin({"-y", vfr, *dir_ / "gaps.y4m"});
+  ASSERT_EQ(y.exit_code, 0) << y.err;
+  const size_t frames_in = probe_each(vfr, "v", "frame", "pts_time").size();
+  const size_t frames_out = probe_each(*dir_ / "gaps.y4m", "v", "frame", "pts_time").size();
+  EXPECT_EQ(frames_out, probe_each(*dir_ / "by-ffmpeg.y4m", "v", "frame", "pts_time").size());
+  EXPECT_NE(y.err.find("velbrin: note: .y4m holds a constant frame rate: " + std::to_string(frames_out - frames_in) +
+                       " frames repeated to keep the timing\n"),
+            std::string::npos)
+      << y.err;
 }
 
 // Audio a container cannot hold is re-encoded to its usual codec, with a

@@ -120,6 +120,49 @@ TEST_F(OutputDefaults, CodecAndPixelFormatFollowTheInput) {
   EXPECT_EQ(probe(*dir_ / "a.webm", "a", "codec_name"), "opus\n");
 }
 
+// Containers that none of velbrin's constant-quality encoders goes into get
+// their own default codec; an encoder named for Matroska is taken whenever
+// the muxer takes it, and stores the filtered frames exactly where it is
+// lossless. Interlaced input is written as the whole frames the filter
+// made, and labelled progressive.
+TEST_F(OutputDefaults, EveryContainerGetsAnEncoderThatWorksThere) {
+  ffmpeg({"-i", *dir_ / "lossless.mkv", "-c:v", "mpeg2video", "-flags", "+ildct+ilme", "-top", "1",
+          *dir_ / "interlaced.mkv"});
+  const struct {
+    const char* input;
+    const char* output;
+    std::vector<std::string> options;
+    const char* codec;  // ffprobe's codec_name
+    bool exact;
+  } cases[] = {
+      {"camera.mp4", "own.mpg", {}, "mpeg1video", false},
+      {"camera.mp4", "own.vob", {}, "mpeg2video", false},
+      {"camera422.mkv", "own.mxf", {}, "mpeg2video", false},
+      {"camera.mp4", "own.gif", {}, "gif", false},
+      {"camera.mp4", "png.mkv", {"--codec", "png"}, "png", true},
+      {"camera.mp4", "ffvhuff.mkv", {"--codec", "ffvhuff"}, "ffvhuff", true},
+      {"camera.mp4", "utvideo.mkv", {"--codec", "utvideo"}, "utvideo", true},
+      {"interlaced.mkv", "interlaced-out.mkv", {}, "h264", false},
+  };
+  // (MPEG streams add a field of side data.)
+  auto first_value = [](const std::string& text) { return text.substr(0, text.find_first_of(",\n")); };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"-q", "-y", *dir_ / c.input, *dir_ / c.output});
+    const RunResult r = run_velbrin(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(first_value(probe(*dir_ / c.output, "v", "codec_name")), c.codec);
+    const std::vector<Picture> got = decode_frames(*dir_ / c.output, kW, kH);
+    EXPECT_EQ(got.size(), 6u);
+    if (c.exact) {
+      EXPECT_EQ(first_difference(filtered(*dir_ / c.input), got), "");
+    }
+  }
+  EXPECT_EQ(first_value(probe(*dir_ / "interlaced.mkv", "v", "field_order")), "tt");
+  EXPECT_EQ(first_value(probe(*dir_ / "interlaced-out.mkv", "v", "field_order")), "progressive");
+}
+
 // Odd sizes never fail on a default 4:2:0 encoder: H.264 gets 4:4:4 and
 // says so; VP9 takes odd sizes in 4:2:0.
 TEST_F(OutputDefaults, OddSizes) {
