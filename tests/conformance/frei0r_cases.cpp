@@ -37,7 +37,7 @@ void plugin_and_parameter_info(const std::string& path) {
   CHECK_EQ(info.plugin_type, F0R_PLUGIN_TYPE_FILTER);
   CHECK_EQ(info.color_model, F0R_COLOR_MODEL_BGRA8888);
   CHECK_EQ(info.frei0r_version, FREI0R_MAJOR_VERSION);
-  CHECK_EQ(info.num_params, 4);
+  CHECK_EQ(info.num_params, 5);
   CHECK(info.explanation != nullptr && info.author != nullptr);
   const struct {
     const char *name, *scale;
@@ -46,10 +46,11 @@ void plugin_and_parameter_info(const std::string& path) {
   } kParams[] = {{"Level", "0.25 = Level 100 of 0..400", F0R_PARAM_DOUBLE, 0.25},
                  {"Dynamic", "0.5 = Dynamic 5 of 0..10", F0R_PARAM_DOUBLE, 0.5},
                  {"Show noise", "0.5", F0R_PARAM_BOOL, 0},
-                 {"Disable", "0.5", F0R_PARAM_BOOL, 0}};
+                 {"Disable", "0.5", F0R_PARAM_BOOL, 0},
+                 {"Auto", "0.5", F0R_PARAM_BOOL, 0}};
   CHECK_EQ(p.init(), 1);
   f0r_instance_t inst = p.construct(8, 8);
-  for (int k = 0; k < 4; ++k) {
+  for (int k = 0; k < 5; ++k) {
     CHECK_ROW(kParams[k].name);
     f0r_param_info_t pi{"", -1, ""};
     p.get_param_info(&pi, k);
@@ -147,7 +148,7 @@ void refused_sizes_null_instances_and_bad_indexes(const std::string& path) {
   p.destruct(nullptr);
 
   f0r_instance_t inst = p.construct(2, 2);
-  for (int index : {-1, 4, 1000, std::numeric_limits<int>::min()}) {
+  for (int index : {-1, 5, 1000, std::numeric_limits<int>::min()}) {
     CHECK_ROW("index " + std::to_string(index));
     p.set(inst, index, 0.9);
     CHECK_EQ(p.get(inst, index), -7.0);
