@@ -118,6 +118,7 @@ const std::map<std::string, FlagHandler>& flag_options() {
       {"-h", [](Options& o) { o.action = Options::Action::kHelp; }},
       {"--help", [](Options& o) { o.action = Options::Action::kHelp; }},
       {"--version", [](Options& o) { o.action = Options::Action::kVersion; }},
+      {"--measure", [](Options& o) { o.action = Options::Action::kMeasure; }},
   };
   return table;
 }
@@ -231,6 +232,18 @@ Options parse_options(const std::vector<std::string>& args) {
   Options o;
   bool at_given = false;
   const std::vector<std::string> positional = read_arguments(args, o, at_given);
+  if (o.action == Options::Action::kMeasure) {
+    // Only inputs (and where the module is): nothing is filtered or written.
+    if (positional.empty()) throw usage_error("--measure needs at least one INPUT");
+    for (const std::string& name : positional)
+      if (name.empty()) throw usage_error("empty file name");
+    if (o.level || o.dynamic || o.auto_strength || o.show_noise || o.disable || o.bypass || !o.compare_path.empty() ||
+        o.frames || o.lossless || o.crf || !o.codec.empty() || !o.format.empty())
+      throw usage_error("--measure only reads its inputs; it takes no filter or output options");
+    o.inputs = positional;
+    o.input = positional.front();
+    return o;
+  }
   if (o.action != Options::Action::kRun) return o;
   if (at_given && o.compare_path.empty()) throw usage_error("--at needs --compare FILE");
   take_file_names(positional, o);
@@ -242,6 +255,7 @@ std::string usage_text() {
   return R"USAGE(Usage: velbrin [options] INPUT OUTPUT
        velbrin [options] INPUT... FOLDER/
        velbrin [options] --compare PICTURE [--at N] INPUT [OUTPUT]
+       velbrin --measure INPUT...
 
 Runs the Velbrin edge-preserving smoothing filter on a picture, an image
 sequence (a pattern such as frames/%04d.png) or a video, through the filter
@@ -270,6 +284,10 @@ Filter settings:
                      deviation on the 0..255 scale, Dynamic 8; a clean frame
                      gets Level 0); the closing lines say what was measured
                      and a fixed setting close to it
+  --measure          print, for each INPUT, the noise measured over up to 15
+                     frames spread across it and the fixed setting --auto's
+                     rule gives for it, as options and as the host's script
+                     line (for the dialog); writes nothing
   --show-noise       output ten times the change, centred on grey 127
   --disable          pass the frames through unchanged
 
