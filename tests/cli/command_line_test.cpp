@@ -109,6 +109,14 @@ TEST(Options, MistakesAreUsageErrors) {
       {"-yq-", "in.mkv", "out.mkv"},
       {"--lossless", "--crf", "3", "in.mkv", "out.mkv"},
       {"--lossless=1", "in.mkv", "out.mkv"},
+      // --auto chooses Level and Dynamic itself; --measure only reads.
+      {"--auto", "--level", "3", "in.mkv", "out.mkv"},
+      {"--dynamic", "3", "--auto", "in.mkv", "out.mkv"},
+      {"--auto", "--config", "Config(1, 2)", "in.mkv", "out.mkv"},
+      {"--bypass", "--auto", "in.mkv", "out.mkv"},
+      {"--measure"},
+      {"--measure", "--auto", "in.mkv"},
+      {"--measure", "--lossless", "in.mkv"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
