@@ -11,6 +11,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/host/config_line.h"
+#include "engine/setting_ranges.h"
 
 namespace {
 
@@ -75,8 +76,8 @@ ValueHandler text_into(std::string Options::*field, const char* expected) {
 // Options that take a value, each with the step that reads it.
 const std::map<std::string, ValueHandler>& value_options() {
   static const std::map<std::string, ValueHandler> table = {
-      {"--level", [](Options& o, auto& n, auto& v) { o.level = setting_value(n, v, 0, 400); }},
-      {"--dynamic", [](Options& o, auto& n, auto& v) { o.dynamic = setting_value(n, v, 0, 10); }},
+      {"--level", [](Options& o, auto& n, auto& v) { o.level = setting_value(n, v, kLevelMin, kLevelMax); }},
+      {"--dynamic", [](Options& o, auto& n, auto& v) { o.dynamic = setting_value(n, v, kDynamicMin, kDynamicMax); }},
       {"--config",
        [](Options& o, auto& n, auto& v) {
          const ConfigLine c = parse_config_line(v);

@@ -5,6 +5,7 @@
 #include "cli/cli_error.h"
 #include "cli/host/config_line.h"
 #include "cli/options.h"
+#include "engine/setting_ranges.h"
 
 namespace {
 
@@ -195,3 +196,17 @@ TEST(Options, RangesAndSwitches) {
 }
 
 }  // namespace
+
+// The help text repeats the settings' ranges, defaults and the rule's
+// factor: they must be engine/setting_ranges.h's.
+TEST(Options, HelpTellsTheSettingsHeadersRangesAndRule) {
+  const std::string help = usage_text();
+  for (const std::string& text :
+       {"(" + std::to_string(kLevelMin) + ".." + std::to_string(kLevelMax) + ", default " +
+            std::to_string(kDefaultLevel) + ")",
+        "(" + std::to_string(kDynamicMin) + ".." + std::to_string(kDynamicMax) + ", default " +
+            std::to_string(kDefaultDynamic) + ")",
+        "about\n                     " + std::to_string(kLevelPerSigma) + " x the noise's",
+        "Dynamic " + std::to_string(kAutoDynamic) + ";"})
+    EXPECT_NE(help.find(text), std::string::npos) << text;
+}
