@@ -200,13 +200,17 @@ TEST(Options, RangesAndSwitches) {
 // The help text repeats the settings' ranges, defaults and the rule's
 // factor: they must be engine/setting_ranges.h's.
 TEST(Options, HelpTellsTheSettingsHeadersRangesAndRule) {
+  const auto range = [](int low, int high, int standard) {
+    std::string text = "(";
+    text.append(std::to_string(low)).append("..").append(std::to_string(high));
+    return text.append(", default ").append(std::to_string(standard)).append(")");
+  };
   const std::string help = usage_text();
-  for (const std::string& text :
-       {"(" + std::to_string(kLevelMin) + ".." + std::to_string(kLevelMax) + ", default " +
-            std::to_string(kDefaultLevel) + ")",
-        "(" + std::to_string(kDynamicMin) + ".." + std::to_string(kDynamicMax) + ", default " +
-            std::to_string(kDefaultDynamic) + ")",
-        "about\n                     " + std::to_string(kLevelPerSigma) + " x the noise's",
-        "Dynamic " + std::to_string(kAutoDynamic) + ";"})
-    EXPECT_NE(help.find(text), std::string::npos) << text;
+  const std::string texts[] = {
+      range(kLevelMin, kLevelMax, kDefaultLevel),
+      range(kDynamicMin, kDynamicMax, kDefaultDynamic),
+      std::string("about\n                     ").append(std::to_string(kLevelPerSigma)).append(" x the noise's"),
+      std::string("Dynamic ").append(std::to_string(kAutoDynamic)).append(";"),
+  };
+  for (const std::string& text : texts) EXPECT_NE(help.find(text), std::string::npos) << text;
 }
