@@ -43,12 +43,11 @@ class AutoStrength : public testing::Test {
     dir_ = nullptr;
   }
 
-  // The rule's setting for a frame, measured as the host lays it out.
-  static StrengthSettings rule_for(const Picture& p) {
+  // A frame's noise (x 256) measured as the host lays it out, bottom row first.
+  static int sigma_q8(const Picture& p) {
     std::vector<uint32_t> host(p.words.size());
-    for (int y = 0; y < kH; ++y)
-      std::copy_n(p.words.begin() + y * kW, kW, host.begin() + (kH - 1 - y) * kW);
-    return strength_for_noise_q8(measure_noise(host.data(), kW, kH, kW * 4).sigma_q8);
+    for (int y = 0; y < kH; ++y) std::copy_n(p.words.begin() + y * kW, kW, host.begin() + (kH - 1 - y) * kW);
+    return measure_noise(host.data(), kW, kH, kW * 4).sigma_q8;
   }
 
   static inline ScratchDir* dir_ = nullptr;
@@ -59,7 +58,7 @@ TEST_F(AutoStrength, EachFrameItsOwnSettingWhateverTheThreadsOrRange) {
   std::vector<Picture> expected;
   std::vector<int> levels;
   for (const Picture& p : frames_) {
-    const StrengthSettings s = rule_for(p);
+    const StrengthSettings s = strength_for_noise_q8(sigma_q8(p));
     levels.push_back(s.level);
     expected.push_back(reference_filter(p, settings_of(s.level, s.dynamic)));
   }
@@ -94,11 +93,7 @@ TEST_F(AutoStrength, EachFrameItsOwnSettingWhateverTheThreadsOrRange) {
 
 TEST_F(AutoStrength, MeasureNamesTheMedianFramesSettingAndWritesNothing) {
   std::vector<int> sigmas;
-  for (const Picture& p : frames_) {
-    std::vector<uint32_t> host(p.words.size());
-    for (int y = 0; y < kH; ++y) std::copy_n(p.words.begin() + y * kW, kW, host.begin() + (kH - 1 - y) * kW);
-    sigmas.push_back(measure_noise(host.data(), kW, kH, kW * 4).sigma_q8);
-  }
+  for (const Picture& p : frames_) sigmas.push_back(sigma_q8(p));
   std::sort(sigmas.begin(), sigmas.end());
   const StrengthSettings s = strength_for_noise_q8((sigmas[2] + sigmas[3] + 1) / 2);
   const std::vector<std::string> before = dir_->entries();
