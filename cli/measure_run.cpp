@@ -49,7 +49,7 @@ Measured measure_input(const std::string& path) {
         host = std::make_unique<HostFrame>(frame->width, frame->height);
       }
       to_host.convert(*frame, *host);
-      m.strength.add(strength_of_frame(host->words(), frame->width, frame->height));
+      m.strength.add(strength_of_frame(host->words(), frame->width, frame->height, ptrdiff_t{frame->width} * 4));
     }
     av_frame_unref(frame.get());
     const bool all_taken = announced > 0 ? m.strength.frames() >= std::min<int64_t>(announced, kMeasuredFrames)

@@ -21,8 +21,7 @@
 #include "engine/band_split.h"
 #include "engine/kernels/smooth.h"
 #include "engine/setting_ranges.h"
-#include "engine/strength/noise_measure.h"
-#include "engine/strength/strength_rule.h"
+#include "engine/strength/frame_strength.h"
 #include "frei0r/plugin_memory.h"
 
 // frei0r.h declares the entries for C and without a visibility: give them
@@ -221,8 +220,7 @@ void f0r_update(f0r_instance_t instance, double, const uint32_t* inframe, uint32
   if (inst->auto_strength) {
     // Measured on the frame as it is run, bottom row first, so that the
     // blocks and the result are velbrin --auto's for the same pixels.
-    const StrengthSettings s =
-        strength_for_noise_q8(measure_noise(frame.src, inst->width, inst->height, frame.stride * 4).sigma_q8);
+    const StrengthSettings s = strength_of_frame(frame.src, inst->width, inst->height, frame.stride * 4).settings;
     params.level = s.level;
     params.dynamic = s.dynamic;
   }

@@ -6,13 +6,6 @@
 
 #include "engine/filter_settings.h"
 
-FrameStrength strength_of_frame(const uint32_t* words, int width, int height) {
-  FrameStrength f;
-  f.noise = measure_noise(words, width, height, ptrdiff_t{width} * 4);
-  f.settings = strength_for_noise_q8(f.noise.sigma_q8);
-  return f;
-}
-
 void StrengthSummary::add(const FrameStrength& f) {
   StrengthSummary one;
   one.frames_ = 1;

@@ -6,16 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/strength/noise_measure.h"
-#include "engine/strength/strength_rule.h"
-
-// The settings for one frame in the host's layout (rows of `width` pixels
-// with no gap), and what was measured.
-struct FrameStrength {
-  NoiseMeasure noise;
-  StrengthSettings settings;
-};
-FrameStrength strength_of_frame(const uint32_t* words, int width, int height);
+#include "engine/strength/frame_strength.h"
 
 // What the frames of a run measured and used: ranges, and the median
 // deviation for one fixed setting close to them (a few frames of another
