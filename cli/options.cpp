@@ -11,6 +11,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/host/config_line.h"
+#include "engine/setting_ranges.h"
 
 namespace {
 
@@ -75,8 +76,8 @@ ValueHandler text_into(std::string Options::*field, const char* expected) {
 // Options that take a value, each with the step that reads it.
 const std::map<std::string, ValueHandler>& value_options() {
   static const std::map<std::string, ValueHandler> table = {
-      {"--level", [](Options& o, auto& n, auto& v) { o.level = setting_value(n, v, 0, 400); }},
-      {"--dynamic", [](Options& o, auto& n, auto& v) { o.dynamic = setting_value(n, v, 0, 10); }},
+      {"--level", [](Options& o, auto& n, auto& v) { o.level = setting_value(n, v, kLevelMin, kLevelMax); }},
+      {"--dynamic", [](Options& o, auto& n, auto& v) { o.dynamic = setting_value(n, v, kDynamicMin, kDynamicMax); }},
       {"--config",
        [](Options& o, auto& n, auto& v) {
          const ConfigLine c = parse_config_line(v);
@@ -109,6 +110,7 @@ const std::map<std::string, FlagHandler>& flag_options() {
       {"--show-noise", [](Options& o) { o.show_noise = true; }},
       {"--disable", [](Options& o) { o.disable = true; }},
       {"--bypass", [](Options& o) { o.bypass = true; }},
+      {"--auto", [](Options& o) { o.auto_strength = true; }},
       {"--lossless", [](Options& o) { o.lossless = true; }},
       {"-an", [](Options& o) { o.no_audio = true; }},
       {"--no-audio", [](Options& o) { o.no_audio = true; }},
@@ -124,6 +126,7 @@ const std::map<std::string, FlagHandler>& flag_options() {
       {"-h", [](Options& o) { o.action = Options::Action::kHelp; }},
       {"--help", [](Options& o) { o.action = Options::Action::kHelp; }},
       {"--version", [](Options& o) { o.action = Options::Action::kVersion; }},
+      {"--measure", [](Options& o) { o.action = Options::Action::kMeasure; }},
   };
   return table;
 }
@@ -214,8 +217,11 @@ void take_file_names(const std::vector<std::string>& positional, Options& o) {
 
 // Options that contradict each other.
 void check_combinations(const Options& o) {
-  if (o.bypass && (o.show_noise || o.disable || o.level || o.dynamic))
+  if (o.bypass && (o.show_noise || o.disable || o.level || o.dynamic || o.auto_strength))
     throw usage_error("--bypass skips the filter; it takes no filter settings");
+  if (o.auto_strength && (o.level || o.dynamic))
+    throw usage_error("--auto sets Level and Dynamic from each frame's noise; it takes no --level, --dynamic or "
+                      "--config (velbrin --measure INPUT shows the fixed setting it would choose)");
   if (o.lossless && o.crf) throw usage_error("--lossless and --crf ask for opposite things; give one");
   if (!o.format.empty() && o.output != "-")
     throw usage_error("--format is for OUTPUT - (standard output); a file's format comes from its extension");
@@ -240,6 +246,18 @@ Options parse_options(const std::vector<std::string>& args) {
     o.input = positional[0];
     return o;
   }
+  if (o.action == Options::Action::kMeasure) {
+    // Only inputs (and where the module is): nothing is filtered or written.
+    if (positional.empty()) throw usage_error("--measure needs at least one INPUT");
+    for (const std::string& name : positional)
+      if (name.empty()) throw usage_error("empty file name");
+    if (o.level || o.dynamic || o.auto_strength || o.show_noise || o.disable || o.bypass || !o.compare_path.empty() ||
+        o.frames || o.lossless || o.crf || !o.codec.empty() || !o.format.empty())
+      throw usage_error("--measure only reads its inputs; it takes no filter or output options");
+    o.inputs = positional;
+    o.input = positional.front();
+    return o;
+  }
   if (o.action != Options::Action::kRun) return o;
   if (at_given && o.compare_path.empty()) throw usage_error("--at needs --compare FILE");
   take_file_names(positional, o);
@@ -251,6 +269,7 @@ std::string usage_text() {
   return R"USAGE(Usage: velbrin [options] INPUT OUTPUT
        velbrin [options] INPUT... FOLDER/
        velbrin [options] --compare PICTURE [--at N] INPUT [OUTPUT]
+       velbrin --measure INPUT...
 
 Runs the Velbrin edge-preserving smoothing filter on a picture, an image
 sequence (a pattern such as frames/%04d.png) or a video, through the filter
@@ -265,12 +284,24 @@ the others are still written. Nothing velbrin reads is ever written: every
 name is resolved through links before anything is opened for writing.
 
 Filter settings:
-  --level N          base brightness tolerance (0..400, default 100)
+  --level N          base brightness tolerance (0..400, default 100): about
+                     21 x the noise's standard deviation on the 0..255
+                     scale suits it (100 for light noise, sigma 5; 210 for
+                     sigma 10; 400 from sigma 19); see --auto, --measure
   --dynamic N        how strongly a pair's contrast lowers it (0..10, default 5)
   --config LINE      the script line the host saves, e.g. 'Config(100, 5)'
                      (also with its instance prefix and ';', any spacing);
                      takes any 32-bit values, as the host's script command
                      does (later options override earlier ones)
+  --auto             set Level and Dynamic for each frame from the noise
+                     measured in it (Level about 21 x the noise's standard
+                     deviation on the 0..255 scale, Dynamic 8; a clean frame
+                     gets Level 0); the closing lines say what was measured
+                     and a fixed setting close to it
+  --measure          print, for each INPUT, the noise measured over up to 15
+                     frames spread across it and the fixed setting --auto's
+                     rule gives for it, as options and as the host's script
+                     line (for the dialog); writes nothing
   --show-noise       output ten times the change, centred on grey 127
   --disable          pass the frames through unchanged
 
