@@ -55,8 +55,15 @@ class MediaInput {
   };
 
  private:
+  struct IoClose {
+    void operator()(AVIOContext* pb) const;
+  };
+
   std::string path_;
   Opens opens_;  // the demuxer's, for as long as it lives
+  // The named file, opened here to tell its demuxer (and then read by it);
+  // closed after the demuxer.
+  std::unique_ptr<AVIOContext, IoClose> input_file_;
   InputFormatPtr format_;
   int video_index_ = -1;
   std::vector<int> audio_indices_;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -34,8 +35,6 @@ class BadInput : public testing::Test {
     mkdir((*dir_ / "folder").c_str(), 0755);
     mkfifo((*dir_ / "pipe.mkv").c_str(), 0600);
     ffmpeg({"-f", "lavfi", "-i", "color=s=16000x8", "-frames:v", "1", *dir_ / "wide.png"});
-    std::ofstream(*dir_ / "playlist.mp4") << "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:4,\n" + *dir_ / "clip.mkv" +
-                                                 "\n#EXT-X-ENDLIST\n";
   }
   static void TearDownTestSuite() { delete dir_; }
   static ScratchDir* dir_;
@@ -84,9 +83,6 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
       {"compare not a picture", {"--compare", d + "/c.mkv", d + "/clip.mkv"}, 2, "velbrin: --compare:"},
       {"compare past the range", {"--frames", "0-1", "--compare", d + "/c.png", "--at", "2", d + "/clip.mkv", d + "/o.mkv"},
        2, "velbrin: --at 2 lies outside --frames 0-1; choose a frame the run writes"},
-      {"a playlist naming another file", {d + "/playlist.mp4", d + "/o.mkv"}, 1,
-       "velbrin: cannot read '" + d + "/playlist.mp4': it names another file to read ('" + d + "/clip.mkv'), as a "
-       "playlist or a list does; velbrin reads only the file it is given"},
       {"a playlist as output", {d + "/clip.mkv", d + "/o.m3u8"}, 2, "velbrin: cannot write '" + d + "/o.m3u8': hls is written"},
       {"AVI into a pipe", {"-f", "avi", d + "/clip.mkv", "-"}, 2, "velbrin: --format: avi cannot be written to a pipe"},
       {"many frames, one picture", {d + "/clip.mkv", d + "/o.png"}, 2, "holds one picture"},
@@ -121,6 +117,46 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
   EXPECT_EQ(read_file(*dir_ / "existing.mkv"), "keep me\n");
 }
 
+// An input whose demuxer reads the files it names (a list, a playlist, a
+// manifest, an index), under any name, is refused by what its demuxer is
+// before anything is read: the file it names, here the run's own output
+// with -y, is neither read nor replaced. One row per such demuxer that a
+// file can reach (rtp, rtsp and sap take only addresses by their scheme;
+// imf is experimental and never chosen by probing).
+TEST_F(BadInput, InputsThatNameOtherFilesAreRefused) {
+  ScratchDir dir;
+  const std::string named = dir / "named.mkv";
+  struct Case {
+    const char* input;
+    std::string text;
+    const char* kind;
+  };
+  const Case cases[] = {
+      {"list.mkv", "ffconcat version 1.0\nfile '" + named + "'\n", "a concat list (FFmpeg's concat"},
+      {"playlist.mp4", "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:4,\n" + named + "\n#EXT-X-ENDLIST\n",
+       "an HLS playlist (FFmpeg's hls"},
+      {"manifest.png",
+       "<?xml version=\"1.0\"?>\n<MPD xmlns=\"urn:mpeg:dash:schema:mpd:2011\" "
+       "profiles=\"urn:mpeg:dash:profile:isoff-live:2011\" type=\"static\"><BaseURL>" + named + "</BaseURL></MPD>\n",
+       "a DASH manifest (FFmpeg's dash"},
+      {"session.avi", "v=0\no=- 0 0 IN IP4 127.0.0.1\ns=x\nc=IN IP4 127.0.0.1\nt=0 0\nm=video 5004 RTP/AVP 96\n",
+       "an SDP session description (FFmpeg's sdp"},
+      {"index.mkv", "# VobSub index file, v7 (do not modify this line!)\nsize: 32x24\n", "a VobSub index (FFmpeg's vobsub"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    std::ofstream(named, std::ios::binary) << read_file(*dir_ / "clip.mkv");
+    std::ofstream(dir / c.input, std::ios::binary) << c.text;
+    const RunResult r = run_velbrin({"-y", dir / c.input, named});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "velbrin: cannot read '" + dir / c.input + "': it is " + c.kind +
+                         " demuxer), which reads the files it names; velbrin reads only the file it is given\n");
+    EXPECT_EQ(read_file(named), read_file(*dir_ / "clip.mkv"));
+    unlink((dir / c.input).c_str());
+  }
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"named.mkv"});
+}
+
 // Permissions do not bind root (as CI runs), so as root the run drops to
 // the nobody user for this case.
 TEST_F(BadInput, UnreadableInput) {
@@ -129,11 +165,23 @@ TEST_F(BadInput, UnreadableInput) {
   const std::string locked = dir / "locked.mkv";
   std::ofstream(locked) << read_file(*dir_ / "clip.mkv");
   chmod(locked.c_str(), 0);
-  std::vector<std::string> argv = {VELBRIN_EXECUTABLE, locked, dir / "o.mkv"};
+  std::vector<std::string> argv = {velbrin_for_any_user(), locked, dir / "o.mkv"};
   if (geteuid() == 0) argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
   const RunResult r = run_program(argv);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "velbrin: cannot open '" + locked + "': Permission denied\n");
+  EXPECT_FALSE(file_exists(dir / "o.mkv"));
+  // A filter module beside velbrin that its user cannot read is named as such.
+  const std::string velbrin = dir / "velbrin", module = dir / "noname.so";
+  std::filesystem::copy_file(velbrin_for_any_user(), velbrin);
+  std::filesystem::copy_file(VELBRIN_MODULE_FILE, module);
+  chmod(velbrin.c_str(), 0755);
+  chmod(module.c_str(), 0);
+  chmod(locked.c_str(), 0644);
+  argv[argv.size() - 3] = velbrin;
+  const RunResult m = run_program(argv);
+  EXPECT_EQ(m.exit_code, 1);
+  EXPECT_EQ(m.err, "velbrin: cannot read the filter module '" + module + "': Permission denied\n");
   EXPECT_FALSE(file_exists(dir / "o.mkv"));
 }
 
@@ -159,8 +207,9 @@ TEST_F(BadInput, SequenceMeetingAnExistingPicture) {
 TEST_F(BadInput, WritesThatMeetAreRefused) {
   ScratchDir dir;
   const std::string d = dir.path(), clip = dir / "in.mkv", seq = dir / "seq";
-  for (const char* sub : {"seq", "src", "out", "other", "out3"}) mkdir((dir / sub).c_str(), 0755);
+  for (const char* sub : {"seq", "seq2", "src", "out", "other", "out3", "out4"}) mkdir((dir / sub).c_str(), 0755);
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "3", seq + "/%04d.png"});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "2", dir / "seq2/%04d.png"});
   std::ofstream(clip, std::ios::binary) << read_file(*dir_ / "clip.mkv");
   for (const char* picture : {"src/a.png", "out/a.png", "other/b.png", "out/1.png"})
     std::ofstream(dir / picture, std::ios::binary) << read_file(seq + "/0001.png");
@@ -209,6 +258,9 @@ TEST_F(BadInput, WritesThatMeetAreRefused) {
       {"a sequence and a picture of one name in a folder", {"-y", seq + "/%d.png", dir / "out/1.png", dir / "other/"}, 1,
        "'" + dir / "out/1.png" + "': its output '" + dir / "other/1.png" + "' is also the output of '" + seq +
            "/%d.png'; not written"},
+      {"two sequences of one pattern into a folder", {"-y", seq + "/%04d.png", dir / "seq2/%04d.png", dir / "out4/"}, 1,
+       "'" + dir / "seq2/%04d.png" + "': its output '" + dir / "out4/%04d.png" + "' is also the output of '" + seq +
+           "/%04d.png'; not written"},
   };
   const std::vector<std::string> kept = {clip, seq + "/0001.png", seq + "/0002.png", dir / "out/a.png",
                                          dir / "other/b.png", dir / "out/1.png"};
@@ -307,7 +359,7 @@ TEST_F(BadInput, YesNeverReplacesAFileTheUserCannotWrite) {
   std::ofstream(locked) << "keep\n";
   chmod(input.c_str(), 0644);
   chmod(locked.c_str(), 0444);
-  std::vector<std::string> argv = {VELBRIN_EXECUTABLE, "-y", input, locked};
+  std::vector<std::string> argv = {velbrin_for_any_user(), "-y", input, locked};
   if (geteuid() == 0) argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
   const RunResult r = run_program(argv);
   EXPECT_EQ(r.exit_code, 1);

@@ -62,7 +62,7 @@ TEST(PipelineHazards, RefusedThreadsEndWithOneLine) {
     // x264 leaks what it had made when its own threads are refused; that is
     // not velbrin's to mend, so the sanitizer build does not count leaks here.
     const RunResult r = run_program({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "prlimit",
-                                     "--nproc=" + n + ":" + n, "env", "ASAN_OPTIONS=detect_leaks=0", VELBRIN_EXECUTABLE, "-q", "--threads", "2",
+                                     "--nproc=" + n + ":" + n, "env", "ASAN_OPTIONS=detect_leaks=0", velbrin_for_any_user(), "-q", "--threads", "2",
                                      "--crf", "20", dir / "clip.mkv", dir / "out.mp4"});
     ASSERT_EQ(r.signal, 0) << r.err;
     if (r.exit_code == 0) {
