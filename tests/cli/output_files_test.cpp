@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -337,6 +338,14 @@ TEST_F(OutputFiles, LeftoversOfKilledRunsAreRemoved) {
     EXPECT_EQ(killed.kill_hard(), -SIGKILL);
   }
   ASSERT_EQ(temp_files_in(out), 1);
+  // A live run writing a sequence: it removes the killed run's file, and
+  // its own are held while it waits for the rest of its input.
+  std::optional<HeldRun> live;
+  live.emplace(out, clip(), out / "live%d.png");
+  for (int k = 0; k < 1000 && (temp_files_in(out) != 1 || out.entries().size() != 3); ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(out.entries().size(), 3u);  // the pipe, the run's stderr and its first picture
+  ASSERT_EQ(temp_files_in(out), 1);
   const pid_t dead = fork();
   if (dead == 0) _exit(0);
   waitpid(dead, nullptr, 0);
@@ -363,9 +372,9 @@ TEST_F(OutputFiles, LeftoversOfKilledRunsAreRemoved) {
   const pid_t holder = fork();
   if (holder == 0) {
     close(release[1]);
-    const int live = open((out / (here + gone + "-held00-live.mkv")).c_str(), O_RDWR);
+    const int held_file = open((out / (here + gone + "-held00-live.mkv")).c_str(), O_RDWR);
     const int first = open((out / (here + gone + "-held01-1")).c_str(), O_RDWR);
-    const bool held = hold_as_live(live) && hold_as_live(first);
+    const bool held = hold_as_live(held_file) && hold_as_live(first);
     char c = held ? 'y' : 'n';
     if (write(ready[1], &c, 1) != 1 || read(release[0], &c, 1) < 0) _exit(1);
     _exit(0);
@@ -383,11 +392,15 @@ TEST_F(OutputFiles, LeftoversOfKilledRunsAreRemoved) {
     ASSERT_EQ(chown((out / foreign).c_str(), 65534, 65534), 0);
     expected.push_back(foreign);
   }
+  // A live run writing a sequence, its first picture written and closed.
   const RunResult r = run_velbrin({clip(), out / "next.mkv"});
   close(release[1]);
   waitpid(holder, nullptr, 0);
+  EXPECT_EQ(live->release(), 0) << live->err();
+  live.reset();
+  for (const char* picture : {"live1.png", "live2.png", "live3.png"}) expected.push_back(picture);
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.err.rfind("velbrin: removed 3 temporary files left in '" + out.path() + "/' by runs that were stopped\n", 0),
+  EXPECT_EQ(r.err.rfind("velbrin: removed 2 temporary files left in '" + out.path() + "/' by runs that were stopped\n", 0),
             0u) << r.err;
   expected.push_back("next.mkv");
   std::sort(expected.begin(), expected.end());
