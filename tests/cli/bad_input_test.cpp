@@ -282,6 +282,57 @@ TEST_F(BadInput, WritesThatMeetAreRefused) {
     EXPECT_FALSE(file_exists(dir / "o.mkv"));
     EXPECT_FALSE(file_exists(dir / "o.png"));
   }
+  // Through an overlay mount the input shows another device number than
+  // in its layer; it is the input all the same.
+  if (geteuid() != 0) return;
+  for (const char* sub : {"lower", "upper", "work", "merged"}) mkdir((dir / sub).c_str(), 0755);
+  std::ofstream(dir / "lower/clip.mkv", std::ios::binary) << read_file(clip);
+  if (run_program({"mount", "-t", "overlay", "overlay", "-o",
+                   "lowerdir=" + dir / "lower" + ",upperdir=" + dir / "upper" + ",workdir=" + dir / "work", dir / "merged"})
+          .exit_code != 0)
+    GTEST_SKIP() << "this kernel refuses an overlay mount here";
+  const RunResult r = run_velbrin({"-y", dir / "merged/clip.mkv", dir / "lower/clip.mkv"});
+  run_program({"umount", dir / "merged"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, "velbrin: OUTPUT '" + dir / "lower/clip.mkv" + "' would write over the input '" +
+                       dir / "merged/clip.mkv" + "'; name another file\n");
+  EXPECT_EQ(read_file(dir / "lower/clip.mkv"), read_file(clip));
+}
+
+// The plan holds to the last moment: in a folder run, links made in the
+// output folder while the first input is read are checked when each later
+// output is created and when each output is put in place; the input they
+// lead to is not written, and the run ends with a line for each.
+TEST_F(BadInput, NamesMadeDuringAFolderRunAreChecked) {
+  ScratchDir dir;
+  const std::string src = dir / "src", out = dir / "out";
+  mkdir(src.c_str(), 0755);
+  mkdir(out.c_str(), 0755);
+  const std::string clip = read_file(*dir_ / "clip.mkv");
+  ASSERT_EQ(mkfifo((src + "/a.mkv").c_str(), 0600), 0);
+  for (const char* name : {"/b.mkv", "/c.mkv"}) std::ofstream(src + name, std::ios::binary) << clip;
+  RunResult r;
+  std::thread run([&] { r = run_velbrin({"-q", "-y", src + "/a.mkv", src + "/b.mkv", src + "/c.mkv", out + "/"}); });
+  const int feed = open((src + "/a.mkv").c_str(), O_WRONLY);
+  EXPECT_EQ(write(feed, clip.data(), clip.size()), ssize_t(clip.size()));
+  for (int k = 0; k < 1000 && run_program({"sh", "-c", "ls -A '" + out + "' | grep -q velbrin-tmp"}).exit_code != 0; ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  symlink("../src/b.mkv", (out + "/a.mkv").c_str());  // a's output, after it was created
+  symlink("../src/c.mkv", (out + "/b.mkv").c_str());  // b's output, before it is created
+  close(feed);
+  run.join();
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("velbrin: '" + src + "/a.mkv': its output '" + out + "/a.mkv' would write over the input '" + src +
+                       "/b.mkv'; not written\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("velbrin: '" + src + "/b.mkv': its output '" + out + "/b.mkv' would write over the input '" + src +
+                       "/c.mkv'; not written\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(read_file(src + "/b.mkv"), clip);
+  EXPECT_EQ(read_file(src + "/c.mkv"), clip);
+  EXPECT_GT(read_file(out + "/c.mkv").size(), 100u);
 }
 
 // Damage is what the demuxer and decoders report, nothing else: a damaged
