@@ -170,6 +170,21 @@ void print_stage_times(const PipelineResult& result) {
                  static_cast<long long>((result.most_audio_queued + 1023) / 1024));
 }
 
+// The input, opened; where its demuxer gave up, with the reason FFmpeg
+// logged ("moov atom not found" for an MP4 cut short).
+MediaInput open_input(const std::string& path, const InputDamage& damage) {
+  try {
+    return MediaInput(path);
+  } catch (const CliError& e) {
+    const std::string message = e.what(), general = kNotReadable;
+    const std::string reason = damage.first_logged();
+    if (reason.empty() || message.size() < general.size() ||
+        message.compare(message.size() - general.size(), general.size(), general) != 0)
+      throw;
+    throw CliError(message + " (" + reason + ")", e.exit_code());
+  }
+}
+
 // The write plan held at this moment for the job being run: a name made
 // since the start that now meets a read, or another output, fails the job.
 void hold_to_plan(const WritePlan& plan, size_t job) {
@@ -186,7 +201,7 @@ bool run_file(const Options& o, const WritePlan& write_plan, size_t job, const L
   // Listening from the first byte read: errors of the demuxer and decoders
   // are what makes an input damaged.
   InputDamage damage(o.input == "-" ? std::string("standard input") : "'" + o.input + "'");
-  MediaInput input(o.input);
+  MediaInput input = open_input(o.input, damage);
 
   OutputSide out;
   FramePlan plan;

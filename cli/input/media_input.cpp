@@ -47,7 +47,7 @@ AVIOContext* open_and_probe(const std::string& url, const std::string& quoted, v
   if (err < 0) {
     avio_closep(&pb);
     if (err == AVERROR_INVALIDDATA)
-      throw CliError("cannot read " + quoted + ": not a picture or video that FFmpeg can read");
+      throw CliError("cannot read " + quoted + ": " + kNotReadable);
     throw CliError("cannot read " + quoted + ": " + av_error_text(err));
   }
   if (const char* kind = nested_input_kind((*format)->name)) {
@@ -116,7 +116,7 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
                    "'), as a playlist or a list does; velbrin reads only the file it is given");
   if (err < 0 && !format_) {
     if (err == AVERROR_INVALIDDATA)
-      throw CliError("cannot read " + quoted + ": not a picture or video that FFmpeg can read");
+      throw CliError("cannot read " + quoted + ": " + kNotReadable);
     throw CliError("cannot open " + quoted + ": " + av_error_text(err));
   }
   if (err < 0) throw CliError("cannot read " + quoted + ": " + av_error_text(err));

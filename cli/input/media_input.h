@@ -3,6 +3,10 @@
 // audio streams that are copied to the output.
 #pragma once
 
+// The line for an input FFmpeg has no demuxer for (or whose demuxer gave
+// up without a reason of its own).
+inline constexpr const char* kNotReadable = "not a picture or video that FFmpeg can read";
+
 #include <string>
 #include <vector>
 

@@ -75,7 +75,16 @@ void InputDamage::record(const std::string& what, const std::string& where) {
   if (faults_++ == 0) first_ = what + " " + where;
 }
 
+std::string InputDamage::first_logged() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return first_logged_;
+}
+
 void InputDamage::logged(const std::string& message) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (first_logged_.empty()) first_logged_ = message;
+  }
   record("FFmpeg reported \"" + message + "\"", position_text(frames_, seconds_));
 }
 

@@ -50,6 +50,9 @@ class InputDamage {
 
   // FFmpeg's log callback calls this for each message of its errors.
   void logged(const std::string& message);
+  // The first error FFmpeg logged for the input, counted or not ("moov atom
+  // not found"): its own reason when the input cannot be opened.
+  std::string first_logged() const;
 
  private:
   void record(const std::string& what, const std::string& where);
@@ -62,4 +65,5 @@ class InputDamage {
   int64_t faults_ = 0;
   std::string first_;          // the first fault, with where it was reported
   std::string missing_;        // the missing picture of a sequence
+  std::string first_logged_;
 };
