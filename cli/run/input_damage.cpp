@@ -35,10 +35,16 @@ extern "C" void log_and_listen(void* avcl, int level, const char* format, va_lis
     va_copy(copy, args);
     std::vsnprintf(text, sizeof text, format, copy);
     va_end(copy);
-    std::string message = text;
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-    std::lock_guard<std::mutex> lock(g_listener_mutex);
-    if (g_listener != nullptr) g_listener->logged(message);
+    // Called on FFmpeg's own threads, through C: nothing may be thrown
+    // from here. Out of memory, the message is lost; the decoder's failure
+    // that follows still ends the run.
+    try {
+      std::string message = text;
+      while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+      std::lock_guard<std::mutex> lock(g_listener_mutex);
+      if (g_listener != nullptr) g_listener->logged(message);
+    } catch (...) {
+    }
   }
   av_log_default_callback(avcl, level, format, args);
 }
