@@ -96,7 +96,13 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
   // pictures are opened by its demuxer and stay allowed.
   const AVInputFormat* demuxer = nullptr;
   if (!is_sequence_pattern(path)) {
-    input_file_.reset(open_and_probe(url, quoted, opened, &demuxer));
+    try {
+      input_file_.reset(open_and_probe(url, quoted, opened, &demuxer));
+    } catch (...) {
+      avformat_free_context(opened);  // not yet the demuxer's to free
+      av_dict_free(&options);
+      throw;
+    }
     if (!(demuxer->flags & AVFMT_NOFILE)) {
       opened->pb = input_file_.get();
       opens_.input_opened = true;
