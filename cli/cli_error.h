@@ -3,6 +3,10 @@
 // Every layer throws it; main() prints it once and cleans up.
 #pragma once
 
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -25,3 +29,15 @@ class CliError : public std::runtime_error {
 
 // A mistake on the command line (bad option, malformed value).
 inline CliError usage_error(const std::string& message) { return CliError(message, kExitUsage); }
+
+// The text of a system error. glibc refuses a thread whose stack it cannot
+// map with EAGAIN ("Resource temporarily unavailable"), the same as for a
+// process limit; under an address-space limit (ulimit -v) that is memory,
+// and is said so.
+inline std::string system_error_text(int err) {
+  rlimit limit{};
+  if (err == EAGAIN && getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    return "out of memory (the address space is limited to " + std::to_string(limit.rlim_cur >> 20) +
+           " MB, ulimit -v)";
+  return std::strerror(err);
+}

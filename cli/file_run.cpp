@@ -193,16 +193,38 @@ void print_stage_times(const PipelineResult& result) {
                  static_cast<long long>((result.most_audio_queued + 1023) / 1024));
 }
 
-// Filters one input into o.output (and --compare). `report` is the
+// The input, opened; where its demuxer gave up, with the reason FFmpeg
+// logged ("moov atom not found" for an MP4 cut short).
+MediaInput open_input(const std::string& path, const InputDamage& damage) {
+  try {
+    return MediaInput(path);
+  } catch (const CliError& e) {
+    const std::string message = e.what(), general = kNotReadable;
+    const std::string reason = damage.first_logged();
+    if (reason.empty() || message.size() < general.size() ||
+        message.compare(message.size() - general.size(), general.size(), general) != 0)
+      throw;
+    throw CliError(message + " (" + reason + ")", e.exit_code());
+  }
+}
+
+// The write plan held at this moment for the job being run: a name made
+// since the start that now meets a read, or another output, fails the job.
+void hold_to_plan(const WritePlan& plan, size_t job) {
+  const std::string refusal = recheck_job(plan, job);
+  if (!refusal.empty()) throw CliError(refusal + (plan.folder_run ? "" : " (found as it was written)"));
+}
+
+// Filters one input into o.output (and --compare), job `job` of `plan`. `report` is the
 // --progress report, `last` whether this is the last input for it; `label`
 // names the file in the progress line. Returns whether the input was
 // damaged (the output then holds what could be read).
-bool run_file(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
-              ProgressReport* report, bool last, const std::string& label) {
+bool run_file(const Options& o, const WritePlan& write_plan, size_t job, const LoadedFilterModule& module,
+              const FilterInstance& described, ProgressReport* report, bool last, const std::string& label) {
   // Listening from the first byte read: errors of the demuxer and decoders
   // are what makes an input damaged.
   InputDamage damage(o.input == "-" ? std::string("standard input") : "'" + o.input + "'");
-  MediaInput input(o.input);
+  MediaInput input = open_input(o.input, damage);
   // A folder run's notes name their input: each file may lose other streams.
   const std::string about = label.empty() ? "" : "'" + o.input + "': ";
 
@@ -221,6 +243,7 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
         std::fprintf(stderr, "velbrin: note: %s%s\n", about.c_str(), note.c_str());
   }
   std::optional<TempOutput> compare_file;
+  hold_to_plan(write_plan, job);
   if (!o.output.empty()) open_output(o, input, out);
   if (!o.compare_path.empty()) compare_file.emplace(o.compare_path, o.overwrite);
   if (!o.quiet) {
@@ -252,6 +275,7 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
   }
   if (compare_file)
     write_picture(*compare_file, o.compare_path, comparison_of(*result.captured, module, o, described.caption()));
+  hold_to_plan(write_plan, job);
   if (out.file) out.file->commit();
   if (compare_file) compare_file->commit();
   // The output is in place: only now does the progress end.
@@ -312,8 +336,9 @@ WritePlan plan_run(const Options& o) {
 
 // INPUT... FOLDER/: each input in turn; a failing one does not stop the
 // others, and each failure gets one line at the end.
-int run_folder(const Options& o, const std::vector<PlannedJob>& jobs, const LoadedFilterModule& module,
+int run_folder(const Options& o, const WritePlan& plan, const LoadedFilterModule& module,
                const FilterInstance& described, ProgressReport* report) {
+  const std::vector<PlannedJob>& jobs = plan.jobs;
   std::vector<std::string> failures;
   bool damaged = false;
   for (size_t k = 0; k < jobs.size(); ++k) {
@@ -333,7 +358,7 @@ int run_folder(const Options& o, const std::vector<PlannedJob>& jobs, const Load
     std::string label = "[";
     label.append(std::to_string(k + 1)).append("/").append(std::to_string(jobs.size())).append("] ").append(name);
     try {
-      damaged = run_file(one, module, described, report, k + 1 == jobs.size(), label) || damaged;
+      damaged = run_file(one, plan, k, module, described, report, k + 1 == jobs.size(), label) || damaged;
     } catch (const CliError& e) {
       failures.push_back(failure_line(job.input, e.what()));
     } catch (const std::bad_alloc&) {
@@ -348,9 +373,9 @@ int run_folder(const Options& o, const std::vector<PlannedJob>& jobs, const Load
   return damaged ? kExitDamaged : 0;
 }
 
-int run_single(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
-               ProgressReport* report) {
-  const bool damaged = run_file(o, module, described, report, true, "");
+int run_single(const Options& o, const WritePlan& plan, const LoadedFilterModule& module,
+               const FilterInstance& described, ProgressReport* report) {
+  const bool damaged = run_file(o, plan, 0, module, described, report, true, "");
   if (!o.quiet && !o.auto_strength) print_caption(described);
   return damaged ? kExitDamaged : 0;
 }

@@ -15,12 +15,15 @@ class ProgressReport;
 // Throws CliError.
 WritePlan plan_run(const Options& o);
 
-// INPUT into OUTPUT (and --compare). Returns the exit status: 0, or
-// kExitDamaged when the input was damaged; throws CliError.
-int run_single(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
-               ProgressReport* report);
+// INPUT into OUTPUT (and --compare), as `plan` (plan_run's) has it; the
+// plan is checked again as each output is created and put in place.
+// Returns the exit status: 0, or kExitDamaged when the input was damaged;
+// throws CliError.
+int run_single(const Options& o, const WritePlan& plan, const LoadedFilterModule& module,
+               const FilterInstance& described, ProgressReport* report);
 
-// INPUT... FOLDER/: each input in turn; a failing one does not stop the
-// others. Returns the exit status.
-int run_folder(const Options& o, const std::vector<PlannedJob>& jobs, const LoadedFilterModule& module,
+// INPUT... FOLDER/: each input in turn; a failing one (also one refused by
+// the plan's check as its output is created or put in place) does not stop
+// the others. Returns the exit status.
+int run_folder(const Options& o, const WritePlan& plan, const LoadedFilterModule& module,
                const FilterInstance& described, ProgressReport* report);

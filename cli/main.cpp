@@ -108,8 +108,8 @@ int run(const Options& o) {
   if (!o.progress_path.empty()) report.emplace(o.progress_path, o.overwrite);
   ProgressReport* report_ptr = report ? &*report : nullptr;
 
-  if (plan.folder_run) return run_folder(o, plan.jobs, module, described, report_ptr);
-  return run_single(o, module, described, report_ptr);
+  if (plan.folder_run) return run_folder(o, plan, module, described, report_ptr);
+  return run_single(o, plan, module, described, report_ptr);
 }
 
 }  // namespace

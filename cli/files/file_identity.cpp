@@ -3,6 +3,7 @@
 
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,9 +16,20 @@ namespace {
 
 constexpr int kMaxLinks = 40;  // as the kernel's own limit on a chain of links
 
-std::optional<FileId> identity(const struct stat& st) {
+constexpr decltype(statfs::f_type) kOverlayMagic = 0x794c7630;  // OVERLAYFS_SUPER_MAGIC
+
+FileId id_of(const struct stat& st, bool overlay) {
+  return FileId{st.st_dev, st.st_ino, overlay, st.st_size, int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+bool on_overlay(const std::string& path) {
+  struct statfs fs {};
+  return statfs(path.c_str(), &fs) == 0 && fs.f_type == kOverlayMagic;
+}
+
+std::optional<FileId> identity(const struct stat& st, bool overlay) {
   if (S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return std::nullopt;
-  return FileId{st.st_dev, st.st_ino};
+  return id_of(st, overlay);
 }
 
 }  // namespace
@@ -25,20 +37,22 @@ std::optional<FileId> identity(const struct stat& st) {
 std::optional<FileId> file_behind(const std::string& path) {
   struct stat st {};
   if (path.empty() || stat(path.c_str(), &st) != 0) return std::nullopt;
-  return identity(st);
+  return identity(st, on_overlay(path));
 }
 
 std::optional<FileId> file_behind_descriptor(int fd) {
   struct stat st {};
   if (fstat(fd, &st) != 0) return std::nullopt;
-  return identity(st);
+  struct statfs fs {};
+  return identity(st, fstatfs(fd, &fs) == 0 && fs.f_type == kOverlayMagic);
 }
 
 std::optional<FileId> folder_of(const std::string& path) {
   const std::string folder = folder_part(path);
   struct stat st {};
-  if (stat(folder.empty() ? "." : folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
-  return FileId{st.st_dev, st.st_ino};
+  const std::string name = folder.empty() ? "." : folder;
+  if (stat(name.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  return id_of(st, on_overlay(name));
 }
 
 std::optional<EntryId> entry_of(const std::string& path) {

@@ -7,13 +7,27 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
+// An overlay mount shows the files of its layers under a device number of
+// its own (merged/clip.mkv and lower/clip.mkv differ in st_dev) but with
+// the layer's inode number when its layers share a file system. So on an
+// overlay, a file with the same inode, size and modification time as
+// another is taken to be the same one: that may refuse two files that
+// differ, never miss one that is the same. (Layers on different file
+// systems, with inode numbers remapped by xino, are not recognised.)
 struct FileId {
   dev_t device = 0;
   ino_t inode = 0;
-  bool operator==(const FileId&) const = default;
+  bool overlay = false;  // seen through an overlay mount
+  off_t size = 0;
+  int64_t modified_ns = 0;
+  bool operator==(const FileId& o) const {
+    if (device == o.device && inode == o.inode) return true;
+    return (overlay || o.overlay) && inode == o.inode && size == o.size && modified_ns == o.modified_ns;
+  }
 };
 
 struct EntryId {

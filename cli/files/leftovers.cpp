@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
+#include <vector>
 
 namespace {
 
@@ -20,9 +22,24 @@ constexpr size_t kRandomLength = 6;
 
 bool is_alnum(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// Only a process that certainly does not exist counts as gone: kill() tells
-// ESRCH then; EPERM means it exists under another user.
-bool process_gone(long pid) { return kill(pid_t(pid), 0) != 0 && errno == ESRCH; }
+struct flock whole_file_lock(short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;  // start 0, length 0: the whole file
+  return lock;
+}
+
+// Whether no process holds the file `name` in `dir_fd`: it can be locked
+// here. Anything that prevents telling (no locks on this file system, the
+// file gone or not openable) counts as held.
+bool held_by_nobody(int dir_fd, const char* name) {
+  const int fd = openat(dir_fd, name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct flock lock = whole_file_lock(F_WRLCK);
+  const bool free = fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  close(fd);
+  return free;
+}
 
 }  // namespace
 
@@ -31,11 +48,6 @@ const std::string& host_tag() {
     std::string identity;
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) == 0) identity = name;
-    if (FILE* f = std::fopen("/proc/sys/kernel/random/boot_id", "re")) {
-      char boot[64] = {};
-      if (std::fgets(boot, sizeof boot, f) != nullptr) identity += boot;
-      std::fclose(f);
-    }
     uint32_t hash = 2166136261u;  // FNV-1a
     for (unsigned char c : identity) hash = (hash ^ c) * 16777619u;
     char text[9];
@@ -43,6 +55,11 @@ const std::string& host_tag() {
     return std::string(text);
   }();
   return tag;
+}
+
+bool hold_as_live(int fd) {
+  struct flock lock = whole_file_lock(F_WRLCK);
+  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
 TempFileOwner temp_file_owner(const std::string& name) {
@@ -63,7 +80,7 @@ TempFileOwner temp_file_owner(const std::string& name) {
   for (size_t k = 0; k < kRandomLength; ++k, ++at)
     if (at >= name.size() || !is_alnum(name[at])) return {};
   if (at != name.size() && name[at] != '-') return {};
-  return {host, pid};
+  return {host, pid, name.substr(0, at)};
 }
 
 int remove_leftovers(const std::string& folder) {
@@ -75,15 +92,24 @@ int remove_leftovers(const std::string& folder) {
     close(dir_fd);
     return 0;
   }
-  int removed = 0;
+  // Every temporary file of this host and user, by run; a run with any
+  // file held is live, and keeps all of its files.
+  std::map<std::string, std::vector<std::string>> runs;
+  std::set<std::string> live;
   const uid_t me = geteuid();
   while (const dirent* e = readdir(dir)) {
     const TempFileOwner owner = temp_file_owner(e->d_name);
-    if (owner.pid < 0 || owner.host != host_tag() || owner.pid == long(getpid()) || !process_gone(owner.pid)) continue;
+    if (owner.pid < 0 || owner.host != host_tag()) continue;
     struct stat st {};
     if (fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (!S_ISREG(st.st_mode) || st.st_uid != me) continue;
-    if (unlinkat(dir_fd, e->d_name, 0) == 0) ++removed;
+    runs[owner.run].push_back(e->d_name);
+    if (!held_by_nobody(dir_fd, e->d_name)) live.insert(owner.run);
+  }
+  int removed = 0;
+  for (const auto& [run, names] : runs) {
+    if (live.count(run) != 0) continue;
+    for (const std::string& name : names) removed += unlinkat(dir_fd, name.c_str(), 0) == 0;
   }
   closedir(dir);
   return removed;

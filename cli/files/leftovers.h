@@ -1,9 +1,15 @@
 // Temporary files of earlier runs that were killed (SIGKILL, a power cut)
-// and so could not remove them. They are recognised by velbrin's own naming
-// (".velbrin-tmp-HOST-PID-RANDOM..."), and removed only when this host made
-// them, they belong to the same user, and no process with that PID exists
-// any more. On a folder shared over the network another machine's live
-// temporary file looks the same but for HOST, so it is left alone.
+// and so could not remove them. A live run holds an open file description
+// lock (F_OFD_SETLK) on its temporary file (a sequence: on its first
+// picture's), which the kernel drops when the process ends however it ends;
+// a leftover is a temporary file of velbrin's naming that no process holds,
+// nor any other file of the same run (the same name up to its random part).
+// Locks are seen across PID namespaces and containers sharing the folder,
+// and none survive a reboot. Only files this host made are judged, and only
+// those of the same user: on a folder shared over the network locks may not
+// reach the other machines (or be kept by the server for a client that
+// went away), so another host's file, which looks the same but for HOST,
+// is left alone. A file system that takes no locks keeps every file.
 #pragma once
 
 #include <string>
@@ -12,16 +18,20 @@
 inline constexpr const char* kTempMarker = ".velbrin-tmp-";
 
 // Eight hexadecimal digits that tell this host from others: a hash of its
-// name and of the kernel's boot id (containers that share a name and a
-// folder still differ in their boot, and a PID is only meaningful within
-// one boot).
+// name (not of its boot, so that leftovers from before a reboot are found).
 const std::string& host_tag();
 
-// The host tag and PID in a temporary file's name; pid -1 when `name` is
-// not one.
+// Marks the temporary file open at `fd` as a live run's, for as long as
+// that open file stays open (in any descriptor duplicated from it).
+// Returns false where the file system takes no locks.
+bool hold_as_live(int fd);
+
+// The host tag, PID and run (the name up to its random part) in a
+// temporary file's name; pid -1 when `name` is not one.
 struct TempFileOwner {
   std::string host;
   long pid = -1;
+  std::string run;
 };
 TempFileOwner temp_file_owner(const std::string& name);
 

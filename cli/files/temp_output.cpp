@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "cli/cli_error.h"
 #include "cli/files/leftovers.h"
@@ -157,6 +158,12 @@ void sync_folder(const std::string& folder) {
 
 }  // namespace
 
+int give_final_mode(int fd, mode_t mode) {
+  if (fchmod(fd, mode) == 0) return 0;
+  const int err = errno;
+  return err == EPERM || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS ? 0 : err;
+}
+
 void install_cleanup_on_signals() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     struct sigaction sa {};
@@ -230,10 +237,17 @@ TempOutput::TempOutput(const std::string& target, bool overwrite, Kind kind)
     slot_ = register_slot(temp_, "", 0, kind == Kind::kFile ? -1 : 1);
     const int fd = create_exclusive(first);
     err = fd < 0 ? errno : 0;
-    if (fd >= 0 && kind == Kind::kFile) fd_ = fd;
-    if (fd >= 0 && kind == Kind::kSequence) {
-      first_ = Picture{fd, final_mode(target_name(1))};
-      pictures_ = 1;
+    if (fd >= 0) {
+      // Held while this run lives, so that no other run takes it for a
+      // leftover; a sequence's first picture is held through a descriptor
+      // of its own, since the writer closes the one it is given.
+      hold_as_live(fd);
+      if (kind == Kind::kFile) fd_ = fd;
+      if (kind == Kind::kSequence) {
+        first_ = Picture{fd, final_mode(target_name(1))};
+        pictures_ = 1;
+        held_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+      }
     }
     if (fd < 0) {
       unregister_slot(slot_);
@@ -260,6 +274,7 @@ TempOutput::~TempOutput() {
         if (numbered_name(name, sizeof name, temp_.c_str(), k, 0, "")) unlink(name);
     }
   }
+  if (held_ >= 0) close(held_);
   unregister_slot(slot_);
 }
 
@@ -292,7 +307,8 @@ void TempOutput::note_error(int err) {
 
 // Without -y, renameat2 with RENAME_NOREPLACE fails if the target appeared
 // meanwhile; where the file system lacks it, link + unlink does the same.
-void TempOutput::place(const std::string& from, const std::string& to, const std::string& shown) const {
+void TempOutput::place(const std::string& from, const std::string& to, const std::string& shown,
+                       const std::string& like) const {
   auto fail = [&](int err) {
     if (err == EEXIST)
       return CliError("'" + shown + "' already exists (it appeared while velbrin ran; add -y to replace it)");
@@ -302,7 +318,7 @@ void TempOutput::place(const std::string& from, const std::string& to, const std
     // A replaced file keeps its owner and group where this user may give
     // them (root may; others keep their own, as a new file would have).
     struct stat st {};
-    if (lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode) && lchown(from.c_str(), st.st_uid, st.st_gid) == 0)
+    if (lstat(like.c_str(), &st) == 0 && S_ISREG(st.st_mode) && lchown(from.c_str(), st.st_uid, st.st_gid) == 0)
       chmod(from.c_str(), st.st_mode & 0777);  // chown may clear the mode's bits
     if (rename(from.c_str(), to.c_str()) != 0) throw fail(errno);
     return;
@@ -313,30 +329,52 @@ void TempOutput::place(const std::string& from, const std::string& to, const std
   unlink(from.c_str());
 }
 
+std::string TempOutput::aside_name(int64_t number) const { return temp_ + "o" + std::to_string(number); }
+
+// Undoes a sequence's commit that failed at picture `failed`: the pictures
+// placed go back to their temporary names (removed with the rest), and
+// those renamed aside return to their names.
+void TempOutput::put_back(int64_t failed, const std::vector<bool>& aside) const {
+  for (int64_t j = failed; j >= 1; --j) {
+    const std::string target = target_name(j);
+    if (j < failed) renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, temp_name(j).c_str(), RENAME_NOREPLACE);
+    if (aside[size_t(j)]) rename(aside_name(j).c_str(), target.c_str());
+  }
+}
+
 void TempOutput::commit() {
   auto fail = [&](int err) { return CliError("cannot write '" + target_ + "': " + errno_text(err)); };
   if (error_ != 0) throw fail(error_);
   if (kind_ == Kind::kFile) {
     if (fsync(fd_) != 0 && errno != EINVAL) throw fail(errno);
-    if (fchmod(fd_, mode_) != 0) throw fail(errno);
+    if (const int err = give_final_mode(fd_, mode_); err != 0) throw fail(err);
     const int fd = fd_;
     fd_ = -1;
     if (close(fd) != 0) throw fail(errno);
-    place(temp_, final_, target_);
+    place(temp_, final_, target_, final_);
   } else {
-    // Each picture again, in case one appeared meanwhile, then all of them;
-    // without -y a picture that appears in between undoes the ones placed.
+    // Each picture again, in case one appeared meanwhile, then all of them,
+    // all or nothing: a picture replaced (-y) is first renamed aside under
+    // this run's temporary naming, and a failure at any picture (one that
+    // appeared in between, a rename refused) puts back what was there.
     for (int64_t k = 1; k <= pictures_; ++k) check_target(target_name(k), target_name(k));
+    std::vector<bool> aside(size_t(pictures_) + 1, false);
     for (int64_t k = 1; k <= pictures_; ++k) {
+      const std::string target = target_name(k);
       try {
-        place(temp_name(k), target_name(k), target_name(k));
+        struct stat st {};
+        if (overwrite_ && lstat(target.c_str(), &st) == 0) {
+          if (rename(target.c_str(), aside_name(k).c_str()) != 0) throw fail(errno);
+          aside[size_t(k)] = true;
+        }
+        place(temp_name(k), target, target, aside[size_t(k)] ? aside_name(k) : target);
       } catch (const CliError&) {
-        if (!overwrite_)
-          for (int64_t j = 1; j < k; ++j)
-            renameat2(AT_FDCWD, target_name(j).c_str(), AT_FDCWD, temp_name(j).c_str(), RENAME_NOREPLACE);
+        put_back(k, aside);
         throw;
       }
     }
+    for (int64_t k = 1; k <= pictures_; ++k)
+      if (aside[size_t(k)]) unlink(aside_name(k).c_str());
   }
   sync_folder(folder_);
   committed_ = true;

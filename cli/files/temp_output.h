@@ -12,13 +12,17 @@
 //
 // An image sequence (a target such as "frames/out%04d.png", numbered from 1
 // as FFmpeg numbers it) is written the same way, picture by picture, and
-// every picture is renamed at the end.
+// every picture is renamed at the end, all or nothing: with -y the pictures
+// it replaces are first renamed aside (".velbrin-tmp-...-oN") and removed
+// only once all are in place; a failure puts every old picture back. (A run
+// killed by SIGKILL in the middle of that leaves the renamed-aside pictures,
+// which a later run removes as leftovers.)
 //
 // Names: ".velbrin-tmp-HOST-PID-RANDOM-NAME" (NAME shortened to the
 // folder's name limit) for a file, ".velbrin-tmp-HOST-PID-RANDOM-N" for
-// picture N of a sequence. A later run on the same host recognises these by
-// name and removes those whose process is gone (a run killed with SIGKILL
-// cannot clean up; see leftovers.h).
+// picture N of a sequence. A run holds a lock on its temporary file while
+// it lives; a later run on the same host removes those no process holds (a
+// run killed with SIGKILL cannot clean up; see leftovers.h).
 #pragma once
 
 #include <sys/types.h>
@@ -78,7 +82,10 @@ class TempOutput {
   std::string target_name(int64_t number) const;
   void check_target(const std::string& name, const std::string& shown) const;
   mode_t final_mode(const std::string& name) const;
-  void place(const std::string& from, const std::string& to, const std::string& shown) const;
+  // `like`: the file whose owner a replacement keeps.
+  void place(const std::string& from, const std::string& to, const std::string& shown, const std::string& like) const;
+  std::string aside_name(int64_t number) const;
+  void put_back(int64_t failed, const std::vector<bool>& aside) const;
 
   std::string target_;   // as given
   std::string final_;    // a file: where it goes (the link's target for a link)
@@ -94,10 +101,18 @@ class TempOutput {
   int width_ = 0;
   int64_t pictures_ = 0;   // temporary pictures that may exist
   Picture first_{-1, 0600};  // picture 1, created by the constructor
+  int held_ = -1;            // a sequence: picture 1's open file, held as live
   int slot_ = -1;
   bool committed_ = false;
   int leftovers_removed_ = 0;
 };
+
+// Gives a finished file its final mode: 0, or the errno of a failure. A
+// file system that keeps no permissions (FAT, some FUSE and network
+// mounts) refuses any change with EPERM, ENOTSUP or ENOSYS; the file then
+// has the mode that file system gives every file, and is written all the
+// same. Every file velbrin writes gets its mode here.
+int give_final_mode(int fd, mode_t mode);
 
 // SIGINT, SIGTERM, SIGHUP and SIGQUIT remove the registered temporary
 // files and then end the process as the signal would have.

@@ -161,3 +161,14 @@ void check_write_plan(WritePlan& plan) {
     }
   }
 }
+
+std::string recheck_job(const WritePlan& plan, size_t job) {
+  WritePlan now = plan;
+  now.jobs[job].refusal.clear();
+  try {
+    check_write_plan(now);
+  } catch (const CliError& e) {
+    return e.what();
+  }
+  return now.jobs[job].refusal;
+}

@@ -31,3 +31,9 @@ struct WritePlan {
 // refusal naming both (and nothing of that job is written); the other jobs
 // run.
 void check_write_plan(WritePlan& plan);
+
+// The plan checked again for one of its jobs as the names stand now (a
+// link or a file made in a folder since the start): the line refusing it,
+// or "" when its writes still meet nothing. The run checks each output
+// when it creates it and again when it puts it in place.
+std::string recheck_job(const WritePlan& plan, size_t job);

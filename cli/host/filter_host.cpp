@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -40,9 +41,19 @@ FilterDefinition* VDCALL host_add_filter(FilterModule* fm, FilterDefinition* def
 
 void VDCALL host_remove_filter(FilterDefinition*) {}
 
+// Whether a module file is at `path`. One that is there (or may be: a
+// folder on the way cannot be entered) but cannot be read is the module
+// this velbrin was meant to use, and the user hears why it cannot, rather
+// than that there is none or that another was taken.
 bool is_file(const std::string& path) {
   struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  int err = 0;
+  if (stat(path.c_str(), &st) != 0) err = errno;
+  else if (!S_ISREG(st.st_mode)) return false;
+  else if (access(path.c_str(), R_OK) != 0) err = errno;
+  if (err == 0) return true;
+  if (err == ENOENT || err == ENOTDIR) return false;
+  throw CliError("cannot read the filter module '" + path + "': " + std::strerror(err));
 }
 
 std::string executable_directory() {

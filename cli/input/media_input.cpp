@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "cli/cli_error.h"
+#include "cli/input/nested_demuxers.h"
 #include "cli/input/sequence_kind.h"
 #include "cli/files/sequence_pattern.h"
 
@@ -31,7 +32,36 @@ int open_only_the_input(AVFormatContext* s, AVIOContext** pb, const char* url, i
   return AVERROR(EPERM);
 }
 
+// Opens the named file (or standard input) and tells its demuxer from its
+// first bytes, as avformat_open_input would, so that a demuxer that reads
+// other files is refused before it reads anything. Returns the opened
+// file, its probe data kept for the demuxer to read again.
+AVIOContext* open_and_probe(const std::string& url, const std::string& quoted, void* log_context,
+                            const AVInputFormat** format) {
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", url.rfind("pipe:", 0) == 0 ? "pipe" : "file", 0);
+  AVIOContext* pb = nullptr;
+  int err = avio_open2(&pb, url.c_str(), AVIO_FLAG_READ, nullptr, &options);
+  av_dict_free(&options);
+  if (err < 0) throw CliError("cannot open " + quoted + ": " + av_error_text(err));
+  err = av_probe_input_buffer2(pb, format, url.c_str(), log_context, 0, 0);
+  if (err < 0) {
+    avio_closep(&pb);
+    if (err == AVERROR_INVALIDDATA)
+      throw CliError("cannot read " + quoted + ": " + kNotReadable);
+    throw CliError("cannot read " + quoted + ": " + av_error_text(err));
+  }
+  if (const char* kind = nested_input_kind((*format)->name)) {
+    avio_closep(&pb);
+    throw CliError("cannot read " + quoted + ": it is " + kind + " (FFmpeg's " + (*format)->name +
+                   " demuxer), which reads the files it names; velbrin reads only the file it is given");
+  }
+  return pb;
+}
+
 }  // namespace
+
+void MediaInput::IoClose::operator()(AVIOContext* pb) const { avio_closep(&pb); }
 
 MediaInput::MediaInput(const std::string& path) : path_(path) {
   const bool from_stdin = path == "-";
@@ -59,15 +89,32 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
   if (!first_number.empty()) av_dict_set(&options, "start_number", first_number.c_str(), 0);
   AVFormatContext* opened = avformat_alloc_context();
   if (opened == nullptr) throw std::bad_alloc();
-  // Only the named file is read: a demuxer that would open other files or
-  // addresses (a playlist, a concat list, a reference) is refused them. An
-  // image sequence's pictures are opened by its demuxer and stay allowed.
+  // Only the named file is read. A demuxer known to read other files or
+  // addresses (a playlist, a concat list, a manifest) is refused by what it
+  // is, before it reads anything; any other that asks to open a file (a
+  // reference) is refused that. A demuxer that opens its file itself
+  // (image2 for a single picture) may open that one. An image sequence's
+  // pictures are opened by its demuxer and stay allowed.
+  const AVInputFormat* demuxer = nullptr;
   if (!is_sequence_pattern(path)) {
+    try {
+      input_file_.reset(open_and_probe(url, quoted, opened, &demuxer));
+    } catch (...) {
+      avformat_free_context(opened);  // not yet the demuxer's to free
+      av_dict_free(&options);
+      throw;
+    }
+    if (!(demuxer->flags & AVFMT_NOFILE)) {
+      opened->pb = input_file_.get();
+      opens_.input_opened = true;
+    } else {
+      input_file_.reset();
+    }
     opens_.default_open = opened->io_open;
     opened->opaque = &opens_;
     opened->io_open = open_only_the_input;
   }
-  int err = avformat_open_input(&opened, url.c_str(), nullptr, &options);
+  int err = avformat_open_input(&opened, url.c_str(), demuxer, &options);
   av_dict_free(&options);
   format_.reset(opened);
   if (err >= 0) err = avformat_find_stream_info(format_.get(), nullptr);
@@ -76,7 +123,7 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
                    "'), as a playlist or a list does; velbrin reads only the file it is given");
   if (err < 0 && !format_) {
     if (err == AVERROR_INVALIDDATA)
-      throw CliError("cannot read " + quoted + ": not a picture or video that FFmpeg can read");
+      throw CliError("cannot read " + quoted + ": " + kNotReadable);
     throw CliError("cannot open " + quoted + ": " + av_error_text(err));
   }
   if (err < 0) throw CliError("cannot read " + quoted + ": " + av_error_text(err));

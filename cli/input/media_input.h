@@ -3,6 +3,10 @@
 // audio streams that are copied to the output.
 #pragma once
 
+// The line for an input FFmpeg has no demuxer for (or whose demuxer gave
+// up without a reason of its own).
+inline constexpr const char* kNotReadable = "not a picture or video that FFmpeg can read";
+
 #include <string>
 #include <vector>
 
@@ -60,8 +64,15 @@ class MediaInput {
   };
 
  private:
+  struct IoClose {
+    void operator()(AVIOContext* pb) const;
+  };
+
   std::string path_;
   Opens opens_;  // the demuxer's, for as long as it lives
+  // The named file, opened here to tell its demuxer (and then read by it);
+  // closed after the demuxer.
+  std::unique_ptr<AVIOContext, IoClose> input_file_;
   InputFormatPtr format_;
   int video_index_ = -1;
   std::vector<int> audio_indices_;

@@ -1,6 +1,8 @@
 // FFmpeg object allocation that throws on failure, and error texts.
 #include "cli/media/av_helpers.h"
 
+#include "cli/cli_error.h"
+
 #include <cstring>
 #include <new>
 
@@ -23,6 +25,8 @@ PacketPtr make_packet() {
 }
 
 std::string av_error_text(int err) {
+  // A decoder's or encoder's threads refused under a memory limit.
+  if (err == AVERROR(EAGAIN)) return system_error_text(EAGAIN);
   char buf[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(err, buf, sizeof buf);
   return buf;

@@ -77,7 +77,7 @@ int free_context(AVIOContext* pb) {
   if (sink->owned) {
     int sys = 0;
     if (fsync(sink->fd) != 0 && errno != EINVAL) sys = errno;
-    if (fchmod(sink->fd, sink->mode) != 0 && sys == 0) sys = errno;
+    if (const int mode_err = give_final_mode(sink->fd, sink->mode); mode_err != 0 && sys == 0) sys = mode_err;
     if (::close(sink->fd) != 0 && sys == 0) sys = errno;
     if (sys != 0) {
       keep_error(sink, sys);

@@ -36,10 +36,16 @@ extern "C" void log_and_listen(void* avcl, int level, const char* format, va_lis
     va_copy(copy, args);
     std::vsnprintf(text, sizeof text, format, copy);
     va_end(copy);
-    std::string message = text;
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-    std::lock_guard<std::mutex> lock(g_listener_mutex);
-    if (g_listener != nullptr) g_listener->logged(message);
+    // Called on FFmpeg's own threads, through C: nothing may be thrown
+    // from here. Out of memory, the message is lost; the decoder's failure
+    // that follows still ends the run.
+    try {
+      std::string message = text;
+      while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+      std::lock_guard<std::mutex> lock(g_listener_mutex);
+      if (g_listener != nullptr) g_listener->logged(message);
+    } catch (...) {
+    }
   }
   va_list tapped;
   va_copy(tapped, args);
@@ -115,7 +121,16 @@ void InputDamage::drop_held() {
   held_frames_.clear();
 }
 
+std::string InputDamage::first_logged() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return first_logged_;
+}
+
 void InputDamage::logged(const std::string& message) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (first_logged_.empty()) first_logged_ = message;
+  }
   record("FFmpeg reported \"" + message + "\"", position_text(frames_, seconds_));
 }
 

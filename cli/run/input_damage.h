@@ -60,6 +60,9 @@ class InputDamage {
 
   // FFmpeg's log callback calls this for each message of its errors.
   void logged(const std::string& message);
+  // The first error FFmpeg logged for the input, counted or not ("moov atom
+  // not found"): its own reason when the input cannot be opened.
+  std::string first_logged() const;
 
  private:
   // `frame`: the frame the decoder flagged as corrupt, or -1.
@@ -79,4 +82,5 @@ class InputDamage {
   std::string first_held_;
   std::vector<int64_t> held_frames_;
   std::string missing_;        // the missing picture of a sequence
+  std::string first_logged_;
 };

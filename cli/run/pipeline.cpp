@@ -409,7 +409,7 @@ class PipelineThreads {
     try {
       threads_.emplace_back(std::move(body));
     } catch (const std::system_error& e) {
-      throw CliError(std::string("cannot start a thread: ") + e.code().message());
+      throw CliError("cannot start a thread: " + system_error_text(e.code().value()));
     }
   }
   void join() {

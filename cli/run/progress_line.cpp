@@ -50,7 +50,9 @@ void ProgressLine::update(int64_t done, int64_t out_time_us) {
 void ProgressLine::finish(int64_t done, int64_t out_time_us) {
   final_fps_ = rate(done);
   clear_line();
-  if (report_ != nullptr && last_) report_->end(done, final_fps_, out_time_us);
+  if (report_ == nullptr) return;
+  if (last_) report_->end(done, final_fps_, out_time_us);
+  else report_->update(done, final_fps_, out_time_us);  // the figures a later failure ends with
 }
 
 void ProgressLine::clear_line() {

@@ -44,10 +44,14 @@ ProgressReport::ProgressReport(const std::string& path, bool overwrite)
 }
 
 ProgressReport::~ProgressReport() {
+  end(frames_, fps_, out_time_us_);
   if (owned_) close(fd_);
 }
 
 void ProgressReport::update(int64_t frames, double fps, int64_t out_time_us) {
+  frames_ = frames;
+  fps_ = fps;
+  out_time_us_ = out_time_us;
   const auto now = std::chrono::steady_clock::now();
   if (written_ && now - last_ < kInterval) return;
   last_ = now;

@@ -3,7 +3,9 @@
 // lines in the form ffmpeg's -progress writes,
 //   frame=120  fps=48.10  out_time_us=4800000  out_time=00:00:04.800000
 //   progress=continue
-// and a last block with progress=end. FILE may be "-" (standard error), a
+// and a last block with progress=end, which closes every report: a run or
+// a folder run that fails still ends it (with the last figures reported),
+// so that a reader waiting for it is never left hanging. FILE may be "-" (standard error), a
 // pipe or a device, or a new file; an existing file is replaced only with -y.
 #pragma once
 
@@ -15,6 +17,7 @@ class ProgressReport {
  public:
   // Opens the destination. Throws CliError.
   ProgressReport(const std::string& path, bool overwrite);
+  // Writes the last block if end() was not called.
   ~ProgressReport();
   ProgressReport(const ProgressReport&) = delete;
   ProgressReport& operator=(const ProgressReport&) = delete;
@@ -33,5 +36,8 @@ class ProgressReport {
   bool failed_ = false;
   bool ended_ = false;
   bool written_ = false;
+  int64_t frames_ = 0;  // the figures last reported, for an end after a failure
+  double fps_ = 0;
+  int64_t out_time_us_ = 0;
   std::chrono::steady_clock::time_point last_;
 };

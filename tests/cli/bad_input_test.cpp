@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -37,8 +38,15 @@ class BadInput : public testing::Test {
     mkdir((*dir_ / "folder").c_str(), 0755);
     mkfifo((*dir_ / "pipe.mkv").c_str(), 0600);
     ffmpeg({"-f", "lavfi", "-i", "color=s=16000x8", "-frames:v", "1", *dir_ / "wide.png"});
-    std::ofstream(*dir_ / "playlist.mp4") << "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:4,\n" + *dir_ / "clip.mkv" +
-                                                 "\n#EXT-X-ENDLIST\n";
+    // Inputs whose demuxer reads the files they name (here existing.mkv,
+    // which each row names as its output with -y), under other names.
+    const std::string named = *dir_ / "existing.mkv";
+    std::ofstream(*dir_ / "list.mkv") << "ffconcat version 1.0\nfile '" + named + "'\n";
+    std::ofstream(*dir_ / "playlist.mp4") << "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:4,\n" + named + "\n";
+    std::ofstream(*dir_ / "manifest.png") << "<MPD profiles=\"urn:mpeg:dash:profile:isoff-live:2011\"><BaseURL>" + named +
+                                                 "</BaseURL></MPD>\n";
+    std::ofstream(*dir_ / "session.avi") << "v=0\nc=IN IP4 127.0.0.1\nm=video 5004 RTP/AVP 96\n";
+    std::ofstream(*dir_ / "index.mkv") << "# VobSub index file, v7 (do not modify this line!)\n";
   }
   static void TearDownTestSuite() { delete dir_; }
   static ScratchDir* dir_;
@@ -60,7 +68,8 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
       {"not a video", {d + "/noise.mp4", d + "/o.mkv"}, 1,
        "velbrin: cannot read '" + d + "/noise.mp4': not a picture or video that FFmpeg can read"},
       {"empty file", {d + "/empty.mkv", d + "/o.mkv"}, 1, "velbrin: cannot read '" + d + "/empty.mkv'"},
-      {"cut short", {d + "/cut.mp4", d + "/o.mkv"}, 1, "velbrin: cannot read '" + d + "/cut.mp4'"},
+      {"cut short, FFmpeg's reason", {d + "/cut.mp4", d + "/o.mkv"}, 1,
+       "velbrin: cannot read '" + d + "/cut.mp4': not a picture or video that FFmpeg can read (moov atom not found)"},
       {"no video", {d + "/tone.wav", d + "/o.mkv"}, 1, "it has no video or picture in it"},
       {"unknown option", {"--levle", "3", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: unknown option '--levle'"},
       {"negative threads", {"--threads", "-1", d + "/clip.mkv", d + "/o.mkv"}, 2, "velbrin: --threads: expected an integer from 0"},
@@ -89,9 +98,15 @@ TEST_F(BadInput, OneLineAnExitCodeAndNoOutput) {
       {"compare not a picture", {"--compare", d + "/c.mkv", d + "/clip.mkv"}, 2, "velbrin: --compare:"},
       {"compare past the range", {"--frames", "0-1", "--compare", d + "/c.png", "--at", "2", d + "/clip.mkv", d + "/o.mkv"},
        2, "velbrin: --at 2 lies outside --frames 0-1; choose a frame the run writes"},
-      {"a playlist naming another file", {d + "/playlist.mp4", d + "/o.mkv"}, 1,
-       "velbrin: cannot read '" + d + "/playlist.mp4': it names another file to read ('" + d + "/clip.mkv'), as a "
-       "playlist or a list does; velbrin reads only the file it is given"},
+      // One row per demuxer that reads other files and that a file can reach
+      // (rtp, rtsp and sap take only addresses; imf is never probed).
+      {"a concat list", {"-y", d + "/list.mkv", d + "/existing.mkv"}, 1,
+       "velbrin: cannot read '" + d + "/list.mkv': it is a concat list (FFmpeg's concat demuxer), which reads the "
+       "files it names; velbrin reads only the file it is given"},
+      {"an HLS playlist", {"-y", d + "/playlist.mp4", d + "/existing.mkv"}, 1, "it is an HLS playlist (FFmpeg's hls"},
+      {"a DASH manifest", {"-y", d + "/manifest.png", d + "/existing.mkv"}, 1, "it is a DASH manifest (FFmpeg's dash"},
+      {"an SDP session", {"-y", d + "/session.avi", d + "/existing.mkv"}, 1, "it is an SDP session description"},
+      {"a VobSub index", {"-y", d + "/index.mkv", d + "/existing.mkv"}, 1, "it is a VobSub index (FFmpeg's vobsub"},
       {"a playlist as output", {d + "/clip.mkv", d + "/o.m3u8"}, 2, "velbrin: cannot write '" + d + "/o.m3u8': hls is written"},
       {"AVI into a pipe", {"-f", "avi", d + "/clip.mkv", "-"}, 2, "velbrin: --format: avi cannot be written to a pipe"},
       {"many frames, one picture", {d + "/clip.mkv", d + "/o.png"}, 2, "holds one picture"},
@@ -140,11 +155,23 @@ TEST_F(BadInput, UnreadableInput) {
   const std::string locked = dir / "locked.mkv";
   std::ofstream(locked) << read_file(*dir_ / "clip.mkv");
   chmod(locked.c_str(), 0);
-  std::vector<std::string> argv = {VELBRIN_EXECUTABLE, locked, dir / "o.mkv"};
+  std::vector<std::string> argv = {velbrin_for_any_user(), locked, dir / "o.mkv"};
   if (geteuid() == 0) argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
   const RunResult r = run_program(argv);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "velbrin: cannot open '" + locked + "': Permission denied\n");
+  EXPECT_FALSE(file_exists(dir / "o.mkv"));
+  // A filter module beside velbrin that its user cannot read is named as such.
+  const std::string velbrin = dir / "velbrin", module = dir / "noname.so";
+  std::filesystem::copy_file(velbrin_for_any_user(), velbrin);
+  std::filesystem::copy_file(VELBRIN_MODULE_FILE, module);
+  chmod(velbrin.c_str(), 0755);
+  chmod(module.c_str(), 0);
+  chmod(locked.c_str(), 0644);
+  argv[argv.size() - 3] = velbrin;
+  const RunResult m = run_program(argv);
+  EXPECT_EQ(m.exit_code, 1);
+  EXPECT_EQ(m.err, "velbrin: cannot read the filter module '" + module + "': Permission denied\n");
   EXPECT_FALSE(file_exists(dir / "o.mkv"));
 }
 
@@ -170,8 +197,9 @@ TEST_F(BadInput, SequenceMeetingAnExistingPicture) {
 TEST_F(BadInput, WritesThatMeetAreRefused) {
   ScratchDir dir;
   const std::string d = dir.path(), clip = dir / "in.mkv", seq = dir / "seq";
-  for (const char* sub : {"seq", "src", "out", "other", "out3"}) mkdir((dir / sub).c_str(), 0755);
+  for (const char* sub : {"seq", "seq2", "src", "out", "other", "out3", "out4"}) mkdir((dir / sub).c_str(), 0755);
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "3", seq + "/%04d.png"});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=32x24", "-frames:v", "2", dir / "seq2/%04d.png"});
   std::ofstream(clip, std::ios::binary) << read_file(*dir_ / "clip.mkv");
   for (const char* picture : {"src/a.png", "out/a.png", "other/b.png", "out/1.png"})
     std::ofstream(dir / picture, std::ios::binary) << read_file(seq + "/0001.png");
@@ -220,6 +248,9 @@ TEST_F(BadInput, WritesThatMeetAreRefused) {
       {"a sequence and a picture of one name in a folder", {"-y", seq + "/%d.png", dir / "out/1.png", dir / "other/"}, 1,
        "'" + dir / "out/1.png" + "': its output '" + dir / "other/1.png" + "' is also the output of '" + seq +
            "/%d.png'; not written"},
+      {"two sequences of one pattern into a folder", {"-y", seq + "/%04d.png", dir / "seq2/%04d.png", dir / "out4/"}, 1,
+       "'" + dir / "seq2/%04d.png" + "': its output '" + dir / "out4/%04d.png" + "' is also the output of '" + seq +
+           "/%04d.png'; not written"},
   };
   const std::vector<std::string> kept = {clip, seq + "/0001.png", seq + "/0002.png", dir / "out/a.png",
                                          dir / "other/b.png", dir / "out/1.png"};
@@ -241,6 +272,57 @@ TEST_F(BadInput, WritesThatMeetAreRefused) {
     EXPECT_FALSE(file_exists(dir / "o.mkv"));
     EXPECT_FALSE(file_exists(dir / "o.png"));
   }
+  // Through an overlay mount the input shows another device number than
+  // in its layer; it is the input all the same.
+  if (geteuid() != 0) return;
+  for (const char* sub : {"lower", "upper", "work", "merged"}) mkdir((dir / sub).c_str(), 0755);
+  std::ofstream(dir / "lower/clip.mkv", std::ios::binary) << read_file(clip);
+  if (run_program({"mount", "-t", "overlay", "overlay", "-o",
+                   "lowerdir=" + dir / "lower" + ",upperdir=" + dir / "upper" + ",workdir=" + dir / "work", dir / "merged"})
+          .exit_code != 0)
+    GTEST_SKIP() << "this kernel refuses an overlay mount here";
+  const RunResult r = run_velbrin({"-y", dir / "merged/clip.mkv", dir / "lower/clip.mkv"});
+  run_program({"umount", dir / "merged"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, "velbrin: OUTPUT '" + dir / "lower/clip.mkv" + "' would write over the input '" +
+                       dir / "merged/clip.mkv" + "'; name another file\n");
+  EXPECT_EQ(read_file(dir / "lower/clip.mkv"), read_file(clip));
+}
+
+// The plan holds to the last moment: in a folder run, links made in the
+// output folder while the first input is read are checked when each later
+// output is created and when each output is put in place; the input they
+// lead to is not written, and the run ends with a line for each.
+TEST_F(BadInput, NamesMadeDuringAFolderRunAreChecked) {
+  ScratchDir dir;
+  const std::string src = dir / "src", out = dir / "out";
+  mkdir(src.c_str(), 0755);
+  mkdir(out.c_str(), 0755);
+  const std::string clip = read_file(*dir_ / "clip.mkv");
+  ASSERT_EQ(mkfifo((src + "/a.mkv").c_str(), 0600), 0);
+  for (const char* name : {"/b.mkv", "/c.mkv"}) std::ofstream(src + name, std::ios::binary) << clip;
+  RunResult r;
+  std::thread run([&] { r = run_velbrin({"-q", "-y", src + "/a.mkv", src + "/b.mkv", src + "/c.mkv", out + "/"}); });
+  const int feed = open((src + "/a.mkv").c_str(), O_WRONLY);
+  EXPECT_EQ(write(feed, clip.data(), clip.size()), ssize_t(clip.size()));
+  for (int k = 0; k < 1000 && run_program({"sh", "-c", "ls -A '" + out + "' | grep -q velbrin-tmp"}).exit_code != 0; ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  symlink("../src/b.mkv", (out + "/a.mkv").c_str());  // a's output, after it was created
+  symlink("../src/c.mkv", (out + "/b.mkv").c_str());  // b's output, before it is created
+  close(feed);
+  run.join();
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("velbrin: '" + src + "/a.mkv': its output '" + out + "/a.mkv' would write over the input '" + src +
+                       "/b.mkv'; not written\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("velbrin: '" + src + "/b.mkv': its output '" + out + "/b.mkv' would write over the input '" + src +
+                       "/c.mkv'; not written\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(read_file(src + "/b.mkv"), clip);
+  EXPECT_EQ(read_file(src + "/c.mkv"), clip);
+  EXPECT_GT(read_file(out + "/c.mkv").size(), 100u);
 }
 
 // Damage is what the demuxer and decoders report, nothing else: a damaged
@@ -369,7 +451,7 @@ TEST_F(BadInput, YesNeverReplacesAFileTheUserCannotWrite) {
   std::ofstream(locked) << "keep\n";
   chmod(input.c_str(), 0644);
   chmod(locked.c_str(), 0444);
-  std::vector<std::string> argv = {VELBRIN_EXECUTABLE, "-y", input, locked};
+  std::vector<std::string> argv = {velbrin_for_any_user(), "-y", input, locked};
   if (geteuid() == 0) argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
   const RunResult r = run_program(argv);
   EXPECT_EQ(r.exit_code, 1);

@@ -88,6 +88,11 @@ class SmallClipSuite : public testing::Test {
   static inline ScratchDir* dir_ = nullptr;
 };
 
+// velbrin and its filter module copied into a folder every user may enter,
+// once per test process: the cases that run velbrin as another user cannot
+// count on reaching the build folder (a checkout under a private home).
+const std::string& velbrin_for_any_user();
+
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 

@@ -108,13 +108,21 @@ TEST_F(CommandLineHabits, MachineReadableProgress) {
                          out / "placed.mkv" + "' | { grep -q '^progress=end' && test -e '" + out / "placed.mkv" +
                          "' && echo placed; }"});
   EXPECT_EQ(placed.out, "placed\n") << placed.err;
-  // A folder run whose last input fails ends without progress=end: nothing
-  // was put in place for it.
+  // A run that fails still closes its report, a folder run whose last
+  // input fails with the figures of the inputs before it.
   ScratchDir folder;
-  const RunResult failed = run_velbrin({"-q", "--progress", folder / "p.txt", out / "long.mkv", out / "missing.mkv",
-                                        folder.path() + "/"});
-  EXPECT_EQ(failed.exit_code, 1);
-  EXPECT_EQ(read_file(folder / "p.txt").find("progress=end"), std::string::npos) << read_file(folder / "p.txt");
+  for (const bool single : {false, true}) {
+    SCOPED_TRACE(single ? "single run" : "folder run");
+    std::vector<std::string> args = {"-q", "-y", "--progress", folder / "p.txt", out / "long.mkv", out / "missing.mkv"};
+    if (single) args.erase(args.begin() + 4);
+    args.push_back(single ? folder / "o.mkv" : folder.path() + "/");
+    const RunResult failed = run_velbrin(args);
+    EXPECT_EQ(failed.exit_code, 1);
+    const auto ended = progress_blocks(read_file(folder / "p.txt"));
+    ASSERT_FALSE(ended.empty());
+    EXPECT_EQ(ended.back().at("progress"), "end");
+    EXPECT_EQ(ended.back().at("frame"), single ? "0" : "30");
+  }
   // Refusals: one line, and neither the output nor a temporary file is left.
   const struct {
     std::vector<std::string> args;

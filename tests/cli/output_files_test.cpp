@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -250,7 +251,39 @@ TEST_F(OutputFiles, ReplacingKeepsPermissions) {
       EXPECT_EQ(mode_of(first), c.expected);
       EXPECT_NE(read_file(first), "old\n");
     }
+    // A file system that keeps no permissions refuses every mode; the
+    // output is written all the same, with the mode it was made with.
+    SCOPED_TRACE(std::string(target) + ": no permissions kept");
+    ScratchDir out;
+    const RunResult r = run_program({"env", "LD_PRELOAD=" VELBRIN_FCHMOD_REFUSED, "ASAN_OPTIONS=verify_asan_link_order=0",
+                                     VELBRIN_EXECUTABLE, "-q", clip(), out / target});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(out.entries().size(), std::string(target) == "out.mkv" ? 1u : 3u);
+    EXPECT_EQ(temp_files_in(out), 0);
   }
+}
+
+// A sequence is put in place all or nothing: when a picture cannot be
+// replaced (here a file mounted over it, which no rename may move), the
+// pictures already placed are taken back and the old ones restored, with
+// or without -y; once it can, the old pictures go and nothing is left.
+TEST_F(OutputFiles, ASequenceIsPutInPlaceAllOrNothing) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file over a picture";
+  ScratchDir out;
+  for (const char* name : {"p1.png", "p3.png", "pinned.png"}) std::ofstream(out / name) << "old " << name;
+  std::ofstream(out / "p2.png") << "old p2.png";
+  if (run_program({"mount", "--bind", out / "pinned.png", out / "p2.png"}).exit_code != 0)
+    GTEST_SKIP() << "this system refuses a bind mount";
+  const RunResult r = run_velbrin({"-q", "-y", clip(), out / "p%d.png"});
+  run_program({"umount", out / "p2.png"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "velbrin: cannot write '" + out / "p%d.png" + "': Device or resource busy\n");
+  for (const char* name : {"p1.png", "p2.png", "p3.png"}) EXPECT_EQ(read_file(out / name), std::string("old ") + name);
+  EXPECT_EQ(temp_files_in(out), 0);
+  const RunResult again = run_velbrin({"-q", "-y", clip(), out / "p%d.png"});
+  EXPECT_EQ(again.exit_code, 0) << again.err;
+  EXPECT_EQ(out.entries(), (std::vector<std::string>{"p1.png", "p2.png", "p3.png", "pinned.png"}));
+  EXPECT_NE(read_file(out / "p1.png"), "old p1.png");
 }
 
 // OUTPUT a symbolic link: the file it points to is replaced (in its own
@@ -293,8 +326,10 @@ TEST_F(OutputFiles, ALinkIsWrittenThrough) {
 }
 
 // A run killed with SIGKILL leaves its temporary file; the next run into
-// that folder removes it (and other dead runs' files of the same user) with
-// one line, and leaves alone what is not such a leftover.
+// that folder removes it (and other files of the same user no process
+// holds) with one line, and leaves alone what is not such a leftover. A
+// file held by a process, whatever PID its name says (a run in another PID
+// namespace), is live, and so are the other files of its run.
 TEST_F(OutputFiles, LeftoversOfKilledRunsAreRemoved) {
   ScratchDir out;
   {
@@ -303,6 +338,14 @@ TEST_F(OutputFiles, LeftoversOfKilledRunsAreRemoved) {
     EXPECT_EQ(killed.kill_hard(), -SIGKILL);
   }
   ASSERT_EQ(temp_files_in(out), 1);
+  // A live run writing a sequence: it removes the killed run's file, and
+  // its own are held while it waits for the rest of its input.
+  std::optional<HeldRun> live;
+  live.emplace(out, clip(), out / "live%d.png");
+  for (int k = 0; k < 1000 && (temp_files_in(out) != 1 || out.entries().size() != 3); ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(out.entries().size(), 3u);  // the pipe, the run's stderr and its first picture
+  ASSERT_EQ(temp_files_in(out), 1);
   const pid_t dead = fork();
   if (dead == 0) _exit(0);
   waitpid(dead, nullptr, 0);
@@ -310,7 +353,9 @@ TEST_F(OutputFiles, LeftoversOfKilledRunsAreRemoved) {
   const std::string here = ".velbrin-tmp-" + host_tag() + "-";
   const std::string other_host = host_tag() == "0badf00d" ? "0badf00e" : "0badf00d";
   const std::vector<std::string> kept = {
-      here + alive + "-abcdef-running.mkv",  // a process that still runs
+      here + gone + "-held00-live.mkv",      // held by a live process
+      here + gone + "-held01-1",             // a live sequence: its first picture held,
+      here + gone + "-held01-2",             // the others not
       here + gone + "-abc-short.mkv",        // not velbrin's naming
       here + "x" + gone + "-abcdef-odd.mkv",
       "velbrin-tmp-" + host_tag() + "-" + gone + "-abcdef-visible.mkv",
@@ -318,7 +363,28 @@ TEST_F(OutputFiles, LeftoversOfKilledRunsAreRemoved) {
       ".velbrin-tmp-" + other_host + "-" + gone + "-abcdef-remote.mkv",  // another machine's, maybe live
   };
   for (const std::string& name : kept) std::ofstream(out / name) << "x";
-  std::ofstream(out / (here + gone + "-Zz09Aa-7")) << "x";  // a sequence's picture
+  std::ofstream(out / (here + gone + "-Zz09Aa-7")) << "x";   // a sequence's picture
+  std::ofstream(out / (here + alive + "-abcdef-stale.mkv")) << "x";  // a PID in use, the file held by none
+  // The holder: a child that locks the files as a live run does and waits.
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    close(release[1]);
+    const int held_file = open((out / (here + gone + "-held00-live.mkv")).c_str(), O_RDWR);
+    const int first = open((out / (here + gone + "-held01-1")).c_str(), O_RDWR);
+    const bool held = hold_as_live(held_file) && hold_as_live(first);
+    char c = held ? 'y' : 'n';
+    if (write(ready[1], &c, 1) != 1 || read(release[0], &c, 1) < 0) _exit(1);
+    _exit(0);
+  }
+  close(release[0]);
+  close(ready[1]);
+  char held = 0;
+  ASSERT_EQ(read(ready[0], &held, 1), 1);
+  close(ready[0]);
+  ASSERT_EQ(held, 'y');
   std::vector<std::string> expected = kept;
   if (geteuid() == 0) {  // another user's leftover is theirs to remove
     const std::string foreign = here + gone + "-qwerty-foreign.mkv";
@@ -326,7 +392,13 @@ TEST_F(OutputFiles, LeftoversOfKilledRunsAreRemoved) {
     ASSERT_EQ(chown((out / foreign).c_str(), 65534, 65534), 0);
     expected.push_back(foreign);
   }
+  // A live run writing a sequence, its first picture written and closed.
   const RunResult r = run_velbrin({clip(), out / "next.mkv"});
+  close(release[1]);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(live->release(), 0) << live->err();
+  live.reset();
+  for (const char* picture : {"live1.png", "live2.png", "live3.png"}) expected.push_back(picture);
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err.rfind("velbrin: removed 2 temporary files left in '" + out.path() + "/' by runs that were stopped\n", 0),
             0u) << r.err;

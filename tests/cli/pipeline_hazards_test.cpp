@@ -62,7 +62,7 @@ TEST(PipelineHazards, RefusedThreadsEndWithOneLine) {
     // x264 leaks what it had made when its own threads are refused; that is
     // not velbrin's to mend, so the sanitizer build does not count leaks here.
     const RunResult r = run_program({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "prlimit",
-                                     "--nproc=" + n + ":" + n, "env", "ASAN_OPTIONS=detect_leaks=0", VELBRIN_EXECUTABLE, "-q", "--threads", "2",
+                                     "--nproc=" + n + ":" + n, "env", "ASAN_OPTIONS=detect_leaks=0", velbrin_for_any_user(), "-q", "--threads", "2",
                                      "--crf", "20", dir / "clip.mkv", dir / "out.mp4"});
     ASSERT_EQ(r.signal, 0) << r.err;
     if (r.exit_code == 0) {
@@ -76,6 +76,31 @@ TEST(PipelineHazards, RefusedThreadsEndWithOneLine) {
   }
   EXPECT_TRUE(succeeded);
   EXPECT_TRUE(refused_a_pipeline_thread);
+}
+
+// Under an address-space limit (ulimit -v) a failure to get memory, a
+// thread's stack included, is named as memory, never as a resource that is
+// only "temporarily unavailable"; no run ends by a signal or leaves a file.
+TEST(PipelineHazards, MemoryLimitsAreNamedAsMemory) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address-space limit";
+#endif
+  ScratchDir dir;
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=640x480", "-frames:v", "10", "-c:v", "libx264", dir / "clip.mp4"});
+  bool named_memory = false;
+  for (int mb = 150; mb <= 500; mb += 10) {
+    SCOPED_TRACE("address space: " + std::to_string(mb) + " MB");
+    const std::string kb = std::to_string(mb * 1024);
+    const RunResult r = run_program({"sh", "-c", "ulimit -v " + kb + "; exec \"$0\" \"$@\"", VELBRIN_EXECUTABLE, "-q",
+                                     "-y", "--threads", "4", dir / "clip.mp4", dir / "out.mkv"});
+    ASSERT_EQ(r.signal, 0) << r.err;
+    EXPECT_EQ(r.err.find("temporarily unavailable"), std::string::npos) << r.err;
+    named_memory = named_memory || r.err.find("out of memory") != std::string::npos ||
+                   r.err.find("Cannot allocate memory") != std::string::npos;
+    unlink((dir / "out.mkv").c_str());
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"clip.mp4"});
+  }
+  EXPECT_TRUE(named_memory);
 }
 
 // Muxes a NUT file by hand, in an order no muxer would choose: three large
