@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cli/cli_error.h"
+#include "cli/input/playlist_probe.h"
 #include "cli/input/sequence_kind.h"
 #include "cli/files/sequence_pattern.h"
 
@@ -66,7 +67,7 @@ MediaInput::MediaInput(const std::string& path) : path_(path) {
     opened->opaque = &opens_;
     opened->io_open = open_only_the_input;
   }
-  int err = avformat_open_input(&opened, url.c_str(), nullptr, &options);
+  int err = avformat_open_input(&opened, url.c_str(), from_stdin ? nullptr : playlist_format(path), &options);
   av_dict_free(&options);
   format_.reset(opened);
   if (err >= 0) err = avformat_find_stream_info(format_.get(), nullptr);
