@@ -17,6 +17,7 @@ packages=(
   shotcut
   strace man-db
   time
+  mmdebstrap
 )
 
 missing=()

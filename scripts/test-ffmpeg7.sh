@@ -6,8 +6,9 @@
 # machine's build (Debian 12, FFmpeg 5.1) for the same inputs.
 #   scripts/test-ffmpeg7.sh [HOST_BUILD_DIR]     (default build/native)
 # Needs root (mmdebstrap, chroot and mounts). The chroot is kept in
-# build/ffmpeg7-root and reused while its package list is unchanged; the
-# source is copied into it, so the host's build folders stay apart.
+# build/ffmpeg7-root with its own build folder, and reused (packages added
+# to the list below are installed into it); the source is mounted into it
+# read-only.
 # The mirror is Debian's unless VELBRIN_DEBIAN_MIRROR names another.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -69,20 +70,21 @@ fi
 lap "chroot ready"
 echo "FFmpeg in the chroot: $(in_root ffmpeg -hide_banner -version | head -n 1)"
 
-# 2. The source, as the work tree has it (tracked and new files), copied
-# over the previous copy; its build folder stays for the next run.
+# 2. The source, as the work tree has it, seen read-only at /src; the build
+# folder is the chroot's own (/velbrin-build, kept with it for the next run).
 mkdir -p "$root/src"
-git ls-files -z -c -o --exclude-standard | tar -C "$source_dir" --null -T - -cf - | tar -C "$root/src" -xf -
-in_root bash -c 'cd /src && export CCACHE_DIR=/src/build/ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache &&
-  cmake --preset native >/dev/null &&
-  cmake --build build/native -j2 --target velbrin velbrin_cli_tests velbrin_frei0r velbrin_frei0r_tests \
+mount --bind "$source_dir" "$root/src" && mounted+=("$root/src")
+mount -o remount,bind,ro "$root/src"
+in_root bash -c 'export CCACHE_DIR=/velbrin-build/ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache &&
+  cd /src && cmake --preset native -B /velbrin-build/native >/dev/null &&
+  cmake --build /velbrin-build/native -j2 --target velbrin velbrin_cli_tests velbrin_frei0r velbrin_frei0r_tests \
     velbrin_frei0r_host_tests'
 lap "built"
 
 # 3. The command-line tests and the frei0r ones (the contract through our
 # own host, the exports, and the real hosts).
-in_root bash -c 'cd /src && ctest --test-dir build/native -j2 --output-on-failure -L "cli|frei0r" &&
-  ctest --test-dir build/native -j2 --output-on-failure -R "^(Frei0rContract|frei0r_plugin_exports)"'
+in_root bash -c 'cd /velbrin-build/native && ctest -j2 --output-on-failure -L "cli|frei0r" &&
+  ctest -j2 --output-on-failure -R "Frei0rContract|frei0r_plugin_exports"'
 lap "tested"
 
 # 4. The same lossless runs on both systems, on inputs made here: the
@@ -101,7 +103,7 @@ for r in "${runs[@]}"; do
   n=${#args[@]}
   out=${args[n - 1]}
   (cd "$work" && "$host_build/velbrin" -q -y "${args[@]:0:n-1}" "host-$out")
-  in_root bash -c "cd /tmp/velbrin-same-bytes && /src/build/native/velbrin -q -y ${args[*]:0:n-1} new-$out"
+  in_root bash -c "cd /tmp/velbrin-same-bytes && /velbrin-build/native/velbrin -q -y ${args[*]:0:n-1} new-$out"
   for side in host new; do
     ffmpeg -nostdin -v error -i "$work/$side-$out" -map 0:v -f framemd5 - | grep -v '^#' > "$work/$side-$out.md5"
   done

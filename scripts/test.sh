@@ -47,6 +47,11 @@ for preset in native native-asan native-tsan; do
   build_and_test "$preset" 2
 done
 
+# The native preset built and its command-line and frei0r tests run on
+# FFmpeg 7.1, in a Debian 13 chroot, lossless outputs compared with the
+# native build's.
+step "ffmpeg 7.1: chroot" scripts/test-ffmpeg7.sh build/native || true
+
 # The Windows module, 32- and 64-bit: cross-built with MinGW-w64 and tested
 # under Wine (kernel checker, test host, and the dialog on an Xvfb display).
 # A fresh machine has no Wine prefix yet: make it once, quietly, before the
