@@ -23,6 +23,7 @@ packages=(
   dpkg-dev lintian zip unzip
   slurmctld slurmd slurm-client munge
   fonts-dejavu-core
+  mmdebstrap
 )
 # Building velbrin alone: the compiler and build tools, FFmpeg's libraries
 # and tool, and what configuring the native preset looks for (frei0r.h,

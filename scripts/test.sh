@@ -47,6 +47,11 @@ for preset in native native-asan native-tsan; do
   build_and_test "$preset" 2
 done
 
+# The native preset built and its command-line and frei0r tests run on
+# FFmpeg 7.1, in a Debian 13 chroot, lossless outputs compared with the
+# native build's.
+step "ffmpeg 7.1: chroot" scripts/test-ffmpeg7.sh build/native || true
+
 # The segments recipes of docs/segments.md, run as the document writes
 # them: GNU parallel on this machine, Slurm on a one-node cluster of its own.
 step "recipes: parallel" tests/cluster/parallel_recipe_test.sh build/native || true

@@ -55,7 +55,7 @@ void write_picture(TempOutput& file, const std::string& target, const HostFrame&
   if (codec == nullptr) throw CliError("this FFmpeg cannot write pictures like " + quoted);
   int loss = 0;
   const AVPixelFormat format =
-      codec->pix_fmts ? avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, AV_PIX_FMT_BGR0, 0, &loss) : AV_PIX_FMT_BGR0;
+      supported_pixel_formats(codec) ? avcodec_find_best_pix_fmt_of_list(supported_pixel_formats(codec), AV_PIX_FMT_BGR0, 0, &loss) : AV_PIX_FMT_BGR0;
   const bool jpeg = id == AV_CODEC_ID_MJPEG;
 
   CodecContextPtr encoder(avcodec_alloc_context3(codec));

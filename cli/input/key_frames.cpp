@@ -6,18 +6,6 @@
 #include "cli/input/media_input.h"
 #include "cli/media/decoder_drain.h"
 
-namespace {
-
-bool is_key(const AVFrame& frame) {
-#ifdef AV_FRAME_FLAG_KEY
-  return (frame.flags & AV_FRAME_FLAG_KEY) != 0;
-#else
-  return frame.key_frame != 0;
-#endif
-}
-
-}  // namespace
-
 std::vector<bool> key_frames_by_clock(MediaInput& input) {
   AVFormatContext* format = input.format();
   for (unsigned k = 0; k < format->nb_streams; ++k)
@@ -29,7 +17,7 @@ std::vector<bool> key_frames_by_clock(MediaInput& input) {
   auto take = [&] {
     drain_decoder([&] { return avcodec_receive_frame(dec, frame.get()); },
                   [&] {
-                    key.push_back(is_key(*frame));
+                    key.push_back(frame_is_key(*frame));
                     av_frame_unref(frame.get());
                     return false;
                   });

@@ -11,6 +11,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/input/nested_demuxers.h"
+#include "cli/input/playlist_probe.h"
 #include "cli/input/sequence_kind.h"
 #include "cli/files/sequence_pattern.h"
 
@@ -45,6 +46,10 @@ AVIOContext* open_and_probe(const std::string& url, const std::string& quoted, v
   av_dict_free(&options);
   if (err < 0) throw CliError("cannot open " + quoted + ": " + av_error_text(err));
   err = av_probe_input_buffer2(pb, format, url.c_str(), log_context, 0, 0);
+  // A playlist is one whatever its name (FFmpeg 7.1 probes one named .mp4
+  // as MP4), so that it is refused below on every version.
+  if (err >= 0 && url.rfind("file:", 0) == 0)
+    if (const AVInputFormat* playlist = playlist_format(url.substr(5))) *format = playlist;
   if (err < 0) {
     avio_closep(&pb);
     if (err == AVERROR_INVALIDDATA)

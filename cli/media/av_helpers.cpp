@@ -32,10 +32,22 @@ std::string av_error_text(int err) {
   return buf;
 }
 
+bool is_pcm(AVCodecID id) { return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT; }
+
+bool is_mp4_family(const AVOutputFormat* container) {
+  for (const char* name : {"mov", "mp4", "ipod", "ismv", "3gp", "3g2", "psp"})
+    if (std::strcmp(container->name, name) == 0) return true;
+  return false;
+}
+
 int container_holds(const AVOutputFormat* container, AVCodecID id) {
   // QuickTime's muxer says yes to Opus and FLAC, then refuses them at the
   // header: they are MP4's alone.
   if (std::strcmp(container->name, "mov") == 0 && (id == AV_CODEC_ID_OPUS || id == AV_CODEC_ID_FLAC)) return 0;
+  // Uncompressed PCM in MP4 (the 'ipcm' sample entry FFmpeg 7.1 writes)
+  // plays in few players, and FFmpeg 5.1 refuses it: the MP4 family holds
+  // PCM only as QuickTime (.mov), on every FFmpeg, so it gets AAC instead.
+  if (is_pcm(id) && is_mp4_family(container) && std::strcmp(container->name, "mov") != 0) return 0;
   // The MPEG transport stream cannot tell, but is made for these.
   if (std::strcmp(container->name, "mpegts") == 0 &&
       (id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC || id == AV_CODEC_ID_MPEG2VIDEO || id == AV_CODEC_ID_AAC ||

@@ -13,6 +13,8 @@ extern "C" {
 #include <optional>
 #include <string>
 
+#include "cli/media/ffmpeg_compat.h"
+
 struct AvFrameFree {
   void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
@@ -51,6 +53,12 @@ FramePtr make_frame();
 PacketPtr make_packet();
 
 std::string av_error_text(int err);
+
+// Uncompressed PCM audio, of any sample format.
+bool is_pcm(AVCodecID id);
+// The muxers of QuickTime and MP4 files (.mov, .mp4, .m4v, .3gp, ...): they
+// store each frame's time and the display rotation.
+bool is_mp4_family(const AVOutputFormat* container);
 
 // 1: the container holds the codec; 0: it does not; negative: it cannot tell.
 int container_holds(const AVOutputFormat* container, AVCodecID id);

@@ -17,9 +17,10 @@ namespace {
 // The encoder's rate nearest above the input's (or its highest), so no
 // sound is lost to a lower rate where it can be helped.
 int pick_sample_rate(const AVCodec* codec, int wanted) {
-  if (codec->supported_samplerates == nullptr) return wanted;
+  const int* rates = supported_sample_rates(codec);
+  if (rates == nullptr) return wanted;
   int above = 0, highest = 0;
-  for (const int* r = codec->supported_samplerates; *r != 0; ++r) {
+  for (const int* r = rates; *r != 0; ++r) {
     if (*r == wanted) return wanted;
     if (*r > wanted && (above == 0 || *r < above)) above = *r;
     if (*r > highest) highest = *r;
@@ -52,7 +53,7 @@ AudioTranscoder::AudioTranscoder(const AVStream* in, const AVCodec* encoder, boo
   if (!encoder_) throw std::bad_alloc();
   AVCodecContext* e = encoder_.get();
   e->sample_rate = pick_sample_rate(encoder, decoder_->sample_rate);
-  e->sample_fmt = encoder->sample_fmts != nullptr ? encoder->sample_fmts[0] : decoder_->sample_fmt;
+  e->sample_fmt = supported_sample_formats(encoder) != nullptr ? supported_sample_formats(encoder)[0] : decoder_->sample_fmt;
   if (decoder_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
     av_channel_layout_default(&e->ch_layout, decoder_->ch_layout.nb_channels);
   else

@@ -30,13 +30,6 @@ int encoder_threads() {
 
 namespace {
 
-// The MP4 family: stores each frame's time and the display rotation.
-bool is_mov_family(const AVOutputFormat* container) {
-  const std::string name = container->name;
-  return name == "mov" || name == "mp4" || name == "ipod" || name == "ismv" || name == "3gp" || name == "3g2" ||
-         name == "psp";
-}
-
 // Containers whose frames show one per interval, with no time of their own:
 // a frame that lasts longer is repeated there to keep the timing. Picture
 // files are one per frame, whatever their times.
@@ -45,26 +38,18 @@ bool shows_constant_rate(const AVOutputFormat* container, bool pictures) {
   return !pictures && ((container->flags & AVFMT_NOTIMESTAMPS) || name == "yuv4mpegpipe" || name == "dv");
 }
 
-// A frame's duration in its stream's time base (0: unknown).
-int64_t frame_duration(const AVFrame& frame) {
-#if LIBAVUTIL_VERSION_MAJOR >= 58
-  return frame.duration;
-#else
-  return frame.pkt_duration;
-#endif
-}
-
-// Containers that store a frame rate and no time per frame (AVI, Y4M):
+// Containers that store a frame rate and no time per frame (AVI, Y4M; the
+// MP4 family stores each frame's time):
 // there a frame's time is its position, so the time base must be one frame,
 // as ffmpeg makes it; a finer one would count every tick as a frame.
 bool has_constant_rate(const AVOutputFormat* container) {
-  return !(container->flags & (AVFMT_VARIABLE_FPS | AVFMT_NOTIMESTAMPS)) && !is_mov_family(container);
+  return !(container->flags & (AVFMT_VARIABLE_FPS | AVFMT_NOTIMESTAMPS)) && !is_mp4_family(container);
 }
 
 // Containers that keep chapters (a short list: FFmpeg cannot be asked).
 bool holds_chapters(const AVOutputFormat* container) {
   const std::string name = container->name;
-  return is_mov_family(container) || name == "matroska" || name == "webm" || name == "ogg" || name == "ogv";
+  return is_mp4_family(container) || name == "matroska" || name == "webm" || name == "ogg" || name == "ogv";
 }
 
 // The input video stream's metadata that still holds for the filtered
@@ -214,13 +199,12 @@ void MediaOutput::add_video_stream(const MediaInput& input) {
   // The input's display rotation goes with the pictures, which are stored
   // as decoded (the host does not turn them either).
   size_t size = 0;
-  const uint8_t* m = av_stream_get_side_data(input.video(), AV_PKT_DATA_DISPLAYMATRIX, &size);
+  const uint8_t* m = stream_side_data(input.video(), AV_PKT_DATA_DISPLAYMATRIX, &size);
   if (m == nullptr) return;
-  if (uint8_t* d = av_stream_new_side_data(video_out_, AV_PKT_DATA_DISPLAYMATRIX, size); d != nullptr)
-    std::memcpy(d, m, size);
+  add_stream_side_data(video_out_, AV_PKT_DATA_DISPLAYMATRIX, m, size);
   // Only the MP4 family of muxers stores it in this FFmpeg.
   const double angle = size >= 9 * sizeof(int32_t) ? av_display_rotation_get(reinterpret_cast<const int32_t*>(m)) : 0;
-  if (!std::isnan(angle) && std::lround(angle) % 360 != 0 && !is_mov_family(muxer_->oformat))
+  if (!std::isnan(angle) && std::lround(angle) % 360 != 0 && !is_mp4_family(muxer_->oformat))
     std::fprintf(stderr,
                  "velbrin: warning: the input carries a display rotation of %ld degrees, which %s files cannot "
                  "store; the frames are written as stored (use .mp4 or .mov to keep the rotation)\n",
@@ -294,6 +278,7 @@ void MediaOutput::add_copied(const AVStream* in, int index) {
   const int err = avcodec_parameters_copy(out->codecpar, in->codecpar);
   if (err < 0) fail(err);
   out->codecpar->codec_tag = 0;
+  keep_padding_in_timestamps(muxer_->oformat, out->codecpar);
   out->avg_frame_rate = in->avg_frame_rate;
   out->sample_aspect_ratio = in->sample_aspect_ratio;
   // An attachment has no packets: it is all in its parameters.
@@ -364,8 +349,8 @@ void MediaOutput::write_video(AVFrame* frame) {
   // Encoders that hold frames back give their packets no duration: each
   // packet takes its frame's, so the last frame lasts as long as in the
   // input (where the output ends, and where a joined segment starts).
-  if (frame->pkt_duration > 0)
-    durations_[pts] = av_rescale_q(frame->pkt_duration, input_time_base_, encoder_->time_base);
+  if (frame_duration(*frame) > 0)
+    durations_[pts] = av_rescale_q(frame_duration(*frame), input_time_base_, encoder_->time_base);
   give_encoder(frame, pts);
 }
 

@@ -64,8 +64,9 @@ bool needs_even_size(const AVCodec* codec) {
 }
 
 bool supports(const AVCodec* codec, AVPixelFormat f) {
-  if (codec->pix_fmts == nullptr) return true;  // takes any format
-  for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
+  const AVPixelFormat* formats = supported_pixel_formats(codec);
+  if (formats == nullptr) return true;  // takes any format
+  for (const AVPixelFormat* p = formats; *p != AV_PIX_FMT_NONE; ++p)
     if (*p == f) return true;
   return false;
 }
@@ -320,7 +321,7 @@ void choose_pixel_format(const MediaInput& input, OutputChoice& c) {
     else if (c.writes_pictures) like = in;
     else like = planar_like(in);
     int loss = 0;
-    c.pixel_format = c.codec->pix_fmts ? avcodec_find_best_pix_fmt_of_list(c.codec->pix_fmts, like, alpha, &loss)
+    c.pixel_format = supported_pixel_formats(c.codec) ? avcodec_find_best_pix_fmt_of_list(supported_pixel_formats(c.codec), like, alpha, &loss)
                                        : like;
     c.keep_alpha = alpha && format_has_alpha(c.pixel_format);
     if (c.pixel_format == AV_PIX_FMT_NONE)

@@ -33,7 +33,7 @@ void keep_error(Sink* sink, int err) {
   if (sink->stream_error != nullptr && *sink->stream_error == 0) *sink->stream_error = err;
 }
 
-int write_all(void* opaque, uint8_t* buf, int size) {
+int write_all(void* opaque, AvioWriteData buf, int size) {
   Sink* sink = static_cast<Sink*>(opaque);
   int done = 0;
   while (done < size) {

@@ -364,14 +364,14 @@ class Worker {
     }
     t0 = thread_seconds();
     times_.filter += t0 - t1;
-    const int64_t pts = in.pts, duration = in.pkt_duration;
+    const int64_t pts = in.pts, duration = frame_duration(in);
     const AVRational aspect = in.sample_aspect_ratio;
     const int width = in.width, height = in.height;
     // The decoded picture goes before the encoder's is made.
     job.decoded.reset();
     FramePtr encoded = pictures_.get(width, height);
     encoded->pts = pts;
-    encoded->pkt_duration = duration;
+    frame_duration(*encoded) = duration;
     encoded->sample_aspect_ratio = aspect;
     from_host_.convert(*filtered_, choice_.keep_alpha ? &*source_ : nullptr, *encoded);
     times_.from_host += thread_seconds() - t0;

@@ -37,8 +37,8 @@ bool RangeCut::take_frame(int64_t number, AVFrame& frame) {
   if (number >= setup_.range.last) {
     video_done_ = true;
     // The last frame lasts until the next frame shows, as in the whole run.
-    if (end_pts_ == AV_NOPTS_VALUE && pts != AV_NOPTS_VALUE) end_pts_ = pts + std::max<int64_t>(frame.pkt_duration, 0);
-    else if (pts != AV_NOPTS_VALUE && end_pts_ > pts) frame.pkt_duration = end_pts_ - pts;
+    if (end_pts_ == AV_NOPTS_VALUE && pts != AV_NOPTS_VALUE) end_pts_ = pts + std::max<int64_t>(frame_duration(frame), 0);
+    else if (pts != AV_NOPTS_VALUE && end_pts_ > pts) frame_duration(frame) = end_pts_ - pts;
   }
   if (pts != AV_NOPTS_VALUE) frame.pts = pts - av_rescale_q(origin_, origin_tb_, tb);
   return true;

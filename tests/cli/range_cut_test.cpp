@@ -35,8 +35,8 @@ Written run(const RangeCut::Setup& setup, int64_t first_pts, int64_t audio_from,
     for (; a <= v; a += 20) keep(cut.take_audio(audio(a, 20), 1, kMs));
     FramePtr f = make_frame();
     f->pts = v;
-    f->pkt_duration = 40;
-    if (cut.take_frame(n, *f)) w.frames.emplace_back(f->pts, f->pkt_duration);
+    frame_duration(*f) = 40;
+    if (cut.take_frame(n, *f)) w.frames.emplace_back(f->pts, frame_duration(*f));
     keep(cut.take_waiting());
     v += n >= 5 ? late_step : 40;
   }
