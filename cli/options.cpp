@@ -330,7 +330,7 @@ Output:
   --frames A-B       only frames A to B (counted from 0 as a full decode
                      outputs them); 'A-' to the end, 'N' for one frame;
                      audio and subtitles that start in the range go along,
-                     the chapters do not
+                     the chapters and other video streams do not
   --compare PICTURE  write input, output and Show noise view side by side
   --at N             the frame for --compare, counted from 0 (default 0)
   -y, --overwrite    replace OUTPUT (and PICTURE) if they exist, keeping

@@ -213,7 +213,7 @@ void MediaOutput::add_video_stream(const MediaInput& input) {
 
 void MediaOutput::add_streams(const MediaInput& input, const OutputChoice& choice) {
   if (!writes_pictures_) av_dict_copy(&muxer_->metadata, input.format()->metadata, 0);
-  const StreamWishes wishes{choice.audio, choice.subtitles, writes_pictures_};
+  const StreamWishes wishes{choice.audio, choice.subtitles, writes_pictures_, choice.whole};
   const std::vector<StreamRoute> routes = map_streams(input.format(), input.video_index(), muxer_->oformat, wishes);
   bool left_out = false;
   for (const StreamRoute& r : routes) {
@@ -240,7 +240,7 @@ void MediaOutput::add_streams(const MediaInput& input, const OutputChoice& choic
 
 int MediaOutput::add_chapters(const MediaInput& input, const OutputChoice& choice) {
   const AVFormatContext* in = input.format();
-  if (in->nb_chapters == 0 || !choice.chapters) return 0;
+  if (in->nb_chapters == 0 || !choice.whole) return 0;
   if (writes_pictures_ || !holds_chapters(muxer_->oformat)) return int(in->nb_chapters);
   // On the output's clock, which starts at the input's start.
   const int64_t start = input.start_time_us();

@@ -436,7 +436,7 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
   OutputChoice c;
   c.audio = request.audio;
   c.subtitles = request.subtitles;
-  c.chapters = request.chapters;
+  c.whole = request.whole;
   if (target == "-")
     choose_stream_container(request.format, c);
   else

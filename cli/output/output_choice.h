@@ -28,7 +28,7 @@ struct OutputChoice {
   std::vector<std::string> notes;   // lines for the user about choices made for them (odd size, alpha or depth lost)
   bool audio = true;                // the input's audio goes along (where the output holds it)
   bool subtitles = true;            // the input's subtitles go along (where the output holds them)
-  bool chapters = true;             // the input's chapters go along (a whole run, not --frames)
+  bool whole = true;                // a whole run, not --frames: the chapters and other video streams go along
   bool to_pipe = false;             // written to standard output, which cannot seek
   std::vector<std::pair<std::string, std::string>> muxer_options;  // what the container needs for that
 };
@@ -40,7 +40,7 @@ struct OutputRequest {
   std::string format;     // the container of OUTPUT - (empty: Matroska)
   bool audio = true;      // false: --no-audio
   bool subtitles = true;  // false: --no-subtitles
-  bool chapters = true;   // false: a range of frames, which the chapters do not follow
+  bool whole = true;      // false: a range of frames, which the chapters and other video streams do not follow
 };
 
 // A target "-" is standard output, in request.format or Matroska.

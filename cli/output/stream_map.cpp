@@ -133,7 +133,9 @@ std::vector<StreamRoute> map_streams(const AVFormatContext* input, int video_ind
     if (int(k) == video_index) continue;
     const AVStream* in = input->streams[k];
     const AVMediaType type = in->codecpar->codec_type;
-    if ((type == AVMEDIA_TYPE_AUDIO && !wishes.audio) || (type == AVMEDIA_TYPE_SUBTITLE && !wishes.subtitles)) continue;
+    if ((type == AVMEDIA_TYPE_AUDIO && !wishes.audio) || (type == AVMEDIA_TYPE_SUBTITLE && !wishes.subtitles) ||
+        (type == AVMEDIA_TYPE_VIDEO && !wishes.whole))
+      continue;
     StreamRoute r = type == AVMEDIA_TYPE_AUDIO      ? route_audio(in, container, wishes.pictures)
                     : type == AVMEDIA_TYPE_SUBTITLE ? route_subtitles(in, container, wishes.pictures)
                                                     : route_other(in, container, wishes.pictures);

@@ -32,6 +32,9 @@ struct StreamWishes {
   bool audio = true;       // false: -an
   bool subtitles = true;   // false: -sn
   bool pictures = false;   // the output is pictures: they hold nothing but the video
+  // false: a range of frames. Another video stream, cut there in the
+  // middle of its groups of pictures, could not be decoded: it is left out.
+  bool whole = true;
 };
 
 // The routes of every input stream other than `video_index` that the

@@ -90,10 +90,11 @@ void InputDamage::reading_at(int64_t frames, double seconds) {
   seconds_ = seconds;
 }
 
-void InputDamage::record(const std::string& what, const std::string& where, int64_t frame) {
+void InputDamage::record(const std::string& what, const std::string& where, double seconds, int64_t frame) {
   if (!listening_) return;
   std::lock_guard<std::mutex> lock(mutex_);
   if (holding_) {
+    if (seconds < held_from_) return;  // before the key frame the range starts from
     if (held_++ == 0) first_held_ = what + " " + where;
     if (frame >= 0) held_frames_.push_back(frame);
     return;
@@ -114,8 +115,9 @@ void InputDamage::count_held() {
   held_frames_.clear();
 }
 
-void InputDamage::drop_held() {
+void InputDamage::drop_held(double key_seconds) {
   std::lock_guard<std::mutex> lock(mutex_);
+  held_from_ = key_seconds;
   held_ = 0;
   first_held_.clear();
   held_frames_.clear();
@@ -131,21 +133,21 @@ void InputDamage::logged(const std::string& message) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (first_logged_.empty()) first_logged_ = message;
   }
-  record("FFmpeg reported \"" + message + "\"", position_text(frames_, seconds_));
+  record("FFmpeg reported \"" + message + "\"", position_text(frames_, seconds_), seconds_);
 }
 
 void InputDamage::read_error(int err) {
-  record("reading stopped with \"" + av_error_text(err) + "\"", position_text(frames_, seconds_));
+  record("reading stopped with \"" + av_error_text(err) + "\"", position_text(frames_, seconds_), seconds_);
 }
 
 void InputDamage::decode_error(int err) {
-  record("the decoder failed with \"" + av_error_text(err) + "\"", position_text(frames_, seconds_));
+  record("the decoder failed with \"" + av_error_text(err) + "\"", position_text(frames_, seconds_), seconds_);
 }
 
 void InputDamage::corrupt_frame(int64_t number, double seconds) {
   char where[64];
   std::snprintf(where, sizeof where, "at %.1f s", seconds);
-  record("the decoder flagged frame " + std::to_string(number) + " as corrupt", where, number);
+  record("the decoder flagged frame " + std::to_string(number) + " as corrupt", where, seconds, number);
 }
 
 void InputDamage::missing_picture(const std::string& name) {

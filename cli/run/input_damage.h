@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -47,11 +48,14 @@ class InputDamage {
   // Faults count by where they lie. Until count_held() they are held, not
   // counted: those met while opening and probing the input, and in a range
   // from frame A those met before it. drop_held() forgets what is held, at
-  // each key frame before the range: what lies before the key frame the
-  // range starts from is not the range's. A run from frame 0 counts from
-  // the start; a range from frame A counts from the key frame before it.
+  // each key frame before the range (at `key_seconds` on the input's
+  // clock): what lies before the key frame the range starts from is not the
+  // range's, and neither is a fault met later at an earlier time (a leading
+  // picture of an open GOP, which refers to the GOP before and is decoded
+  // only to be dropped). A run from frame 0 counts from the start; a range
+  // from frame A counts from the key frame before it.
   void count_held();
-  void drop_held();
+  void drop_held(double key_seconds);
 
   bool damaged() const;
   // The warning ("'x.mkv' is damaged: ..."), or "" when nothing was
@@ -65,8 +69,9 @@ class InputDamage {
   std::string first_logged() const;
 
  private:
-  // `frame`: the frame the decoder flagged as corrupt, or -1.
-  void record(const std::string& what, const std::string& where, int64_t frame = -1);
+  // `seconds`: where the fault lies on the input's clock; `frame`: the
+  // frame the decoder flagged as corrupt, or -1.
+  void record(const std::string& what, const std::string& where, double seconds, int64_t frame = -1);
 
   const std::string shown_;
   std::atomic<bool> listening_{true};
@@ -81,6 +86,7 @@ class InputDamage {
   int64_t held_ = 0;           // faults held, the first of them and the frames among them
   std::string first_held_;
   std::vector<int64_t> held_frames_;
+  double held_from_ = -std::numeric_limits<double>::infinity();  // the last key frame's time before the range
   std::string missing_;        // the missing picture of a sequence
   std::string first_logged_;
 };

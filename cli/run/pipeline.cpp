@@ -89,7 +89,7 @@ class Reader {
       jumps_.mend(*packet, *input_.format()->streams[packet->stream_index]);
       note_position(*packet);
       // Before the range, faults held so far lie before this key frame.
-      if (packet->stream_index == video && (packet->flags & AV_PKT_FLAG_KEY)) damage_.drop_held();
+      if (packet->stream_index == video && (packet->flags & AV_PKT_FLAG_KEY)) damage_.drop_held(last_seconds_);
       if (packet->stream_index == video && !checked_) {
         // After a seek the first video packet must be the chosen key frame
         // or an earlier one; past it, the next way is tried, the last being

@@ -95,7 +95,13 @@ for input in clip.mp4 vfr.mkv edit-list.mp4 second-video.mkv; do
     parallel --will-cite -j 2 "$velbrin" -q -y "${opt[@]}" --frames {} $input $kind-{}.mkv :::: ranges.txt
     while read -r r; do echo "file '$kind-$r.mkv'"; done < ranges.txt > list.txt
     ff -f concat -safe 0 -i list.txt -c copy $kind-joined.mkv
-    "$velbrin" -q -y "${opt[@]}" $input $kind-whole.mkv
+    # A whole run of second-video.mkv also copies its other, unfiltered
+    # video, which ranges leave out (and whose B-frames make the muxer start
+    # both streams later, as ffmpeg does): there the one run is a range over
+    # every frame.
+    whole_run=()
+    [ $input = second-video.mkv ] && whole_run=(--frames 0-)
+    "$velbrin" -q -y "${opt[@]}" "${whole_run[@]}" $input $kind-whole.mkv
     for s in v:0 a:0; do
       [ "$(stream_times $kind-joined.mkv $s)" = "$(stream_times $kind-whole.mkv $s)" ] ||
         fail "$input $kind segments joined: $s timestamps differ from one run's"

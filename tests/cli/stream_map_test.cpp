@@ -98,7 +98,12 @@ TEST(StreamMap, WishesAndTheNote) {
             "cannot hold audio, subtitles, data streams, attachments or chapters");
   EXPECT_EQ(left_out_note(map_streams(in.get(), 0, av_guess_format("matroska", nullptr, nullptr), {}), 0, ".mkv files",
                           false),
-            "");
+            "");  // A range of frames leaves another video stream out: cut in the middle of
+  // its groups of pictures, it could not be decoded.
+  const auto two_videos = input_of({{AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264}});
+  const AVOutputFormat* mkv = av_guess_format("matroska", nullptr, nullptr);
+  EXPECT_EQ(map_streams(two_videos.get(), 0, mkv, {}).size(), 1u);
+  EXPECT_EQ(map_streams(two_videos.get(), 0, mkv, {true, true, false, false}).size(), 0u);
 }
 
 }  // namespace
