@@ -17,6 +17,7 @@ packages=(
   shotcut
   strace man-db
   time
+  python3-numpy python3-skimage python3-matplotlib opencv-doc
 )
 
 missing=()
