@@ -28,6 +28,7 @@
 #include "cli/media/host_frame.h"
 #include "cli/output/media_output.h"
 #include "cli/output/output_choice.h"
+#include "cli/run/auto_strength.h"
 #include "cli/run/frame_budget.h"
 #include "cli/run/input_damage.h"
 #include "cli/run/pipeline.h"
@@ -50,18 +51,26 @@ int default_threads() {
 // user's settings, and the Show noise view of the same Level and Dynamic.
 HostFrame comparison_of(const AVFrame& decoded, const LoadedFilterModule& module, const Options& o,
                         const std::string& caption) {
-  InstanceSettings as_asked{o.level, o.dynamic, o.show_noise, o.disable};
-  InstanceSettings noise_view{o.level, o.dynamic, true, false};
   const int w = decoded.width, h = decoded.height;
   HostFrame panels[3] = {HostFrame(w, h), HostFrame(w, h), HostFrame(w, h)};
   ToHostConverter().convert(decoded, panels[0]);
+  InstanceSettings as_asked{o.level, o.dynamic, o.show_noise, o.disable};
+  std::string shown = caption;
+  if (o.auto_strength) {
+    // The settings the run gave this frame.
+    const StrengthSettings s = strength_of_frame(panels[0].words(), w, h).settings;
+    as_asked.level = s.level;
+    as_asked.dynamic = s.dynamic;
+    shown = FilterInstance(module, as_asked).caption() + " auto";
+  }
+  InstanceSettings noise_view{as_asked.level, as_asked.dynamic, true, false};
   FilterInstance(module, as_asked).run(panels[0].words(), panels[1].words(), w, h);
   FilterInstance(module, noise_view).run(panels[0].words(), panels[2].words(), w, h);
-  std::string output_label = "Output: " + caption;
+  std::string output_label = "Output: " + shown;
   if (o.show_noise && !o.disable) output_label += " show noise";
   if (o.disable) output_label += " disabled";
   const std::string labels[3] = {"Input, frame " + std::to_string(o.compare_at), output_label,
-                                 "Show noise: " + caption};
+                                 "Show noise: " + shown};
   return compose_comparison(panels, labels);
 }
 
@@ -90,6 +99,7 @@ PipelineSettings pipeline_settings(const Options& o, const FramePlan& plan) {
   if (o.frames) ps.range = *o.frames;
   ps.instance = InstanceSettings{o.level, o.dynamic, o.show_noise, o.disable};
   ps.bypass = o.bypass;
+  ps.auto_strength = o.auto_strength;
   ps.capture_at = o.compare_path.empty() ? -1 : o.compare_at;
   return ps;
 }
@@ -148,6 +158,16 @@ void print_written(const Options& o, const OutputChoice& choice, const PipelineR
 // The filter's caption and script line as the host shows them.
 void print_caption(const FilterInstance& described) {
   std::fprintf(stderr, "%s\n%s\n", described.caption().c_str(), described.script_line().c_str());
+}
+
+// --auto: what the frames measured and used, and a fixed setting close to
+// it as velbrin's options and as the host's caption and script line.
+void print_auto_summary(const LoadedFilterModule& module, const StrengthSummary& strength) {
+  const StrengthSettings fixed = strength.fixed_setting();
+  const FilterInstance close(module, InstanceSettings{fixed.level, fixed.dynamic, false, false});
+  std::fprintf(stderr, "velbrin: --auto: %s\nvelbrin: a fixed setting close to it: %s\n%s\n%s\n",
+               strength.measured_line().c_str(), setting_options(fixed).c_str(), close.caption().c_str(),
+               close.script_line().c_str());
 }
 
 // --verbose: where the processor time went, per frame.
@@ -234,6 +254,7 @@ bool run_file(const Options& o, const LoadedFilterModule& module, const FilterIn
   if (!warning.empty()) std::fprintf(stderr, "velbrin: warning: %s\n", warning.c_str());
   if (o.verbose) print_stage_times(result);
   if (!o.quiet && out.choice) print_written(o, *out.choice, result, progress.frames_per_second());
+  if (!o.quiet && o.auto_strength && out.choice) print_auto_summary(module, result.strength);
   if (!o.quiet && !o.compare_path.empty()) std::fprintf(stderr, "velbrin: wrote %s\n", o.compare_path.c_str());
   return !warning.empty();
 }
@@ -311,13 +332,13 @@ int run_folder(const Options& o, const std::vector<PlannedJob>& jobs, const Load
   }
   for (const std::string& line : failures) std::fprintf(stderr, "velbrin: %s\n", line.c_str());
   if (!failures.empty()) return kExitFailure;
-  if (!o.quiet) print_caption(described);
+  if (!o.quiet && !o.auto_strength) print_caption(described);
   return damaged ? kExitDamaged : 0;
 }
 
 int run_single(const Options& o, const LoadedFilterModule& module, const FilterInstance& described,
                ProgressReport* report) {
   const bool damaged = run_file(o, module, described, report, true, "");
-  if (!o.quiet) print_caption(described);
+  if (!o.quiet && !o.auto_strength) print_caption(described);
   return damaged ? kExitDamaged : 0;
 }

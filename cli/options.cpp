@@ -104,6 +104,7 @@ const std::map<std::string, FlagHandler>& flag_options() {
       {"--show-noise", [](Options& o) { o.show_noise = true; }},
       {"--disable", [](Options& o) { o.disable = true; }},
       {"--bypass", [](Options& o) { o.bypass = true; }},
+      {"--auto", [](Options& o) { o.auto_strength = true; }},
       {"--lossless", [](Options& o) { o.lossless = true; }},
       {"-an", [](Options& o) { o.no_audio = true; }},
       {"--no-audio", [](Options& o) { o.no_audio = true; }},
@@ -207,8 +208,11 @@ void take_file_names(const std::vector<std::string>& positional, Options& o) {
 
 // Options that contradict each other.
 void check_combinations(const Options& o) {
-  if (o.bypass && (o.show_noise || o.disable || o.level || o.dynamic))
+  if (o.bypass && (o.show_noise || o.disable || o.level || o.dynamic || o.auto_strength))
     throw usage_error("--bypass skips the filter; it takes no filter settings");
+  if (o.auto_strength && (o.level || o.dynamic))
+    throw usage_error("--auto sets Level and Dynamic from each frame's noise; it takes no --level, --dynamic or "
+                      "--config (velbrin --measure INPUT shows the fixed setting it would choose)");
   if (o.lossless && o.crf) throw usage_error("--lossless and --crf ask for opposite things; give one");
   if (!o.format.empty() && o.output != "-")
     throw usage_error("--format is for OUTPUT - (standard output); a file's format comes from its extension");
@@ -252,12 +256,20 @@ the others are still written. Nothing velbrin reads is ever written: every
 name is resolved through links before anything is opened for writing.
 
 Filter settings:
-  --level N          base brightness tolerance (0..400, default 100)
+  --level N          base brightness tolerance (0..400, default 100): about
+                     21 x the noise's standard deviation on the 0..255
+                     scale suits it (100 for light noise, sigma 5; 210 for
+                     sigma 10; 400 from sigma 19); see --auto, --measure
   --dynamic N        how strongly a pair's contrast lowers it (0..10, default 5)
   --config LINE      the script line the host saves, e.g. 'Config(100, 5)'
                      (also with its instance prefix and ';', any spacing);
                      takes any 32-bit values, as the host's script command
                      does (later options override earlier ones)
+  --auto             set Level and Dynamic for each frame from the noise
+                     measured in it (Level about 21 x the noise's standard
+                     deviation on the 0..255 scale, Dynamic 8; a clean frame
+                     gets Level 0); the closing lines say what was measured
+                     and a fixed setting close to it
   --show-noise       output ten times the change, centred on grey 127
   --disable          pass the frames through unchanged
 

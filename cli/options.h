@@ -30,6 +30,8 @@ struct Options {
   bool show_noise = false;
   bool disable = false;
   bool bypass = false;  // copy frames without calling the filter (measuring)
+  // --auto: each frame's Level and Dynamic from the noise measured in it.
+  bool auto_strength = false;
 
   int threads = 0;  // 0: one per processor
   std::optional<FrameRange> frames;

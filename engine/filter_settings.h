@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstddef>
 
+#include "engine/setting_ranges.h"
 #include "host/vd_filter.h"
 
 struct FilterSettings {
@@ -42,9 +43,6 @@ inline void store_setting(int& word, int value) { std::atomic_ref<int>(word).sto
 inline int load_setting(const int& word) {
   return std::atomic_ref<int>(const_cast<int&>(word)).load(std::memory_order_relaxed);
 }
-
-constexpr int kDefaultLevel = 100;
-constexpr int kDefaultDynamic = 5;
 
 // The script command that sets Level and Dynamic, as the module registers it:
 // Config(level, dynamic), no result ("0"), two ints ("ii").

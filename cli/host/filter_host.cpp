@@ -144,17 +144,21 @@ FilterInstance::FilterInstance(const LoadedFilterModule& module, const InstanceS
   // Config command with two integer script values. Unset values are the
   // ones InitProc chose.
   auto* record = static_cast<FilterSettings*>(activation_.filter_data);
-  CScriptValue argv[2] = {};
-  argv[0].type = argv[1].type = kScriptInt;
-  argv[0].value.i = settings.level.value_or(record->level);
-  argv[1].value.i = settings.dynamic.value_or(record->dynamic);
-  module.config_function()(nullptr, &activation_, argv, 2);
+  configure(settings.level.value_or(record->level), settings.dynamic.value_or(record->dynamic));
 
   // Show noise and Disable have no script command; the host's dialog writes
   // them into the record, and so does this host, under the contract that
   // engine/filter_settings.h documents.
   record->showNoise = settings.show_noise ? 1 : 0;
   record->disable = settings.disable ? 1 : 0;
+}
+
+void FilterInstance::configure(int level, int dynamic) {
+  CScriptValue argv[2] = {};
+  argv[0].type = argv[1].type = kScriptInt;
+  argv[0].value.i = level;
+  argv[1].value.i = dynamic;
+  module_.config_function()(nullptr, &activation_, argv, 2);
 }
 
 void FilterInstance::run(const uint32_t* src, uint32_t* dst, int width, int height) {

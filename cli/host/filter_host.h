@@ -60,6 +60,10 @@ class FilterInstance {
   // rows follow each other with no gap (pitch 4 x width).
   void run(const uint32_t* src, uint32_t* dst, int width, int height);
 
+  // Sets Level and Dynamic through the module's Config script command, as
+  // a host replaying a script line does (--auto, before each frame).
+  void configure(int level, int dynamic);
+
   // What the host shows: "Velbrin ( 100, 5 )" and "Config(100, 5)".
   std::string caption() const;
   std::string script_line() const;

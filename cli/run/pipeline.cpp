@@ -315,11 +315,12 @@ class PicturePool {
 // frames it reuses for every frame.
 class Worker {
  public:
-  Worker(FilterInstance* instance, const OutputChoice& choice, bool bypass, PicturePool& pictures)
+  Worker(FilterInstance* instance, const OutputChoice& choice, bool bypass, bool auto_strength, PicturePool& pictures)
       : instance_(instance),
         pictures_(pictures),
         choice_(choice),
         bypass_(bypass),
+        auto_strength_(auto_strength),
         to_host_(!choice.lossless),  // lossless outputs keep the exact, documented way in
         from_host_(choice.pixel_format, choice.colour) {}
 
@@ -330,6 +331,7 @@ class Worker {
     }
   }
   const StageTimes& times() const { return times_; }
+  const StrengthSummary& strength() const { return strength_; }
 
  private:
   void filter(FrameInFlight& job) {
@@ -346,8 +348,16 @@ class Worker {
     times_.to_host += t1 - t0;
     if (bypass_)
       std::memcpy(filtered_->words(), source_->words(), size_t(HostFrame::bytes(in.width, in.height)));
-    else
+    else {
+      // --auto: the settings follow this frame alone, so the frame's output
+      // does not depend on which worker runs it or what came before.
+      if (auto_strength_) {
+        const FrameStrength f = strength_of_frame(source_->words(), in.width, in.height);
+        instance_->configure(f.settings.level, f.settings.dynamic);
+        strength_.add(f);
+      }
       instance_->run(source_->words(), filtered_->words(), in.width, in.height);
+    }
     t0 = thread_seconds();
     times_.filter += t0 - t1;
     const int64_t pts = in.pts, duration = in.pkt_duration;
@@ -368,6 +378,8 @@ class Worker {
   PicturePool& pictures_;
   const OutputChoice& choice_;
   const bool bypass_;
+  const bool auto_strength_;
+  StrengthSummary strength_;
   ToHostConverter to_host_;
   FromHostConverter from_host_;
   std::optional<HostFrame> source_, filtered_;
@@ -425,7 +437,8 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
   std::vector<std::unique_ptr<Worker>> workers;
   for (int k = 0; k < result.workers; ++k) {
     instances.push_back(std::make_unique<FilterInstance>(module, settings.instance));
-    workers.push_back(std::make_unique<Worker>(instances.back().get(), *choice, settings.bypass, *pictures));
+    workers.push_back(std::make_unique<Worker>(instances.back().get(), *choice, settings.bypass,
+                                                     settings.auto_strength, *pictures));
   }
 
   Reader reader(input, output != nullptr, settings, shared, damage, result);
@@ -459,6 +472,7 @@ PipelineResult run_pipeline(MediaInput& input, MediaOutput* output, const Output
     result.stages.to_host += w->times().to_host;
     result.stages.filter += w->times().filter;
     result.stages.from_host += w->times().from_host;
+    result.strength.merge(w->strength());
   }
   return result;
 }

@@ -13,6 +13,7 @@
 #include "cli/media/av_helpers.h"
 #include "cli/host/filter_host.h"
 #include "cli/run/frame_budget.h"
+#include "cli/run/auto_strength.h"
 #include "cli/run/frame_range.h"
 
 class InputDamage;
@@ -27,6 +28,7 @@ struct PipelineSettings {
   bool range_given = false;
   InstanceSettings instance;
   bool bypass = false;        // copy frames instead of filtering
+  bool auto_strength = false; // --auto: Level and Dynamic from each frame's noise
   int64_t capture_at = -1;    // keep a copy of this decoded frame (for --compare)
 };
 
@@ -46,6 +48,7 @@ struct PipelineResult {
   int64_t frames_decoded = 0;
   int64_t most_audio_queued = 0;  // bytes of audio waiting for their frames, at most
   FramePtr captured;  // the decoded frame capture_at, if reached
+  StrengthSummary strength;  // --auto: what the frames measured and used
 };
 
 // With `output` null only the capture is made (decoding stops there).

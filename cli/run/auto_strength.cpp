@@ -1,0 +1,68 @@
+// --auto's per-frame settings and their summary (see auto_strength.h).
+#include "cli/run/auto_strength.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/filter_settings.h"
+
+FrameStrength strength_of_frame(const uint32_t* words, int width, int height) {
+  FrameStrength f;
+  f.noise = measure_noise(words, width, height, ptrdiff_t{width} * 4);
+  f.settings = strength_for_noise_q8(f.noise.sigma_q8);
+  return f;
+}
+
+void StrengthSummary::add(const FrameStrength& f) {
+  StrengthSummary one;
+  one.frames_ = 1;
+  one.sigma_q8_total_ = one.sigma_q8_min_ = one.sigma_q8_max_ = f.noise.sigma_q8;
+  one.level_min_ = one.level_max_ = f.settings.level;
+  one.dynamic_min_ = one.dynamic_max_ = f.settings.dynamic;
+  merge(one);
+}
+
+void StrengthSummary::merge(const StrengthSummary& other) {
+  if (other.frames_ == 0) return;
+  if (frames_ == 0) {
+    *this = other;
+    return;
+  }
+  frames_ += other.frames_;
+  sigma_q8_total_ += other.sigma_q8_total_;
+  sigma_q8_min_ = std::min(sigma_q8_min_, other.sigma_q8_min_);
+  sigma_q8_max_ = std::max(sigma_q8_max_, other.sigma_q8_max_);
+  level_min_ = std::min(level_min_, other.level_min_);
+  level_max_ = std::max(level_max_, other.level_max_);
+  dynamic_min_ = std::min(dynamic_min_, other.dynamic_min_);
+  dynamic_max_ = std::max(dynamic_max_, other.dynamic_max_);
+}
+
+StrengthSettings StrengthSummary::fixed_setting() const {
+  if (frames_ == 0) return {kDefaultLevel, kDefaultDynamic};
+  return strength_for_noise_q8(int((sigma_q8_total_ + frames_ / 2) / frames_));
+}
+
+namespace {
+
+std::string range_text(const char* format, double low, double high) {
+  char buf[64];
+  if (std::snprintf(buf, sizeof buf, format, low) < 0) return {};
+  std::string text = buf;
+  char high_text[32];
+  std::snprintf(high_text, sizeof high_text, format, high);
+  if (text != high_text) text += std::string("\u2013") + high_text;
+  return text;
+}
+
+}  // namespace
+
+std::string StrengthSummary::measured_line() const {
+  if (frames_ == 0) return "no frames measured";
+  return "noise \u03c3 " + range_text("%.1f", sigma_q8_min_ / 256.0, sigma_q8_max_ / 256.0) + ", Level " +
+         range_text("%.0f", level_min_, level_max_) + ", Dynamic " + range_text("%.0f", dynamic_min_, dynamic_max_);
+}
+
+std::string setting_options(const StrengthSettings& s) {
+  return "--level " + std::to_string(s.level) + " --dynamic " + std::to_string(s.dynamic);
+}
