@@ -33,8 +33,10 @@ targets=(velbrin)
 cmake --build build/native -j2 --target "${targets[@]}" >/dev/null
 
 args=(--velbrin build/native/velbrin --out "$out" --command "scripts/quality-bench.sh${quick:+ --quick}")
-[ -x build/native/bench/quality/velbrin_rule_settings ] && args+=(--rule-tool build/native/bench/quality/velbrin_rule_settings)
-build/native/velbrin --help | grep -q -- '--auto' && args+=(--auto)
+[ -x build/native/bench/velbrin_rule_settings ] && args+=(--rule-tool build/native/bench/velbrin_rule_settings)
+# (grep reads the whole text: with -q it would stop early and velbrin's
+# broken pipe would fail the line under pipefail.)
+build/native/velbrin --help | grep -c -- '--auto' >/dev/null && args+=(--auto)
 # Debian's Python, which has the packages that install-deps.sh installed.
 /usr/bin/python3 bench/quality/run.py "${quick[@]}" "${args[@]}"
 echo "written: $out/quality.md"

@@ -41,7 +41,7 @@ def _scaled(sigma, factors, low, high):
 def _hqdn3d_grid(sigma, quick):
     # Spatial only on the stills (unrelated pictures follow each other);
     # chroma at the filter's own ratio to luma (3/4).
-    spatial = [sigma * 0.8] if quick else [sigma * f for f in (0.3, 0.5, 0.8, 1.2, 1.7)]
+    spatial = [sigma * 1.2] if quick else [sigma * f for f in (0.5, 0.8, 1.2, 1.7)]
     return [{"luma_spatial": _round(s), "chroma_spatial": _round(0.75 * s), "luma_tmp": 0, "chroma_tmp": 0}
             for s in spatial]
 
@@ -59,13 +59,14 @@ def _fftdnoiz_clip(best, sigma, quick):
 
 
 def _smartblur_grid(sigma, quick):
-    radii = [1.0] if quick else [0.6, 1.0, 1.6, 2.5, 4.0]
-    thresholds = [0] if quick else [0, min(30, round(2 * sigma))]
+    # A positive threshold leaves edges stronger than it alone.
+    radii = [0.8] if quick else [0.5, 0.8, 1.2, 2.0]
+    thresholds = [min(30, round(2.5 * sigma))] if quick else sorted({0, min(30, round(1.2 * sigma)), min(30, round(2.5 * sigma))})
     return [{"luma_radius": r, "luma_strength": 1.0, "luma_threshold": t} for r in radii for t in thresholds]
 
 
 def _bilateral_grid(sigma, quick):
-    spatial = [2] if quick else [1, 2, 4]
+    spatial = [4] if quick else [2, 4, 8]
     range_factors = [3] if quick else [2, 3, 4.5]
     return [{"sigmaS": s, "sigmaR": _round(min(1.0, f * sigma / 255), 3)} for s in spatial for f in range_factors]
 
@@ -73,18 +74,18 @@ def _bilateral_grid(sigma, quick):
 DENOISERS = [
     Denoiser("hqdn3d", "yuv444p16", _hqdn3d_grid, _hqdn3d_clip, "spatial only on the photos; temporal added on the clip"),
     Denoiser("nlmeans", "gbrp",
-             lambda sigma, quick: [{"s": s} for s in _scaled(sigma, (0.8,) if quick else (0.5, 0.7, 0.9, 1.2), 1, 30)],
+             lambda sigma, quick: [{"s": s} for s in _scaled(sigma, (0.8,) if quick else (0.6, 0.8, 1.0, 1.25), 1, 30)],
              note="patch 7, research window 15 (the defaults)"),
     Denoiser("bm3d", "gbrp",
-             lambda sigma, quick: [{"sigma": s} for s in _scaled(sigma, (1.0,) if quick else (0.7, 1.0, 1.4), 1, 999)],
+             lambda sigma, quick: [{"sigma": s} for s in _scaled(sigma, (3.0,) if quick else (2.0, 3.0, 4.0), 1, 999)],
              note="basic estimate, the other options at their defaults"),
     Denoiser("fftdnoiz", "gbrp",
-             lambda sigma, quick: [{"sigma": s} for s in _scaled(sigma, (0.5,) if quick else (0.25, 0.4, 0.6, 0.9), 0.1, 30)],
+             lambda sigma, quick: [{"sigma": s} for s in _scaled(sigma, (1.0,) if quick else (0.6, 1.0, 1.6, 2.5, 4.0), 0.1, 100)],
              _fftdnoiz_clip, "one frame on the photos; on the clip also with the previous and next"),
     Denoiser("dctdnoiz", "gbrp",
              lambda sigma, quick: [{"sigma": s} for s in _scaled(sigma, (1.0,) if quick else (0.7, 1.0, 1.4), 1, 999)]),
     Denoiser("vaguedenoiser", "gbrp",
-             lambda sigma, quick: [{"threshold": t} for t in _scaled(sigma, (1.0,) if quick else (0.4, 0.7, 1.0, 1.5, 2.2), 0.5, 999)]),
+             lambda sigma, quick: [{"threshold": t} for t in _scaled(sigma, (1.5,) if quick else (1.0, 1.5, 2.2, 3.2), 0.5, 999)]),
     Denoiser("smartblur", "yuv444p", _smartblur_grid),
     Denoiser("bilateral", "gbrp", _bilateral_grid),
     Denoiser("median", "gbrp", lambda sigma, quick: [{"radius": r} for r in ([1] if quick else [1, 2])]),
