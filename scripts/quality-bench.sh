@@ -38,5 +38,5 @@ args=(--velbrin build/native/velbrin --out "$out" --command "scripts/quality-ben
 # broken pipe would fail the line under pipefail.)
 build/native/velbrin --help | grep -c -- '--auto' >/dev/null && args+=(--auto)
 # Debian's Python, which has the packages that install-deps.sh installed.
-/usr/bin/python3 bench/quality/run.py "${quick[@]}" "${args[@]}"
+PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 bench/quality/run.py "${quick[@]}" "${args[@]}"
 echo "written: $out/quality.md"

@@ -1,0 +1,131 @@
+"""The quality benchmark's measuring parts: the scores against known values,
+the noise it adds, the clip's frames and the processor-time baseline."""
+import math
+import unittest
+
+import numpy as np
+
+import cpu_time
+import images
+import metrics
+from denoisers import DENOISERS
+
+C1 = (0.01 * 255) ** 2  # SSIM's luminance constant for 8-bit data
+
+
+def frame(value, shape=(48, 64, 3)):
+    return np.full(shape, value, dtype=np.uint8)
+
+
+def constant_ssim(a, b):
+    """SSIM of two constant pictures: only the luminance term is left."""
+    return (2 * a * b + C1) / (a * a + b * b + C1)
+
+
+class Scores(unittest.TestCase):
+    def test_psnr_against_known_values(self):
+        one_channel_off = frame(100)
+        one_channel_off[..., 2] = 110
+        cases = [  # clean, result, dB
+            (frame(100), frame(101), 10 * math.log10(255 ** 2 / 1)),
+            (frame(100), frame(90), 10 * math.log10(255 ** 2 / 100)),
+            # An error in one channel of three is a third of the mean square.
+            (frame(100), one_channel_off, 10 * math.log10(255 ** 2 / (100 / 3))),
+            (frame(0), frame(255), 0.0),
+            (frame(7), frame(7), math.inf),
+        ]
+        for clean, result, expected in cases:
+            with self.subTest(expected=expected):
+                self.assertAlmostEqual(metrics.psnr(clean, result), expected, places=6)
+
+    def test_ssim_against_known_values(self):
+        one_channel_off = frame(100)
+        one_channel_off[..., 1] = 130
+        cases = [
+            (frame(100), frame(100), 1.0),
+            (frame(100), frame(110), constant_ssim(100, 110)),
+            # Each channel on its own, then averaged (not one grey picture).
+            (frame(100), one_channel_off, (2 + constant_ssim(100, 130)) / 3),
+        ]
+        for clean, result, expected in cases:
+            with self.subTest(expected=expected):
+                self.assertAlmostEqual(metrics.ssim(clean, result), expected, places=6)
+
+    def test_a_set_scores_the_mean_of_its_pictures(self):
+        # 48.13 and 28.13 dB average to 38.13; pooling the squared errors
+        # first would give 31.1 and let one bad picture dominate.
+        got = metrics.mean_over_frames(metrics.psnr, [frame(100), frame(100)], [frame(101), frame(110)])
+        self.assertAlmostEqual(got, (10 * math.log10(255 ** 2) + 10 * math.log10(255 ** 2 / 100)) / 2, places=6)
+
+    def test_mismatched_inputs_are_refused(self):
+        for measure in (metrics.psnr, metrics.ssim):
+            with self.subTest(measure=measure.__name__), self.assertRaises(ValueError):
+                measure(frame(1), frame(1, (48, 64, 4)))
+        with self.assertRaises(ValueError):
+            metrics.mean_over_frames(metrics.psnr, [frame(1)], [frame(1), frame(1)])
+
+
+class Noise(unittest.TestCase):
+    def test_deviation_independence_and_seed(self):
+        clean = [frame(128, (128, 128, 3)) for _ in range(2)]
+        for sigma in (5, 10, 20):
+            with self.subTest(sigma=sigma):
+                noisy = images.add_noise(clean, sigma, seed=3)
+                error = np.stack(noisy).astype(np.float64) - 128
+                # Rounding adds 1/12 to the variance.
+                self.assertAlmostEqual(error.std(), math.sqrt(sigma ** 2 + 1 / 12), delta=0.02 * sigma)
+                self.assertLess(abs(error.mean()), 0.05 * sigma)
+                pairs = [(error[0, ..., 0], error[0, ..., 1]),  # channels
+                         (error[0, :, :-1, 0], error[0, :, 1:, 0]),  # neighbours
+                         (error[0], error[1])]  # frames
+                for a, b in pairs:
+                    self.assertLess(abs(np.corrcoef(a.ravel(), b.ravel())[0, 1]), 0.03)
+                again = images.add_noise(clean, sigma, seed=3)
+                self.assertTrue(all(np.array_equal(a, b) for a, b in zip(noisy, again)))
+                other = images.add_noise(clean, sigma, seed=4)
+                self.assertFalse(np.array_equal(noisy[0], other[0]))
+
+    def test_values_are_clipped_to_the_8_bit_range(self):
+        noisy = images.add_noise([frame(0), frame(255)], 20, seed=1)
+        self.assertEqual(noisy[0].dtype, np.uint8)
+        self.assertEqual(noisy[0].min(), 0)
+        self.assertEqual(noisy[1].max(), 255)
+
+
+class Pan(unittest.TestCase):
+    def test_every_frame_is_an_exact_shifted_crop(self):
+        source = np.random.default_rng(0).integers(0, 256, (40, 60, 3), dtype=np.uint8)
+        frames = images.pan_frames(source, 4, size=(20, 30), step=(3, 7))
+        for i, f in enumerate(frames):
+            self.assertTrue(np.array_equal(f, source[3 * i:3 * i + 20, 7 * i:7 * i + 30]))
+        with self.assertRaises(ValueError):
+            images.pan_frames(source, 5, size=(20, 30), step=(3, 8))
+
+
+class ProcessorTime(unittest.TestCase):
+    def test_baseline_differs_from_the_filtered_chain_only_by_the_filter(self):
+        # Otherwise the subtraction would charge (or credit) the filter with
+        # the format conversions around it.
+        for d in DENOISERS:
+            setting = d.grid(10, False)[0]
+            with self.subTest(filter=d.name):
+                filtered, baseline = d.chain(setting).split(","), d.chain(None).split(",")
+                is_filter = [part.startswith(d.name + "=") for part in filtered]
+                self.assertEqual(sum(is_filter), 1)
+                self.assertEqual(["null" if f else part for part, f in zip(filtered, is_filter)], baseline)
+
+    def test_run_length(self):
+        cases = [  # seconds per frame, target, low, high -> frames
+            (0.01, 0.4, 4, 600, 40),
+            (0.3, 0.4, 4, 600, 4),  # slow filters: the fewest frames
+            (0.0001, 0.4, 4, 600, 600),  # fast ones: the most
+            (-0.002, 0.4, 4, 600, 600),  # a probe lost in the baseline's noise
+            (0.0, 0.4, 4, 600, 600),
+        ]
+        for per_frame, target, low, high, expected in cases:
+            with self.subTest(per_frame=per_frame):
+                self.assertEqual(cpu_time.frames_for(per_frame, target, low, high), expected)
+
+
+if __name__ == "__main__":
+    unittest.main()
