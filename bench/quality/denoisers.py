@@ -6,7 +6,7 @@ Filters that take planar RGB get the frames as they are; hqdn3d and
 smartblur do not, so they work in YUV 4:4:4 (16-bit for hqdn3d, which takes
 it and so loses nothing on the way; 8-bit for smartblur, whose round trip
 costs about 53 dB, far above every result here)."""
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 
 SCALE = "scale=flags=accurate_rnd+full_chroma_int"
 

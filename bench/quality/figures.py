@@ -7,6 +7,7 @@ import matplotlib.pyplot as plt  # noqa: E402
 import numpy as np  # noqa: E402
 
 import images  # noqa: E402
+from metrics import psnr  # noqa: E402
 
 VELBRIN_MARKERS = {"Velbrin best": ("*", 16), "Velbrin default": ("s", 9), "Velbrin rule": ("^", 10),
                    "Velbrin auto": ("D", 9)}
@@ -73,38 +74,32 @@ def crops(points, bench, sigmas, path):
     photo = 0
     clean = bench.clean["photos"][photo]
     shown = velbrin_shown(points, sigmas[0])
-    columns = [("clean", None), ("noisy", "noisy"), (shown, shown), ("hqdn3d", "hqdn3d"), ("nlmeans", "nlmeans")]
+    columns = [None, "noisy", shown, "hqdn3d", "nlmeans"]
     figure, grid = plt.subplots(len(sigmas), len(columns), figsize=(2.3 * len(columns), 2.55 * len(sigmas)), dpi=110,
                                 squeeze=False)
     for row, sigma in enumerate(sigmas):
-        for col, (title, key) in enumerate(columns):
+        for col, key in enumerate(columns):
             if key is None:
                 picture, caption = clean, "clean"
-            elif key == "noisy":
-                picture = images.read_sequence(bench.noisy_source[sigma, "photos"].parent, photo + 1)[photo]
-                caption = f"noisy σ {sigma}"
             else:
-                point = points[sigma, "photos", key]
-                picture = images.read_sequence(point["folder"], photo + 1)[photo]
-                name = key if not key.startswith("Velbrin") else key.replace("Velbrin ", "Velbrin ") + " " + setting_text(point["setting"])
-                caption = name
+                if key == "noisy":
+                    picture = images.read_sequence(bench.noisy_source[sigma, "photos"].parent, photo + 1)[photo]
+                    caption = f"noisy σ {sigma}"
+                else:
+                    point = points[sigma, "photos", key]
+                    picture = images.read_sequence(point["folder"], photo + 1)[photo]
+                    caption = key if not key.startswith("Velbrin") else f"{key} {setting_text(point['setting'])}"
+                caption += f"\n{psnr(clean, picture):.2f} dB"
             part = picture[top:top + CROP_SIZE, left:left + CROP_SIZE]
             part = np.kron(part, np.ones((ZOOM, ZOOM, 1), dtype=np.uint8))
             axes = grid[row][col]
             axes.imshow(part, interpolation="nearest")
             axes.set_xticks([])
             axes.set_yticks([])
-            if key not in (None, "noisy"):
-                caption += f"\n{psnr_of(clean, picture):.2f} dB"
-            elif key == "noisy":
-                caption += f"\n{psnr_of(clean, picture):.2f} dB"
             axes.set_title(caption, fontsize=8.5)
-    figure.suptitle("One photo at three noise levels (PSNR of the whole photo); crops shown twice their size", fontsize=10)
+    figure.suptitle(f"One photo at {len(sigmas)} noise levels (PSNR of the whole photo); crops shown twice their size",
+                    fontsize=10)
     figure.tight_layout()
     figure.savefig(path)
     plt.close(figure)
 
-
-def psnr_of(clean, picture):
-    from metrics import psnr
-    return psnr(clean, picture)
