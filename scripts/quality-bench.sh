@@ -28,12 +28,10 @@ fi
 
 scripts/install-deps.sh
 cmake --preset native >/dev/null
-targets=(velbrin)
-[ -f bench/quality/rule_settings.cpp ] && targets+=(velbrin_rule_settings)
-cmake --build build/native -j2 --target "${targets[@]}" >/dev/null
+cmake --build build/native -j2 --target velbrin velbrin_rule_settings >/dev/null
 
-args=(--velbrin build/native/velbrin --out "$out" --command "scripts/quality-bench.sh${quick:+ --quick}")
-[ -x build/native/bench/velbrin_rule_settings ] && args+=(--rule-tool build/native/bench/velbrin_rule_settings)
+args=(--velbrin build/native/velbrin --rule-tool build/native/bench/velbrin_rule_settings --out "$out"
+      --command "scripts/quality-bench.sh${quick:+ --quick}")
 # (grep reads the whole text: with -q it would stop early and velbrin's
 # broken pipe would fail the line under pipefail.)
 build/native/velbrin --help | grep -c -- '--auto' >/dev/null && args+=(--auto)

@@ -41,6 +41,7 @@ def processor_seconds(command, feeder):
     child = subprocess.Popen(command, stdin=feed.stdout, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     feed.stdout.close()
     errors = child.stderr.read()
+    child.stderr.close()
     _, status, usage = os.wait4(child.pid, 0)
     child.returncode = os.waitstatus_to_exitcode(status)
     feed.wait()

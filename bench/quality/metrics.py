@@ -7,7 +7,8 @@ def psnr(clean, result):
     """PSNR in dB of one RGB frame; identical frames give infinity."""
     if clean.shape != result.shape:
         raise ValueError(f"frame {result.shape} against clean {clean.shape}")
-    return float(peak_signal_noise_ratio(clean, result, data_range=255))
+    with np.errstate(divide="ignore"):
+        return float(peak_signal_noise_ratio(clean, result, data_range=255))
 
 
 def ssim(clean, result):

@@ -5,7 +5,6 @@ the page docs/quality.md. Run it with scripts/quality-bench.sh."""
 import argparse
 import concurrent.futures
 import datetime
-import json
 import shutil
 import subprocess
 import sys
@@ -19,14 +18,10 @@ import figures
 import images
 import metrics
 import report
+from velbrin_settings import VelbrinSettings, around, coarse_grid
 from denoisers import DENOISERS
 
 SIGMAS = [5, 10, 20]
-VELBRIN_DEFAULT = {"level": 100, "dynamic": 5}
-LEVELS = [50, 100, 150, 200, 250, 300, 350, 400]
-DYNAMICS = [0, 2, 4, 6, 8, 10]
-LEVEL_RANGE = (0, 400)
-DYNAMIC_RANGE = (0, 10)
 
 
 class Bench:
@@ -36,6 +31,7 @@ class Bench:
         self.quick = args.quick
         self.pool = concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs)
         self.runs = 0
+        self.velbrin = VelbrinSettings(args.rule_tool)
         # The quick check runs one noise level.
         self.sigmas = [10] if args.quick else SIGMAS
 
@@ -100,37 +96,23 @@ class Bench:
         return {"setting": best[0], "psnr": best[1], "folder": best[2], "tried": len(tried)}
 
     # --- Velbrin's points ---------------------------------------------
-    def velbrin_grid(self, sigma, subject, centre):
+    def velbrin_grid(self, subject, centre):
         if subject == "photos":
-            if self.quick:
-                return [{"level": l, "dynamic": d} for l in (100, 200, 400) for d in (5, 8)]
-            return [{"level": l, "dynamic": d} for l in LEVELS for d in DYNAMICS]
+            return coarse_grid(self.velbrin.ranges, self.quick)
         # On the clip, around the best setting on the photos.
-        levels = (0, 50) if self.quick else (-50, -25, 0, 25, 50)
-        dynamics = (0,) if self.quick else (-2, 0, 2)
-        return [{"level": clamp(centre["level"] + l, LEVEL_RANGE), "dynamic": clamp(centre["dynamic"] + d, DYNAMIC_RANGE)}
-                for l in levels for d in dynamics]
+        return around(centre, (0, 50) if self.quick else (-50, -25, 0, 25, 50), (0,) if self.quick else (-2, 0, 2),
+                      self.velbrin.ranges)
 
     def velbrin_best(self, sigma, subject, centre=None):
-        first = self.best_of(sigma, subject, "velbrin", unique(self.velbrin_grid(sigma, subject, centre)))
+        first = self.best_of(sigma, subject, "velbrin", self.velbrin_grid(subject, centre))
         if self.quick or subject != "photos":
             return first
         # A finer look around the coarse grid's best.
-        level, dynamic = first["setting"]["level"], first["setting"]["dynamic"]
-        finer = unique([{"level": clamp(level + l, LEVEL_RANGE), "dynamic": clamp(dynamic + d, DYNAMIC_RANGE)}
-                        for l in (-25, 0, 25) for d in (-1, 0, 1)])
-        second = self.best_of(sigma, subject, "velbrin", finer)
+        second = self.best_of(sigma, subject, "velbrin", around(first["setting"], (-25, 0, 25), (-1, 0, 1), self.velbrin.ranges))
         winner, loser = (second, first) if second["psnr"] > first["psnr"] else (first, second)
         shutil.rmtree(loser["folder"])
         winner["tried"] = first["tried"] + second["tried"]
         return winner
-
-    def rule_setting(self, sigma):
-        if not self.args.rule_tool:
-            return None
-        line = subprocess.run([str(self.args.rule_tool), str(sigma)], check=True, capture_output=True, text=True).stdout
-        level, dynamic = (int(v) for v in line.split())
-        return {"level": level, "dynamic": dynamic}
 
     # --- the whole run ------------------------------------------------
     def measure_quality(self):
@@ -140,7 +122,7 @@ class Bench:
                 log(f"sigma {sigma}, {subject}")
                 centre = points.get((sigma, "photos", "Velbrin best"), {}).get("setting")
                 points[sigma, subject, "Velbrin best"] = self.velbrin_best(sigma, subject, centre)
-                fixed = {"Velbrin default": VELBRIN_DEFAULT, "Velbrin rule": self.rule_setting(sigma),
+                fixed = {"Velbrin default": self.velbrin.default, "Velbrin rule": self.velbrin.rule(sigma),
                          "Velbrin auto": {"auto": True} if self.args.auto else None}
                 for label, setting in fixed.items():
                     if setting is not None:
@@ -187,20 +169,6 @@ class Bench:
             log(f"sigma {sigma} {label}: {point['ms_per_mp']:.1f} ms/MP ({point['timed_frames']} frames)")
 
 
-def clamp(value, bounds):
-    return max(bounds[0], min(bounds[1], value))
-
-
-def unique(settings):
-    seen, kept = set(), []
-    for s in settings:
-        key = json.dumps(s, sort_keys=True)
-        if key not in seen:
-            seen.add(key)
-            kept.append(s)
-    return kept
-
-
 def log(message):
     print(f"[{time.strftime('%H:%M:%S')}] {message}", file=sys.stderr, flush=True)
 
@@ -216,7 +184,8 @@ def machine():
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--velbrin", required=True, type=Path)
-    parser.add_argument("--rule-tool", type=Path, help="prints 'level dynamic' for a sigma (leave out to skip the rule)")
+    parser.add_argument("--rule-tool", type=Path, required=True,
+                        help="bench/velbrin_rule_settings: the settings' ranges, defaults and rule")
     parser.add_argument("--auto", action="store_true", help="velbrin has --auto: measure it")
     parser.add_argument("--quick", action="store_true", help="a smoke check: fewer pictures, frames and settings")
     parser.add_argument("--out", type=Path, required=True, help="folder for the charts, crops and page")

@@ -1,13 +1,17 @@
 """The quality benchmark's measuring parts: the scores against known values,
 the noise it adds, the clip's frames and the processor-time baseline."""
 import math
+import sys
 import unittest
 
 import numpy as np
 
+import commands
 import cpu_time
 import images
 import metrics
+import report
+import velbrin_settings
 from denoisers import DENOISERS
 
 C1 = (0.01 * 255) ** 2  # SSIM's luminance constant for 8-bit data
@@ -125,6 +129,67 @@ class ProcessorTime(unittest.TestCase):
         for per_frame, target, low, high, expected in cases:
             with self.subTest(per_frame=per_frame):
                 self.assertEqual(cpu_time.frames_for(per_frame, target, low, high), expected)
+
+    def test_only_the_filtering_process_is_charged(self):
+        burn = [sys.executable, "-c", "import time\nend = time.process_time() + 0.3\nwhile time.process_time() < end: pass"]
+        quiet_feed = ["true"]
+        busy_feed = burn[:2] + [burn[2] + "\nprint('frames')"]
+        self.assertGreater(commands.processor_seconds(burn, quiet_feed), 0.25)
+        self.assertLess(commands.processor_seconds(["cat"], busy_feed), 0.15)
+        with self.assertRaises(RuntimeError):
+            commands.processor_seconds(["false"], quiet_feed)
+
+
+RANGES = velbrin_settings.parse_ranges("level 0 400 100\ndynamic 0 10 5\n")
+
+
+class VelbrinGrid(unittest.TestCase):
+    def test_ranges_from_the_engine_tool(self):
+        self.assertEqual(RANGES, {"level": (0, 400, 100), "dynamic": (0, 10, 5)})
+        with self.assertRaises(ValueError):
+            velbrin_settings.parse_ranges("level 0 400 100\n")
+
+    def test_steps_around_a_setting_stay_in_range_once_each(self):
+        cases = [  # centre, level steps, dynamic steps -> settings
+            ((200, 5), (-25, 25), (0,), [(175, 5), (225, 5)]),
+            ((400, 10), (0, 25), (-1, 0, 1), [(400, 9), (400, 10)]),
+            ((25, 0), (-50, 0), (0, 2), [(0, 0), (0, 2), (25, 0), (25, 2)]),
+        ]
+        for (level, dynamic), level_steps, dynamic_steps, expected in cases:
+            with self.subTest(centre=(level, dynamic)):
+                got = velbrin_settings.around({"level": level, "dynamic": dynamic}, level_steps, dynamic_steps, RANGES)
+                self.assertEqual([(s["level"], s["dynamic"]) for s in got], expected)
+
+    def test_the_coarse_grid_reaches_both_ends(self):
+        grid = velbrin_settings.coarse_grid(RANGES, quick=False)
+        self.assertEqual({s["level"] for s in grid}, set(range(50, 401, 50)))
+        self.assertEqual({s["dynamic"] for s in grid}, {0, 2, 4, 6, 8, 10})
+
+
+def point(psnr, ms, setting=None):
+    return {"psnr": psnr, "ssim": 0.9, "ms_per_mp": ms, "setting": setting or {}}
+
+
+class Verdict(unittest.TestCase):
+    def test_who_leads_by_how_much_at_what_cost(self):
+        points = {}
+        for subject in ("photos", "clip"):
+            points.update({
+                (10, subject, "Velbrin best"): point(33.0, 2.0, {"level": 200, "dynamic": 8}),
+                (10, subject, "Velbrin default"): point(31.5, 2.0, {"level": 100, "dynamic": 5}),
+                (10, subject, "slow"): point(33.5, 1000.0, {"s": 1}),
+                (10, subject, "fast"): point(30.0, 0.01, {"s": 2}),
+                (10, subject, "cheap"): point(33.2, 1.0, {"s": 3}),
+                (10, subject, "costly"): point(32.0, 50.0, {"s": 4}),
+                (10, subject, "noisy input"): {"psnr": 28.1, "setting": None},
+            })
+        text = report.standing(points, 10)
+        self.assertIn("Ahead of it: slow by 0.50 dB at 500× its processor time; "
+                      "cheap by 0.20 dB at 0.5× its processor time.", text)
+        self.assertIn("It leads costly, fast by 1.00–3.00 dB.", text)
+        self.assertIn("1.50 dB below the best setting", text)
+        self.assertIn("| fast | s 2 | 30.00 |", report.table(points, 10))
+        self.assertIn("not measurable", report.table(points, 10))
 
 
 if __name__ == "__main__":
