@@ -67,7 +67,8 @@ def standing(points, sigma):
     for label, name in (("Velbrin rule", "the rule for the true σ"), ("Velbrin auto", "`--auto`")):
         if (sigma, "photos", label) in points:
             p = points[sigma, "photos", label]
-            extra.append(f"{name} {setting_text(p['setting'])} gives {p['psnr']:.2f} dB "
+            shown = "" if p["setting"].get("auto") else " " + setting_text(p["setting"])
+            extra.append(f"{name}{shown} gives {p['psnr']:.2f} dB "
                          f"({p['psnr'] - velbrin['psnr']:+.2f} dB)")
     text[-1] += ("; " + "; ".join(extra) if extra else "") + "."
     return " ".join(text)
