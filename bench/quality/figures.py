@@ -75,7 +75,7 @@ def crops(points, bench, sigmas, path):
     clean = bench.clean["photos"][photo]
     shown = velbrin_shown(points, sigmas[0])
     columns = [None, "noisy", shown, "hqdn3d", "nlmeans"]
-    figure, grid = plt.subplots(len(sigmas), len(columns), figsize=(2.3 * len(columns), 2.55 * len(sigmas)), dpi=110,
+    figure, grid = plt.subplots(len(sigmas), len(columns), figsize=(3.2 * len(columns), 3.5 * len(sigmas)), dpi=100,
                                 squeeze=False)
     for row, sigma in enumerate(sigmas):
         for col, key in enumerate(columns):
@@ -96,9 +96,9 @@ def crops(points, bench, sigmas, path):
             axes.imshow(part, interpolation="nearest")
             axes.set_xticks([])
             axes.set_yticks([])
-            axes.set_title(caption, fontsize=8.5)
-    figure.suptitle(f"One photo at {len(sigmas)} noise levels (PSNR of the whole photo); crops shown twice their size",
-                    fontsize=10)
+            axes.set_title(caption, fontsize=10)
+    figure.suptitle(f"Part of one photo ({CROP_SIZE}×{CROP_SIZE} pixels, enlarged) at each noise level; "
+                    "each filter at its best setting, PSNR of the whole photo", fontsize=11)
     figure.tight_layout()
     figure.savefig(path)
     plt.close(figure)
