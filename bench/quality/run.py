@@ -59,8 +59,12 @@ class Bench:
                     self.timing_clip[sigma] = raw
 
     def noisy_psnr(self, sigma, subject):
-        noisy = images.read_sequence(Path(str(self.noisy_source[sigma, "photos"])).parent, len(self.clean["photos"])) \
-            if subject == "photos" else self.decode(self.noisy_source[sigma, subject], subject)
+        """The noisy input's PSNR, read back from what the filters read."""
+        source = self.noisy_source[sigma, subject]
+        if subject == "photos":
+            noisy = images.read_sequence(source.parent, len(self.clean[subject]))
+        else:
+            noisy = self.decode(source, subject)
         return metrics.mean_over_frames(metrics.psnr, self.clean[subject], noisy)
 
     def decode(self, clip, subject):
