@@ -18,7 +18,7 @@ FLOOR_MS = 0.1
 
 def charts(points, sigmas, folder):
     for sigma in sigmas:
-        figure, axes = plt.subplots(figsize=(8, 5.2), dpi=110)
+        figure, axes = plt.subplots(figsize=(10.5, 5.2), dpi=110)
         others = [(label, p) for (s, subject, label), p in points.items()
                   if s == sigma and subject == "photos" and "ms_per_mp" in p and not label.startswith("Velbrin")]
         placed = []
@@ -44,7 +44,8 @@ def charts(points, sigmas, folder):
         axes.set_ylabel("PSNR against the clean photos, dB (RGB)")
         axes.set_title(f"Gaussian noise σ {sigma}: quality against cost, each filter at its best setting")
         axes.grid(True, which="both", alpha=0.3)
-        axes.legend(loc="lower right", fontsize=8.5)
+        # Beside the plot, where it cannot hide a point.
+        axes.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8.5)
         figure.tight_layout()
         figure.savefig(folder / f"quality-sigma{sigma}.png")
         plt.close(figure)

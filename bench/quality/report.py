@@ -140,7 +140,10 @@ minus the same command with the filter off (ffmpeg: the same chain with
 `--disable`, so the module still runs and only the smoothing is left out);
 the median of 3 interleaved repeats, over enough frames for the filter to
 take about 0.4 s. It is given per megapixel of RGB frame (ms/MP), so it is
-also the cost per core.
+also the cost per core. Velbrin's figures are small differences between
+much larger totals (reading, converting and writing the frames), so they
+vary by about a millisecond between its rows; `scripts/bench.sh` times its
+smoothing alone. *Velbrin auto* also includes measuring each frame's noise.
 
 ## At each noise level
 
