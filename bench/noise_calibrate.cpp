@@ -8,7 +8,10 @@
 // (at deviation 0, the PSNR against the input itself). Not a test: its
 // numbers guide the constants in noise_measure.cpp and strength_rule.cpp.
 //
-// Usage: velbrin_noise_calibrate [--sigmas 0,5,10,20] PICTURE.ppm...
+// With --curve each line ends with the PSNR at Level 0, 25, ..., 400 and the
+// rule's Dynamic.
+//
+// Usage: velbrin_noise_calibrate [--sigmas 0,5,10,20] [--curve] PICTURE.ppm...
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -85,9 +88,12 @@ std::vector<uint32_t> filtered(const std::vector<uint32_t>& in, int w, int h, in
 int main(int argc, char** argv) {
   std::vector<double> sigmas = {0, 5, 10, 20};
   std::vector<std::string> paths;
+  bool curve = false;  // --curve: PSNR at Level 0, 25, ..., 400 with the rule's Dynamic
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--sigmas" && i + 1 < argc) {
+    if (a == "--curve") {
+      curve = true;
+    } else if (a == "--sigmas" && i + 1 < argc) {
       sigmas.clear();
       std::stringstream list(argv[++i]);
       std::string item;
@@ -120,8 +126,12 @@ int main(int argc, char** argv) {
             if (q > best) best = q, best_level = level, best_dynamic = dynamic;
           }
       const std::string name = path.substr(path.find_last_of('/') + 1);
-      std::printf("%-28s %5.1f %7.2f %6d %7.2f %7.2f %7.2f %6d,%-3d\n", name.c_str(), sigma, m.sigma, s.level, rule,
+      std::printf("%-28s %5.1f %7.2f %6d %7.2f %7.2f %7.2f %6d,%-3d |", name.c_str(), sigma, m.sigma, s.level, rule,
                   best, psnr(noisy, p.pixels), best_level, best_dynamic);
+      if (curve)
+        for (int level = 0; level <= kLevelMax; level += 25)
+          std::printf(" %5.2f", psnr(filtered(noisy, p.width, p.height, level, kAutoDynamic), p.pixels));
+      std::printf("\n");
       std::fflush(stdout);
     }
   }

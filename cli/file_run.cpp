@@ -57,8 +57,8 @@ HostFrame comparison_of(const AVFrame& decoded, const LoadedFilterModule& module
   InstanceSettings as_asked{o.level, o.dynamic, o.show_noise, o.disable};
   std::string shown = caption;
   if (o.auto_strength) {
-    // The settings the run gave this frame.
-    const StrengthSettings s = strength_of_frame(panels[0].words(), w, h).settings;
+    // The settings --auto gives this frame (as the exact conversion shows it).
+    const StrengthSettings s = strength_of_frame(panels[0].words(), w, h, ptrdiff_t{w} * 4).settings;
     as_asked.level = s.level;
     as_asked.dynamic = s.dynamic;
     shown = FilterInstance(module, as_asked).caption() + " auto";

@@ -14,6 +14,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/file_run.h"
+#include "cli/measure_run.h"
 #include "cli/files/standard_streams.h"
 #include "cli/files/temp_output.h"
 #include "cli/host/filter_host.h"
@@ -82,6 +83,7 @@ int run(const Options& o) {
   const std::string module_path = locate_filter_module(o.module_path);
   if (o.verbose) std::fprintf(stderr, "velbrin: filter module '%s'\n", module_path.c_str());
   LoadedFilterModule module(module_path);
+  if (o.action == Options::Action::kMeasure) return run_measure(o.inputs, module);
   const FilterInstance described(module, InstanceSettings{o.level, o.dynamic, o.show_noise, o.disable});
   const WritePlan plan = plan_run(o);
   std::optional<ProgressReport> report;

@@ -11,6 +11,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/host/config_line.h"
+#include "engine/setting_ranges.h"
 
 namespace {
 
@@ -75,8 +76,8 @@ ValueHandler text_into(std::string Options::*field, const char* expected) {
 // Options that take a value, each with the step that reads it.
 const std::map<std::string, ValueHandler>& value_options() {
   static const std::map<std::string, ValueHandler> table = {
-      {"--level", [](Options& o, auto& n, auto& v) { o.level = setting_value(n, v, 0, 400); }},
-      {"--dynamic", [](Options& o, auto& n, auto& v) { o.dynamic = setting_value(n, v, 0, 10); }},
+      {"--level", [](Options& o, auto& n, auto& v) { o.level = setting_value(n, v, kLevelMin, kLevelMax); }},
+      {"--dynamic", [](Options& o, auto& n, auto& v) { o.dynamic = setting_value(n, v, kDynamicMin, kDynamicMax); }},
       {"--config",
        [](Options& o, auto& n, auto& v) {
          const ConfigLine c = parse_config_line(v);
@@ -118,6 +119,7 @@ const std::map<std::string, FlagHandler>& flag_options() {
       {"-h", [](Options& o) { o.action = Options::Action::kHelp; }},
       {"--help", [](Options& o) { o.action = Options::Action::kHelp; }},
       {"--version", [](Options& o) { o.action = Options::Action::kVersion; }},
+      {"--measure", [](Options& o) { o.action = Options::Action::kMeasure; }},
   };
   return table;
 }
@@ -231,6 +233,18 @@ Options parse_options(const std::vector<std::string>& args) {
   Options o;
   bool at_given = false;
   const std::vector<std::string> positional = read_arguments(args, o, at_given);
+  if (o.action == Options::Action::kMeasure) {
+    // Only inputs (and where the module is): nothing is filtered or written.
+    if (positional.empty()) throw usage_error("--measure needs at least one INPUT");
+    for (const std::string& name : positional)
+      if (name.empty()) throw usage_error("empty file name");
+    if (o.level || o.dynamic || o.auto_strength || o.show_noise || o.disable || o.bypass || !o.compare_path.empty() ||
+        o.frames || o.lossless || o.crf || !o.codec.empty() || !o.format.empty())
+      throw usage_error("--measure only reads its inputs; it takes no filter or output options");
+    o.inputs = positional;
+    o.input = positional.front();
+    return o;
+  }
   if (o.action != Options::Action::kRun) return o;
   if (at_given && o.compare_path.empty()) throw usage_error("--at needs --compare FILE");
   take_file_names(positional, o);
@@ -242,6 +256,7 @@ std::string usage_text() {
   return R"USAGE(Usage: velbrin [options] INPUT OUTPUT
        velbrin [options] INPUT... FOLDER/
        velbrin [options] --compare PICTURE [--at N] INPUT [OUTPUT]
+       velbrin --measure INPUT...
 
 Runs the Velbrin edge-preserving smoothing filter on a picture, an image
 sequence (a pattern such as frames/%04d.png) or a video, through the filter
@@ -270,6 +285,10 @@ Filter settings:
                      deviation on the 0..255 scale, Dynamic 8; a clean frame
                      gets Level 0); the closing lines say what was measured
                      and a fixed setting close to it
+  --measure          print, for each INPUT, the noise measured over up to 15
+                     frames spread across it and the fixed setting --auto's
+                     rule gives for it, as options and as the host's script
+                     line (for the dialog); writes nothing
   --show-noise       output ten times the change, centred on grey 127
   --disable          pass the frames through unchanged
 

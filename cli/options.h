@@ -10,7 +10,7 @@
 
 
 struct Options {
-  enum class Action { kRun, kHelp, kVersion };
+  enum class Action { kRun, kMeasure, kHelp, kVersion };
   Action action = Action::kRun;
 
   std::string input;   // "-": standard input

@@ -16,11 +16,13 @@ namespace {
 
 struct SliderSetup {
   int id;
-  int max;        // range is 0..max
+  int min;
+  int max;
   int tick_every;
 };
-constexpr SliderSetup kLevelSlider = {IDC_LEVEL, 400, 20};
-constexpr SliderSetup kDynamicSlider = {IDC_DYNAMIC, 10, 1};
+// The ranges of engine/setting_ranges.h.
+constexpr SliderSetup kLevelSlider = {IDC_LEVEL, kLevelMin, kLevelMax, 20};
+constexpr SliderSetup kDynamicSlider = {IDC_DYNAMIC, kDynamicMin, kDynamicMax, 1};
 
 // The dialog keeps only the settings record's address, in its user slot
 // (window data index 8, DWL_USER, on 32-bit Windows; DWLP_USER on 64-bit).
@@ -32,7 +34,7 @@ FilterSettings* settings_of(HWND dlg) { return reinterpret_cast<FilterSettings*>
 
 void set_up_slider(HWND dlg, const SliderSetup& slider, int position) {
   SendDlgItemMessageA(dlg, slider.id, TBM_SETTICFREQ, static_cast<WPARAM>(slider.tick_every), 0);
-  SendDlgItemMessageA(dlg, slider.id, TBM_SETRANGE, FALSE, MAKELPARAM(0, slider.max));
+  SendDlgItemMessageA(dlg, slider.id, TBM_SETRANGE, FALSE, MAKELPARAM(slider.min, slider.max));
   // The trackbar clamps a position outside its range (a Level above 400 set
   // by the script command shows the slider at its end).
   SendDlgItemMessageA(dlg, slider.id, TBM_SETPOS, TRUE, static_cast<LPARAM>(position));

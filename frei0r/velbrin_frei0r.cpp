@@ -20,6 +20,8 @@
 #include "engine/band_pool.h"
 #include "engine/band_split.h"
 #include "engine/kernels/smooth.h"
+#include "engine/setting_ranges.h"
+#include "engine/strength/frame_strength.h"
 #include "frei0r/plugin_memory.h"
 
 // frei0r.h declares the entries for C and without a visibility: give them
@@ -37,18 +39,22 @@ extern "C" {
 
 namespace {
 
-constexpr int kLevelScale = 400;   // Level 0..400 <-> 0..1
-constexpr int kDynamicScale = 10;  // Dynamic 0..10 <-> 0..1
-constexpr int kParamCount = 4;
+constexpr int kLevelScale = kLevelMax;      // Level 0..400 <-> 0..1
+constexpr int kDynamicScale = kDynamicMax;  // Dynamic 0..10 <-> 0..1
+static_assert(kLevelMin == 0 && kDynamicMin == 0, "the host's 0..1 maps to ranges that start at 0");
+// Level, Dynamic, Show noise and Disable keep the indices that saved projects
+// and command lines give them; Auto came after them.
+constexpr int kParamCount = 5;
 
 struct Instance {
   int width;
   int height;
   size_t pixels;
-  int level = 100;
-  int dynamic = 5;
+  int level = kDefaultLevel;
+  int dynamic = kDefaultDynamic;
   bool show_noise = false;
   bool disable = false;
+  bool auto_strength = false;  // Level and Dynamic from each frame's noise
   // A copy of the input for updates whose input and output overlap: the
   // kernels read rows around the one they write, so they need the input
   // whole. Made on the first such update and kept for the next.
@@ -112,12 +118,18 @@ void f0r_get_param_info(f0r_param_info_t* info, int param_index) {
     int type;
     const char* explanation;
   } kParams[kParamCount] = {
-      {"Level", F0R_PARAM_DOUBLE, "Brightness tolerance: Level = round(value x 400), 0.25 = Level 100 of 0..400"},
+      {"Level", F0R_PARAM_DOUBLE,
+       "Brightness tolerance: Level = round(value x 400), 0.25 = Level 100 of 0..400; about 21 x the noise's "
+       "standard deviation (0..255 scale) suits it: 0.25 (100) for light noise, 0.5 (210) for sigma 10, 1 (400) "
+       "from sigma 19; unused while Auto is on"},
       {"Dynamic", F0R_PARAM_DOUBLE,
        "How strongly a pair's own contrast lowers its tolerance: Dynamic = round(value x 10), 0.5 = Dynamic 5 of "
-       "0..10"},
+       "0..10; unused while Auto is on"},
       {"Show noise", F0R_PARAM_BOOL, "Output ten times the change, centred on grey 127 (on at 0.5 and above)"},
       {"Disable", F0R_PARAM_BOOL, "Pass the frame through unchanged (on at 0.5 and above)"},
+      {"Auto", F0R_PARAM_BOOL,
+       "Set Level and Dynamic for each frame from the noise measured in it, as velbrin --auto does (on at 0.5 "
+       "and above)"},
   };
   if (info == nullptr || param_index < 0 || param_index >= kParamCount) return;
   info->name = kParams[param_index].name;
@@ -161,6 +173,7 @@ void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int param_i
     case 1: inst->dynamic = scaled(v, kDynamicScale); break;
     case 2: inst->show_noise = v >= 0.5; break;
     case 3: inst->disable = v >= 0.5; break;
+    case 4: inst->auto_strength = v >= 0.5; break;
     default: break;
   }
 }
@@ -174,6 +187,7 @@ void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int param_i
     case 1: *out = double(inst->dynamic) / kDynamicScale; break;
     case 2: *out = inst->show_noise ? 1 : 0; break;
     case 3: *out = inst->disable ? 1 : 0; break;
+    case 4: *out = inst->auto_strength ? 1 : 0; break;
     default: break;
   }
 }
@@ -203,6 +217,13 @@ void f0r_update(f0r_instance_t instance, double, const uint32_t* inframe, uint32
   const ptrdiff_t last_row = ptrdiff_t{inst->height - 1} * inst->width;
   const SmoothFrame frame{src + last_row, outframe + last_row, inst->width, inst->height, -ptrdiff_t{inst->width}};
   SmoothParams params{inst->level, inst->dynamic, inst->show_noise, inst->disable};
+  if (inst->auto_strength) {
+    // Measured on the frame as it is run, bottom row first, so that the
+    // blocks and the result are velbrin --auto's for the same pixels.
+    const StrengthSettings s = strength_of_frame(frame.src, inst->width, inst->height, frame.stride * 4).settings;
+    params.level = s.level;
+    params.dynamic = s.dynamic;
+  }
   params.keep_alpha = 1;
   smooth_frame_split(frame, params);
 }

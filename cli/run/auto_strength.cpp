@@ -6,17 +6,11 @@
 
 #include "engine/filter_settings.h"
 
-FrameStrength strength_of_frame(const uint32_t* words, int width, int height) {
-  FrameStrength f;
-  f.noise = measure_noise(words, width, height, ptrdiff_t{width} * 4);
-  f.settings = strength_for_noise_q8(f.noise.sigma_q8);
-  return f;
-}
-
 void StrengthSummary::add(const FrameStrength& f) {
   StrengthSummary one;
   one.frames_ = 1;
-  one.sigma_q8_total_ = one.sigma_q8_min_ = one.sigma_q8_max_ = f.noise.sigma_q8;
+  one.sigmas_q8_ = {f.noise.sigma_q8};
+  one.sigma_q8_min_ = one.sigma_q8_max_ = f.noise.sigma_q8;
   one.level_min_ = one.level_max_ = f.settings.level;
   one.dynamic_min_ = one.dynamic_max_ = f.settings.dynamic;
   merge(one);
@@ -29,7 +23,7 @@ void StrengthSummary::merge(const StrengthSummary& other) {
     return;
   }
   frames_ += other.frames_;
-  sigma_q8_total_ += other.sigma_q8_total_;
+  sigmas_q8_.insert(sigmas_q8_.end(), other.sigmas_q8_.begin(), other.sigmas_q8_.end());
   sigma_q8_min_ = std::min(sigma_q8_min_, other.sigma_q8_min_);
   sigma_q8_max_ = std::max(sigma_q8_max_, other.sigma_q8_max_);
   level_min_ = std::min(level_min_, other.level_min_);
@@ -38,9 +32,17 @@ void StrengthSummary::merge(const StrengthSummary& other) {
   dynamic_max_ = std::max(dynamic_max_, other.dynamic_max_);
 }
 
+int StrengthSummary::median_sigma_q8() const {
+  if (sigmas_q8_.empty()) return 0;
+  std::vector<int> sorted = sigmas_q8_;
+  std::sort(sorted.begin(), sorted.end());
+  const size_t n = sorted.size();
+  return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2] + 1) / 2;
+}
+
 StrengthSettings StrengthSummary::fixed_setting() const {
   if (frames_ == 0) return {kDefaultLevel, kDefaultDynamic};
-  return strength_for_noise_q8(int((sigma_q8_total_ + frames_ / 2) / frames_));
+  return strength_for_noise_q8(median_sigma_q8());
 }
 
 namespace {

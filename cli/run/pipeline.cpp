@@ -352,7 +352,7 @@ class Worker {
       // --auto: the settings follow this frame alone, so the frame's output
       // does not depend on which worker runs it or what came before.
       if (auto_strength_) {
-        const FrameStrength f = strength_of_frame(source_->words(), in.width, in.height);
+        const FrameStrength f = strength_of_frame(source_->words(), in.width, in.height, ptrdiff_t{in.width} * 4);
         instance_->configure(f.settings.level, f.settings.dynamic);
         strength_.add(f);
       }

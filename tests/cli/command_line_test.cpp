@@ -5,6 +5,7 @@
 #include "cli/cli_error.h"
 #include "cli/host/config_line.h"
 #include "cli/options.h"
+#include "engine/setting_ranges.h"
 
 namespace {
 
@@ -109,6 +110,14 @@ TEST(Options, MistakesAreUsageErrors) {
       {"-yq-", "in.mkv", "out.mkv"},
       {"--lossless", "--crf", "3", "in.mkv", "out.mkv"},
       {"--lossless=1", "in.mkv", "out.mkv"},
+      // --auto chooses Level and Dynamic itself; --measure only reads.
+      {"--auto", "--level", "3", "in.mkv", "out.mkv"},
+      {"--dynamic", "3", "--auto", "in.mkv", "out.mkv"},
+      {"--auto", "--config", "Config(1, 2)", "in.mkv", "out.mkv"},
+      {"--bypass", "--auto", "in.mkv", "out.mkv"},
+      {"--measure"},
+      {"--measure", "--auto", "in.mkv"},
+      {"--measure", "--lossless", "in.mkv"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
@@ -187,3 +196,21 @@ TEST(Options, RangesAndSwitches) {
 }
 
 }  // namespace
+
+// The help text repeats the settings' ranges, defaults and the rule's
+// factor: they must be engine/setting_ranges.h's.
+TEST(Options, HelpTellsTheSettingsHeadersRangesAndRule) {
+  const auto range = [](int low, int high, int standard) {
+    std::string text = "(";
+    text.append(std::to_string(low)).append("..").append(std::to_string(high));
+    return text.append(", default ").append(std::to_string(standard)).append(")");
+  };
+  const std::string help = usage_text();
+  const std::string texts[] = {
+      range(kLevelMin, kLevelMax, kDefaultLevel),
+      range(kDynamicMin, kDynamicMax, kDefaultDynamic),
+      std::string("about\n                     ").append(std::to_string(kLevelPerSigma)).append(" x the noise's"),
+      std::string("Dynamic ").append(std::to_string(kAutoDynamic)).append(";"),
+  };
+  for (const std::string& text : texts) EXPECT_NE(help.find(text), std::string::npos) << text;
+}

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/strength/noise_measure.h"
+#include "engine/strength/strength_rule.h"
 #include "tests/frei0r/frei0r_frames.h"
 #include "tests/support/check.h"
 #include "tests/support/frei0r_under_test.h"
@@ -37,7 +39,7 @@ void plugin_and_parameter_info(const std::string& path) {
   CHECK_EQ(info.plugin_type, F0R_PLUGIN_TYPE_FILTER);
   CHECK_EQ(info.color_model, F0R_COLOR_MODEL_BGRA8888);
   CHECK_EQ(info.frei0r_version, FREI0R_MAJOR_VERSION);
-  CHECK_EQ(info.num_params, 4);
+  CHECK_EQ(info.num_params, 5);
   CHECK(info.explanation != nullptr && info.author != nullptr);
   const struct {
     const char *name, *scale;
@@ -46,10 +48,11 @@ void plugin_and_parameter_info(const std::string& path) {
   } kParams[] = {{"Level", "0.25 = Level 100 of 0..400", F0R_PARAM_DOUBLE, 0.25},
                  {"Dynamic", "0.5 = Dynamic 5 of 0..10", F0R_PARAM_DOUBLE, 0.5},
                  {"Show noise", "0.5", F0R_PARAM_BOOL, 0},
-                 {"Disable", "0.5", F0R_PARAM_BOOL, 0}};
+                 {"Disable", "0.5", F0R_PARAM_BOOL, 0},
+                 {"Auto", "0.5", F0R_PARAM_BOOL, 0}};
   CHECK_EQ(p.init(), 1);
   f0r_instance_t inst = p.construct(8, 8);
-  for (int k = 0; k < 4; ++k) {
+  for (int k = 0; k < 5; ++k) {
     CHECK_ROW(kParams[k].name);
     f0r_param_info_t pi{"", -1, ""};
     p.get_param_info(&pi, k);
@@ -118,6 +121,36 @@ void frames_match_the_host_with_alpha_kept(const std::string& path) {
   }
 }
 
+// Auto: each frame filtered with the rule's setting for the noise measured
+// in it as the host lays it out (bottom row first), whatever Level and
+// Dynamic say; one instance through frames of growing noise, a frame too
+// small to measure (Level 0), and a 1080p one (blocks sampled).
+void auto_follows_each_frames_noise(const std::string& path) {
+  const struct {
+    int w, h, noise;
+  } kFrames[] = {{64, 48, 0}, {64, 48, 6}, {64, 48, 20}, {64, 48, 40}, {17, 9, 30}, {1920, 1080, 12}};
+  Frei0rPlugin p(path);
+  if (!loaded(p)) return;
+  for (const auto& f : kFrames) {
+    CHECK_ROW(size_name(f.w, f.h) + " noise " + std::to_string(f.noise));
+    f0r_instance_t inst = p.construct(unsigned(f.w), unsigned(f.h));
+    CHECK(inst != nullptr);
+    if (inst == nullptr) continue;
+    const double settings[5] = {0.9, 0.1, 0, 0, 1};
+    for (int k = 0; k < 5; ++k) p.set(inst, k, settings[k]);
+    CHECK_EQ(p.get(inst, 4), 1.0);
+    std::vector<uint32_t> in;
+    TestRng rng{uint64_t(f.noise) + 7};
+    for (int i = 0; i < f.h; ++i)
+      for (int j = 0; j < f.w; ++j) in.push_back(photo_pixel(i, j, f.w, f.h, f.noise, rng));
+    const ptrdiff_t last = ptrdiff_t{f.h - 1} * f.w;
+    const StrengthSettings s =
+        strength_for_noise_q8(measure_noise(in.data() + last, f.w, f.h, -ptrdiff_t{f.w} * 4).sigma_q8);
+    CHECK(p.run(inst, in) == expected_output(in, f.w, f.h, {s.level, s.dynamic, false, false}));
+    p.destruct(inst);
+  }
+}
+
 // Sizes a host may ask for: frei0r's way to refuse one is a null instance,
 // and every entry must take a null instance (or null frame) without harm.
 // Indexes out of range change nothing and write nothing.
@@ -147,7 +180,7 @@ void refused_sizes_null_instances_and_bad_indexes(const std::string& path) {
   p.destruct(nullptr);
 
   f0r_instance_t inst = p.construct(2, 2);
-  for (int index : {-1, 4, 1000, std::numeric_limits<int>::min()}) {
+  for (int index : {-1, 5, 1000, std::numeric_limits<int>::min()}) {
     CHECK_ROW("index " + std::to_string(index));
     p.set(inst, index, 0.9);
     CHECK_EQ(p.get(inst, index), -7.0);
@@ -287,6 +320,8 @@ const Frei0rCase kCases[] = {
     {"PluginAndParameterInfo", "plug-in and parameter information, defaults", false, plugin_and_parameter_info},
     {"FramesMatchTheHostWithAlphaKept", "frames of many sizes and settings equal the reference, alpha kept", false,
      frames_match_the_host_with_alpha_kept},
+    {"AutoFollowsEachFramesNoise", "Auto: each frame filtered with the rule's setting for its own noise", false,
+     auto_follows_each_frames_noise},
     {"RefusedSizesNullInstancesAndBadIndexes", "refused sizes, null instances and frames, indexes out of range",
      false, refused_sizes_null_instances_and_bad_indexes},
     {"OwnInstancesRacingDeinitAndReload", "host threads with their own instances running through f0r_deinit and reload",

@@ -1,6 +1,6 @@
 // Velbrin in Shotcut's filter list: the name and the search words, the MLT
 // service that runs it (the frei0r plug-in velbrin.so or velbrin.dll, by
-// index: 0 Level, 1 Dynamic, 2 Show noise, 3 Disable) and the two settings
+// index: 0 Level, 1 Dynamic, 2 Show noise, 3 Disable, 4 Auto) and the two settings
 // that keyframes may change, in the plug-in's 0..1 values.
 import QtQuick 2.0
 import org.shotcut.qml 1.0

@@ -1,10 +1,14 @@
 // Velbrin's panel in Shotcut: the settings dialog's own controls. Level
 // 0..400 and Dynamic 0..10 are whole numbers, as in the dialog, and reach the
 // plug-in as Level / 400 and Dynamic / 10 (it takes round(value x 400) and
-// round(value x 10), so each whole number comes back exactly); Show noise and
-// Disable are its two switches (1 on, 0 off). Level and Dynamic take
-// keyframes and Shotcut's simple fade-in and fade-out keyframes; between
-// keyframes the plug-in rounds the value it is given.
+// round(value x 10), so each whole number comes back exactly); Show noise,
+// Disable and Auto are its switches (1 on, 0 off). While Auto is on the
+// plug-in sets Level and Dynamic for each frame from the noise it measures,
+// so their controls are shown disabled. Level and Dynamic take keyframes and
+// Shotcut's simple fade-in and fade-out keyframes; between keyframes the
+// plug-in rounds the value it is given. The scales and defaults are
+// engine/setting_ranges.h's; tests/frei0r/editor_descriptions_test.cpp checks
+// them against it.
 import QtQuick 2.12
 import QtQuick.Controls 2.12
 import QtQuick.Layouts 1.12
@@ -16,6 +20,7 @@ Shotcut.KeyframableFilter {
     property string dynamic: '1'
     property string showNoise: '2'
     property string disable: '3'
+    property string autoStrength: '4'
     property int levelScale: 400
     property int dynamicScale: 10
     property int levelDefault: 100
@@ -25,6 +30,7 @@ Shotcut.KeyframableFilter {
         setKeyframableControls();
         showNoiseCheckBox.checked = filter.getDouble(showNoise) >= 0.5;
         disableCheckBox.checked = filter.getDouble(disable) >= 0.5;
+        autoCheckBox.checked = filter.getDouble(autoStrength) >= 0.5;
     }
 
     function setKeyframableControls() {
@@ -39,7 +45,7 @@ Shotcut.KeyframableFilter {
     }
 
     function enableControls(enabled) {
-        levelSlider.enabled = dynamicSlider.enabled = enabled;
+        levelSlider.enabled = dynamicSlider.enabled = enabled && !autoCheckBox.checked;
     }
 
     function updateSimpleKeyframes() {
@@ -53,13 +59,14 @@ Shotcut.KeyframableFilter {
     middleValues: [levelDefault / levelScale, dynamicDefault / dynamicScale]
     endValues: [levelDefault / levelScale, dynamicDefault / dynamicScale]
     width: 350
-    height: 150
+    height: 180
     Component.onCompleted: {
         if (filter.isNew) {
             filter.set(level, levelDefault / levelScale);
             filter.set(dynamic, dynamicDefault / dynamicScale);
             filter.set(showNoise, 0);
             filter.set(disable, 0);
+            filter.set(autoStrength, 0);
             filter.savePreset(preset.parameters);
         }
         setControls();
@@ -78,7 +85,7 @@ Shotcut.KeyframableFilter {
         Shotcut.Preset {
             id: preset
 
-            parameters: [level, dynamic, showNoise, disable]
+            parameters: [level, dynamic, showNoise, disable, autoStrength]
             Layout.columnSpan: 3
             onBeforePresetLoaded: {
                 resetSimpleKeyframes();
@@ -92,6 +99,10 @@ Shotcut.KeyframableFilter {
         Label {
             text: qsTr('Level')
             Layout.alignment: Qt.AlignRight
+
+            Shotcut.HoverTip {
+                text: qsTr('Brightness tolerance, 0 to 400: larger smooths more.\nAbout 21 x the noise\'s standard deviation (on the 0..255 scale) suits it:\n100 for light noise (5), 210 for noise of 10, 400 from 19.\nNot used while Auto is on.')
+            }
         }
 
         Shotcut.SliderSpinner {
@@ -120,6 +131,10 @@ Shotcut.KeyframableFilter {
         Label {
             text: qsTr('Dynamic')
             Layout.alignment: Qt.AlignRight
+
+            Shotcut.HoverTip {
+                text: qsTr('How much a neighbour pair\'s own contrast lowers its tolerance, 0 to 10.\nAuto uses 8. Not used while Auto is on.')
+            }
         }
 
         Shotcut.SliderSpinner {
@@ -177,6 +192,32 @@ Shotcut.KeyframableFilter {
 
         Shotcut.UndoButton {
             onClicked: disableCheckBox.checked = false
+        }
+
+        Item {
+            width: 1
+        }
+
+        Item {
+            width: 1
+        }
+
+        CheckBox {
+            id: autoCheckBox
+
+            text: qsTr('Auto')
+            onCheckedChanged: {
+                filter.set(autoStrength, checked ? 1 : 0);
+                enableControls(isSimpleKeyframesActive());
+            }
+
+            Shotcut.HoverTip {
+                text: qsTr('Set Level and Dynamic for each frame from the noise measured in it')
+            }
+        }
+
+        Shotcut.UndoButton {
+            onClicked: autoCheckBox.checked = false
         }
 
         Item {

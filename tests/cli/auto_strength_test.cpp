@@ -1,0 +1,113 @@
+// velbrin --auto and --measure end to end, on a clip whose noise grows from
+// frame to frame: each frame filtered with the rule's setting for the noise
+// measured in it (the reference kernel on the host's layout gives the
+// bytes), the same frames whatever the thread count or range, and --measure
+// naming the setting for the frames' median noise without writing a file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/strength/noise_measure.h"
+#include "engine/strength/strength_rule.h"
+#include "tests/cli/cli_test_support.h"
+#include "tests/support/frame_content.h"
+
+namespace velbrin_cli_test {
+namespace {
+
+constexpr int kW = 64, kH = 48;
+const int kNoise[] = {0, 3, 8, 14, 24, 40};  // photo_pixel's noise amplitude, one per frame
+
+class AutoStrength : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new ScratchDir();
+    std::ofstream raw(*dir_ / "clip.bgra", std::ios::binary);
+    for (int amp : kNoise) {
+      TestRng rng{uint64_t(amp) + 1};
+      Picture p{kW, kH, {}};
+      for (int i = 0; i < kH; ++i)
+        for (int j = 0; j < kW; ++j) p.words.push_back(photo_pixel(i, j, kW, kH, amp, rng) & 0xFFFFFFu);
+      raw.write(reinterpret_cast<const char*>(p.words.data()), std::streamsize(p.words.size() * 4));
+      frames_.push_back(std::move(p));
+    }
+    raw.close();
+    ffmpeg({"-f", "rawvideo", "-pix_fmt", "bgr0", "-s", std::to_string(kW) + "x" + std::to_string(kH), "-i",
+            *dir_ / "clip.bgra", "-c:v", "ffv1", "-pix_fmt", "bgr0", *dir_ / "clip.mkv"});
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+
+  // A frame's noise (x 256) measured as the host lays it out, bottom row first.
+  static int sigma_q8(const Picture& p) {
+    std::vector<uint32_t> host(p.words.size());
+    for (int y = 0; y < kH; ++y) std::copy_n(p.words.begin() + y * kW, kW, host.begin() + (kH - 1 - y) * kW);
+    return measure_noise(host.data(), kW, kH, kW * 4).sigma_q8;
+  }
+
+  static inline ScratchDir* dir_ = nullptr;
+  static inline std::vector<Picture> frames_;
+};
+
+TEST_F(AutoStrength, EachFrameItsOwnSettingWhateverTheThreadsOrRange) {
+  std::vector<Picture> expected;
+  std::vector<int> levels;
+  for (const Picture& p : frames_) {
+    const StrengthSettings s = strength_for_noise_q8(sigma_q8(p));
+    levels.push_back(s.level);
+    expected.push_back(reference_filter(p, settings_of(s.level, s.dynamic)));
+  }
+  // The clip's frames do ask for different settings.
+  ASSERT_LT(*std::min_element(levels.begin(), levels.end()), *std::max_element(levels.begin(), levels.end()));
+
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    size_t first, count;
+  } kRuns[] = {
+      {"whole.mkv", {"--threads", "2"}, 0, 6},
+      {"one-thread.mkv", {"--threads", "1"}, 0, 6},
+      {"four-threads.mkv", {"--threads", "4"}, 0, 6},
+      {"range.mkv", {"--frames", "2-4"}, 2, 3},
+  };
+  for (const auto& run : kRuns) {
+    SCOPED_TRACE(run.name);
+    std::vector<std::string> args = {"--auto", "--lossless"};
+    args.insert(args.end(), run.args.begin(), run.args.end());
+    args.insert(args.end(), {*dir_ / "clip.mkv", *dir_ / run.name});
+    const RunResult r = run_velbrin(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::vector<Picture> want(expected.begin() + ptrdiff_t(run.first),
+                                    expected.begin() + ptrdiff_t(run.first + run.count));
+    EXPECT_EQ(first_difference(want, decode_frames(*dir_ / run.name, kW, kH)), "");
+    // The closing lines: what was measured and used, and a fixed setting.
+    EXPECT_NE(r.err.find("--auto: noise \u03c3 "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Config("), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(AutoStrength, MeasureNamesTheMedianFramesSettingAndWritesNothing) {
+  std::vector<int> sigmas;
+  for (const Picture& p : frames_) sigmas.push_back(sigma_q8(p));
+  std::sort(sigmas.begin(), sigmas.end());
+  const StrengthSettings s = strength_for_noise_q8((sigmas[2] + sigmas[3] + 1) / 2);
+  const std::vector<std::string> before = dir_->entries();
+  const RunResult r = run_velbrin({"--measure", *dir_ / "clip.mkv", *dir_ / "missing.mkv"});
+  EXPECT_EQ(r.exit_code, 1) << r.err;  // the missing input
+  EXPECT_NE(r.err.find("missing.mkv"), std::string::npos) << r.err;
+  const std::string setting = "--level " + std::to_string(s.level) + " --dynamic " + std::to_string(s.dynamic) +
+                              ", script line Config(" + std::to_string(s.level) + ", " + std::to_string(s.dynamic) +
+                              ")";
+  EXPECT_NE(r.out.find("clip.mkv: noise \u03c3 "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("6 frames measured"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(setting), std::string::npos) << r.out << " wanted " << setting;
+  EXPECT_EQ(dir_->entries(), before);
+}
+
+}  // namespace
+}  // namespace velbrin_cli_test

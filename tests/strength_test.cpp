@@ -1,0 +1,111 @@
+// The noise measurement against noise of known deviation added to pictures
+// of known kind (flat, shaded, hard edges, fine grey texture, half clipped),
+// and the rule's shape from noise to settings.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "engine/setting_ranges.h"
+#include "engine/strength/noise_measure.h"
+#include "engine/strength/strength_rule.h"
+
+namespace {
+
+constexpr int kW = 320, kH = 240;
+
+// The clean picture's grey value at (x, y).
+using Scene = int (*)(int x, int y);
+
+int flat(int, int) { return 128; }
+int shaded(int x, int y) { return 40 + x / 2 + y / 3; }
+// Hard edges every 20 pixels both ways: most 16 x 16 blocks hold one.
+int edges(int x, int y) { return ((x / 20 + y / 20) % 2) ? 200 : 50; }
+// Fine texture, the same in every channel, at every pixel: no flat area.
+int texture(int x, int y) { return 128 + int((uint32_t(x * 7919 + y * 104729) * 2654435761u) >> 27) * 4 - 64; }
+// The right half at 250: the noise there is clipped at 255.
+int half_white(int x, int) { return x < kW / 2 ? 100 : 250; }
+
+// Gaussian noise of deviation `sigma`, independent per pixel and channel,
+// added to the scene, rounded and clipped as 8-bit pixels hold it.
+std::vector<uint32_t> noisy(Scene scene, double sigma, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> noise(0.0, sigma);
+  std::vector<uint32_t> pixels;
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      uint32_t p = 0;
+      for (int c = 0; c < 3; ++c) {
+        const double v = std::round(scene(x, y) + (sigma > 0 ? noise(rng) : 0.0));
+        p |= uint32_t(v < 0 ? 0 : (v > 255 ? 255 : v)) << (8 * c);
+      }
+      pixels.push_back(p);
+    }
+  return pixels;
+}
+
+TEST(NoiseMeasure, FindsTheAddedDeviationWhateverThePicture) {
+  const struct {
+    const char* name;
+    Scene scene;
+  } kScenes[] = {{"flat", flat}, {"shaded", shaded}, {"edges", edges}, {"texture", texture}, {"half white", half_white}};
+  unsigned seed = 1;
+  for (const auto& s : kScenes)
+    for (double sigma : {0.0, 2.0, 5.0, 10.0, 20.0}) {
+      SCOPED_TRACE(testing::Message() << s.name << ", sigma " << sigma);
+      const std::vector<uint32_t> frame = noisy(s.scene, sigma, seed++);
+      const NoiseMeasure m = measure_noise(frame.data(), kW, kH, kW * 4);
+      EXPECT_NEAR(m.sigma, sigma, 0.15 + 0.04 * sigma);
+      EXPECT_EQ(m.sigma, m.sigma_q8 / 256.0);
+      EXPECT_EQ(m.blocks, ((kW - 2) / 16) * ((kH - 2) / 16));
+    }
+}
+
+TEST(NoiseMeasure, ReadsRowsByThePitchAndNeedsOneWholeBlock) {
+  const std::vector<uint32_t> packed = noisy(shaded, 7, 99);
+  // The same rows with 3 more words each.
+  std::vector<uint32_t> padded;
+  for (int y = 0; y < kH; ++y) {
+    padded.insert(padded.end(), packed.begin() + y * kW, packed.begin() + (y + 1) * kW);
+    padded.insert(padded.end(), {0xFFFFFFu, 0, 0xFFFFFFu});
+  }
+  EXPECT_EQ(measure_noise(padded.data(), kW, kH, (kW + 3) * 4).sigma_q8,
+            measure_noise(packed.data(), kW, kH, kW * 4).sigma_q8);
+  // 17 pixels hold no 16 x 16 block with its border: nothing to tell.
+  for (const auto& [w, h] : {std::pair{17, 100}, {100, 17}, {18, 18}}) {
+    const NoiseMeasure small = measure_noise(packed.data(), w, h, kW * 4);
+    EXPECT_EQ(small.blocks, w == 18 ? 1 : 0);
+    EXPECT_EQ(small.sigma_q8 == 0, w != 18);
+  }
+}
+
+TEST(StrengthRule, LevelFollowsTheNoiseFromZeroOnCleanPictures) {
+  const struct {
+    double sigma;
+    int level;
+  } kRows[] = {
+      {-3, 0}, {NAN, 0}, {0, 0}, {1.0, 0},  // a clean picture's own grain and compression: left alone
+      {1.5, 21}, {2.0, 42},                 // rising from 0 to the plain rule
+      {5, 105}, {10, 210}, {19, 399},       // about 21 x sigma
+      {20, 400}, {1e9, 400}, {INFINITY, 400},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.sigma);
+    const StrengthSettings s = strength_for_noise(row.sigma);
+    EXPECT_EQ(s.level, row.level);
+    EXPECT_EQ(s.dynamic, kAutoDynamic);
+  }
+  // Level never falls as the noise grows, and never jumps: a measurement
+  // that moves a little moves Level a little.
+  int last = 0;
+  for (int q = 0; q <= 30 * 256; ++q) {
+    const int level = strength_for_noise_q8(q).level;
+    ASSERT_GE(level, last) << q;
+    ASSERT_LE(level - last, 1) << q;
+    ASSERT_LE(level, kLevelMax);
+    last = level;
+  }
+}
+
+}  // namespace
