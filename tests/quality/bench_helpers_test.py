@@ -140,6 +140,30 @@ class ProcessorTime(unittest.TestCase):
             commands.processor_seconds(["false"], quiet_feed)
 
 
+class Pictures(unittest.TestCase):
+    def test_every_photo_is_there_at_the_benchmark_size(self):
+        photos = images.clean_photos(len(images.PHOTOS))
+        self.assertEqual(len(photos), 8)
+        for path, photo in zip(images.PHOTOS, photos):
+            with self.subTest(photo=path.name):
+                self.assertEqual((photo.shape, photo.dtype), ((*images.PHOTO_SIZE, 3), np.uint8))
+                self.assertGreater(photo.std(), 10)  # a picture, not a blank
+
+
+class FilterChains(unittest.TestCase):
+    def test_ffmpeg_takes_every_chain_the_grids_make(self):
+        # A misspelt option or a value out of the filter's range would end
+        # that filter's whole grid in an error halfway through a run.
+        # The weakest setting at the lowest noise, the strongest at the
+        # highest (with its variants on the clip), and the filter left out.
+        for d in DENOISERS:
+            weakest, strongest = d.grid(5, False)[0], d.grid(20, False)[-1]
+            for setting in [weakest, *d.settings_for_clip(strongest, 20, False), None]:
+                with self.subTest(filter=d.name, setting=setting):
+                    commands.run(commands.FFMPEG + ["-f", "lavfi", "-i", "testsrc2=size=64x48", "-frames:v", "1",
+                                                    "-vf", d.chain(setting), "-f", "null", "-"])
+
+
 RANGES = velbrin_settings.parse_ranges("level 0 400 100\ndynamic 0 10 5\n")
 
 
