@@ -24,6 +24,7 @@ packages=(
   slurmctld slurmd slurm-client munge
   fonts-dejavu-core
   mmdebstrap
+  python3-numpy python3-skimage python3-matplotlib opencv-doc
 )
 # Building velbrin alone: the compiler and build tools, FFmpeg's libraries
 # and tool, and what configuring the native preset looks for (frei0r.h,
