@@ -28,11 +28,11 @@ packages=(
 )
 # Building velbrin alone: the compiler and build tools, FFmpeg's libraries
 # and tool, and what configuring the native preset looks for (frei0r.h,
-# GoogleTest, GNU parallel).
+# GoogleTest).
 demo_packages=(
   cmake ninja-build g++ pkg-config
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
-  frei0r-plugins-dev libgtest-dev parallel
+  frei0r-plugins-dev libgtest-dev
 )
 for arg in "$@"; do [ "$arg" = --demo ] && packages=("${demo_packages[@]}"); done
 for arg in "$@"; do [ "$arg" = --list ] && { printf '%s\n' "${packages[@]}"; exit 0; }; done

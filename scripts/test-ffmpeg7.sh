@@ -10,8 +10,15 @@
 # to the list below are installed into it); the source is mounted into it
 # read-only.
 # The mirror is Debian's unless VELBRIN_DEBIAN_MIRROR names another.
+#   scripts/test-ffmpeg7.sh --make-root          only makes the chroot (scripts/test.sh
+#                                                does that while the other presets build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+make_root_only=false
+if [ "${1:-}" = --make-root ]; then
+  make_root_only=true
+  shift
+fi
 source_dir=$PWD
 host_build=$(realpath "${1:-build/native}")
 root=$source_dir/build/ffmpeg7-root
@@ -26,7 +33,7 @@ packages=(
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || fail "needs root for mmdebstrap, chroot and mount"
-[ -x "$host_build/velbrin" ] || fail "no velbrin in $host_build: build the native preset first"
+$make_root_only || [ -x "$host_build/velbrin" ] || fail "no velbrin in $host_build: build the native preset first"
 started=$SECONDS
 t0=$SECONDS
 lap() { echo "$1: $((SECONDS - t0)) s"; t0=$SECONDS; }
@@ -42,6 +49,7 @@ if [ ! -f "$root/.velbrin-packages" ]; then
   echo "$stamp" > "$root/.velbrin-packages"
   lap "chroot made ($(du -sh "$root" | cut -f1))"
 fi
+$make_root_only && exit 0
 
 mounted=()
 cleanup() {
