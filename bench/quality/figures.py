@@ -100,7 +100,7 @@ def crops(points, bench, sigmas, path):
             axes.set_title(caption, fontsize=10)
     figure.suptitle(f"Part of one photo ({CROP_SIZE}×{CROP_SIZE} pixels, enlarged) at each noise level; "
                     "each filter at its best setting, PSNR of the whole photo", fontsize=11)
-    figure.tight_layout()
+    figure.tight_layout(rect=(0, 0, 1, 0.97))  # room for the title above the first row's captions
     figure.savefig(path)
     plt.close(figure)
 
