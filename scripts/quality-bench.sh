@@ -32,9 +32,6 @@ cmake --build build/native -j2 --target velbrin velbrin_rule_settings >/dev/null
 
 args=(--velbrin build/native/velbrin --rule-tool build/native/bench/velbrin_rule_settings --out "$out"
       --command "scripts/quality-bench.sh${quick:+ --quick}")
-# (grep reads the whole text: with -q it would stop early and velbrin's
-# broken pipe would fail the line under pipefail.)
-build/native/velbrin --help | grep -c -- '--auto' >/dev/null && args+=(--auto)
 # Debian's Python, which has the packages that install-deps.sh installed.
 PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 bench/quality/run.py "${quick[@]}" "${args[@]}"
 echo "written: $out/quality.md"

@@ -127,10 +127,9 @@ class Bench:
                 centre = points.get((sigma, "photos", "Velbrin best"), {}).get("setting")
                 points[sigma, subject, "Velbrin best"] = self.velbrin_best(sigma, subject, centre)
                 fixed = {"Velbrin default": self.velbrin.default, "Velbrin rule": self.velbrin.rule(sigma),
-                         "Velbrin auto": {"auto": True} if self.args.auto else None}
+                         "Velbrin auto": {"auto": True}}
                 for label, setting in fixed.items():
-                    if setting is not None:
-                        points[sigma, subject, label] = self.best_of(sigma, subject, "velbrin", [setting])
+                    points[sigma, subject, label] = self.best_of(sigma, subject, "velbrin", [setting])
                 for d in DENOISERS:
                     if subject == "photos":
                         settings = d.grid(sigma, self.quick)
@@ -190,7 +189,6 @@ def main():
     parser.add_argument("--velbrin", required=True, type=Path)
     parser.add_argument("--rule-tool", type=Path, required=True,
                         help="bench/velbrin_rule_settings: the settings' ranges, defaults and rule")
-    parser.add_argument("--auto", action="store_true", help="velbrin has --auto: measure it")
     parser.add_argument("--quick", action="store_true", help="a smoke check: fewer pictures, frames and settings")
     parser.add_argument("--out", type=Path, required=True, help="folder for the charts, crops and page")
     parser.add_argument("--jobs", type=int, default=2, help="filter runs side by side for the quality part")
