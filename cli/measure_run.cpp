@@ -24,7 +24,10 @@ bool measured(int64_t index, int64_t announced) {
 }
 
 // Decodes the input from its start and measures the chosen frames, as
-// --auto measures them (the exact conversion into the host's layout).
+// --auto measures them in a run with the default output: converted into
+// the host's layout the way that run converts them (exactly for a lossless
+// input, whose output is lossless; velbrin's own integer conversion for a
+// lossy one), since the filter, and so the measurement, sees those pixels.
 struct Measured {
   StrengthSummary strength;
   int64_t frames = 0;  // frames decoded
@@ -34,7 +37,7 @@ Measured measure_input(const std::string& path) {
   MediaInput input(path);
   const int64_t announced = input.frames_announced();
   Measured m;
-  ToHostConverter to_host;
+  ToHostConverter to_host(!input.is_lossless());
   std::unique_ptr<HostFrame> host;
   PacketPtr packet = make_packet();
   FramePtr frame = make_frame();

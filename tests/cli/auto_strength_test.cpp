@@ -109,5 +109,24 @@ TEST_F(AutoStrength, MeasureNamesTheMedianFramesSettingAndWritesNothing) {
   EXPECT_EQ(dir_->entries(), before);
 }
 
+// On a lossy YUV input the filter sees the pixels of velbrin's own
+// conversion, which differ from the exact one in the chroma: --measure
+// must measure those, so that it names the fixed setting a default --auto
+// run closes with (both take the median of all six frames here; the exact
+// conversion reads this clip's noise about a fifth lower).
+TEST_F(AutoStrength, MeasureSeesWhatADefaultRunFilters) {
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=320x240,noise=alls=20:allf=t", "-frames:v", "6", "-c:v", "libx264", "-crf",
+          "10", "-pix_fmt", "yuv420p", *dir_ / "lossy.mkv"});
+  const RunResult measured = run_velbrin({"--measure", *dir_ / "lossy.mkv"});
+  const RunResult run = run_velbrin({"-y", "--auto", *dir_ / "lossy.mkv", *dir_ / "lossy-auto.mkv"});
+  ASSERT_EQ(measured.exit_code, 0) << measured.err;
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const size_t at = run.err.find("a fixed setting close to it: ");
+  ASSERT_NE(at, std::string::npos) << run.err;
+  const std::string setting = run.err.substr(at + 29, run.err.find('\n', at) - at - 29);
+  EXPECT_NE(measured.out.find("fixed setting " + setting + ","), std::string::npos)
+      << measured.out << " wanted " << setting;
+}
+
 }  // namespace
 }  // namespace velbrin_cli_test

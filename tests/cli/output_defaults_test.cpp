@@ -159,7 +159,9 @@ TEST_F(OutputDefaults, EveryContainerGetsAnEncoderThatWorksThere) {
       EXPECT_EQ(first_difference(filtered(*dir_ / c.input), got), "");
     }
   }
-  EXPECT_EQ(first_value(probe(*dir_ / "interlaced.mkv", "v", "field_order")), "tt");
+  // The input is labelled interlaced (FFmpeg 5.1 says "tt", 7.1 "tb").
+  const std::string input_order = first_value(probe(*dir_ / "interlaced.mkv", "v", "field_order"));
+  EXPECT_TRUE(input_order == "tt" || input_order == "tb") << input_order;
   EXPECT_EQ(first_value(probe(*dir_ / "interlaced-out.mkv", "v", "field_order")), "progressive");
 }
 

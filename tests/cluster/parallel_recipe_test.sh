@@ -33,7 +33,6 @@ for kind in lossless lossy; do
   mkdir "$work/$kind"
   cd "$work/$kind"
   cp "$work/clip.mp4" clip.mp4
-  ln -s "$source_dir/scripts" scripts
   (
     export PATH=$work/$kind-bin:$PATH
     bash -euo pipefail -c "$(recipe "$doc" plan)"

@@ -35,7 +35,6 @@ run_recipe() {
   mkdir -p "$1"
   cd "$1"
   ln -sf "$work/clip.mp4" clip.mp4
-  ln -sfn "$source_dir/scripts" scripts
   bash -euo pipefail -c "$(recipe "$doc" plan)"
   leave_stale_outputs
   recipe "$doc" slurm-job > job.sh
@@ -60,9 +59,11 @@ for kind in lossless lossy; do
 done
 
 # A node whose velbrin fails: the tasks fail, and the join is cancelled at
-# once rather than waiting forever.
+# once rather than waiting forever. (The plan, made where the jobs are
+# submitted, still works.)
 mkdir -p "$work/failing-bin"
-printf '#!/bin/sh\necho "velbrin: failing on purpose" >&2\nexit 1\n' > "$work/failing-bin/velbrin"
+printf '#!/bin/sh\ncase " $* " in *" --plan-segments "*) exec %q "$@" ;; esac\necho "velbrin: failing on purpose" >&2\nexit 1\n' \
+  "$work/node/bin/velbrin" > "$work/failing-bin/velbrin"
 chmod +x "$work/failing-bin/velbrin"
 PATH=$work/failing-bin:$PATH run_recipe "$work/failing" || fail "failing tasks: the join was left pending"
 join_id=$(sed -n 's/^Submitted batch job //p' submitted.txt)
