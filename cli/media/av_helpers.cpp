@@ -75,5 +75,5 @@ std::optional<std::string> muxer_refusal(const AVOutputFormat* container, const 
   av_free(written);
   made->pb = nullptr;
   if (err >= 0) return std::nullopt;
-  return tap.first_error().empty() ? av_error_text(err) : tap.first_error();
+  return tap.reason(err);
 }

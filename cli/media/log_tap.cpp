@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "cli/media/av_helpers.h"
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -38,3 +40,5 @@ void LogTap::offer(int level, const char* format, va_list args) {
   std::vsnprintf(text, sizeof text, format, args);
   t_tap->first_ = reason_of(text);
 }
+
+std::string LogTap::reason(int err) const { return first_.empty() ? av_error_text(err) : first_; }

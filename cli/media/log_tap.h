@@ -18,6 +18,9 @@ class LogTap {
   // a closing list's introduction ("... Valid DV profiles are:"); "" when
   // none.
   const std::string& first_error() const { return first_; }
+  // Why a call failed with `err`: the first error logged, or else the
+  // error code's own text.
+  std::string reason(int err) const;
 
   // Called by the process's log callback for every message.
   static void offer(int level, const char* format, va_list args);

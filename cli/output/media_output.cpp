@@ -70,7 +70,7 @@ std::string size_text(int w, int h) { return std::to_string(w) + "x" + std::to_s
 
 // One line for an encoder that would not open: what was asked, why if it
 // is known, and what to do.
-CliError encoder_refusal(const std::string& target, const OutputChoice& c, int w, int h, int err,
+CliError encoder_refusal(const std::string& target, const OutputChoice& c, int w, int h,
                          const std::string& reason) {
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(c.pixel_format);
   const std::string codec = codec_display_name(c.codec->id);
@@ -78,8 +78,7 @@ CliError encoder_refusal(const std::string& target, const OutputChoice& c, int w
     return CliError(codec + (d->log2_chroma_h > 0 ? " 4:2:0" : " 4:2:2") + " needs an even width and height: " +
                     size_text(w, h) + "; use --lossless or .mkv");
   return CliError("cannot encode '" + target + "' as " + codec + " " + av_get_pix_fmt_name(c.pixel_format) + " at " +
-                  size_text(w, h) + ": the encoder " + c.codec->name + " refused it (" +
-                  (reason.empty() ? av_error_text(err) : reason) + "); choose another encoder with --codec NAME or another format by the extension");
+                  size_text(w, h) + ": the encoder " + c.codec->name + " refused it (" + reason + "); choose another encoder with --codec NAME or another format by the extension");
 }
 
 }  // namespace
@@ -103,7 +102,7 @@ MediaOutput::MediaOutput(TempOutput* file, const std::string& target, const Outp
     throw CliError("cannot write to standard output: " + std::string(std::strerror(io_->stream_error())));
   if (err < 0)
     throw CliError("cannot write " + shown_ + ": " + format_name() + " files refused its streams (" +
-                   (tap.first_error().empty() ? av_error_text(err) : tap.first_error()) + "); try " +
+                   tap.reason(err) + "); try " +
                    (file_ == nullptr ? "--format matroska" : ".mkv") + ", which holds nearly every codec");
 }
 
@@ -180,7 +179,7 @@ void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInpu
     av_dict_free(&options);
     if (err >= 0) return;
     if (attempt == 1 || av_cmp_q(time_bases[0], time_bases[1]) == 0)
-      throw encoder_refusal(target_, choice, dec->width, dec->height, err, tap.first_error());
+      throw encoder_refusal(target_, choice, dec->width, dec->height, tap.reason(err));
   }
 }
 
