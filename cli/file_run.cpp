@@ -225,8 +225,11 @@ bool run_file(const Options& o, const WritePlan& write_plan, size_t job, const L
   // are what makes an input damaged.
   InputDamage damage(o.input == "-" ? std::string("standard input") : "'" + o.input + "'");
   MediaInput input = open_input(o.input, damage);
-  // A folder run's notes name their input: each file may lose other streams.
+  // Every note of this input, one way; a folder run's name their input.
   const std::string about = label.empty() ? "" : "'" + o.input + "': ";
+  const auto note = [&](const std::string& text) {
+    if (!o.quiet && !text.empty()) std::fprintf(stderr, "velbrin: note: %s%s\n", about.c_str(), text.c_str());
+  };
 
   OutputSide out;
   FramePlan plan;
@@ -238,9 +241,7 @@ bool run_file(const Options& o, const WritePlan& write_plan, size_t job, const L
     const AVCodecContext* dec = input.decoder();
     plan = plan_frames(o.input, dec->width, dec->height, dec->pix_fmt, out.choice->pixel_format,
                        o.threads > 0 ? o.threads : default_threads());
-    if (!o.quiet)
-      for (const std::string& note : out.choice->notes)
-        std::fprintf(stderr, "velbrin: note: %s%s\n", about.c_str(), note.c_str());
+    for (const std::string& text : out.choice->notes) note(text);
   }
   std::optional<TempOutput> compare_file;
   hold_to_plan(write_plan, job);
@@ -252,8 +253,7 @@ bool run_file(const Options& o, const WritePlan& write_plan, size_t job, const L
         std::fprintf(stderr, "velbrin: removed %d temporary file%s left in '%s' by runs that were stopped\n",
                      f->leftovers_removed(), f->leftovers_removed() == 1 ? "" : "s", f->folder().c_str());
     if (out.writer)
-      for (const std::string& note : out.writer->notes())
-        std::fprintf(stderr, "velbrin: note: %s%s\n", about.c_str(), note.c_str());
+      for (const std::string& text : out.writer->notes()) note(text);
   }
 
   const PipelineSettings ps = pipeline_settings(o, plan);
@@ -281,11 +281,8 @@ bool run_file(const Options& o, const WritePlan& write_plan, size_t job, const L
   // The output is in place: only now does the progress end.
   progress.finish(result.frames_written, out.writer ? out.writer->written_time_us() : 0);
 
-  if (const std::string note = out.writer ? out.writer->timing_note() : ""; !note.empty() && !o.quiet)
-    std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
-  if (const std::string note = range_cut_short_note(ps.range, result.frames_decoded, result.frames_written);
-      !note.empty() && !o.quiet)
-    std::fprintf(stderr, "velbrin: note: %s\n", note.c_str());
+  if (out.writer) note(out.writer->timing_note());
+  note(range_cut_short_note(ps.range, result.frames_decoded, result.frames_written));
   const std::string warning = out.writer ? damage.warning(result.frames_written, is_sequence_pattern(o.input)) : "";
   if (!warning.empty()) std::fprintf(stderr, "velbrin: warning: %s\n", warning.c_str());
   if (o.verbose) print_stage_times(result);
