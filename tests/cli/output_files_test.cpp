@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <optional>
@@ -337,15 +338,22 @@ TEST_F(OutputFiles, LeftoversOfKilledRunsAreRemoved) {
     ASSERT_TRUE(killed.wait_for_temp_files(1));
     EXPECT_EQ(killed.kill_hard(), -SIGKILL);
   }
+  ASSERT_EQ(out.entries().size(), 1u);
   ASSERT_EQ(temp_files_in(out), 1);
+  const std::string killed_file = out.entries().front();
   // A live run writing a sequence: it removes the killed run's file, and
-  // its own are held while it waits for the rest of its input.
+  // its own are held while it waits for the rest of its input. Counting
+  // files alone cannot tell the two apart, so wait for the killed run's
+  // file to go and the live run's first picture to come.
   std::optional<HeldRun> live;
   live.emplace(out, clip(), out / "live%d.png");
-  for (int k = 0; k < 1000 && (temp_files_in(out) != 1 || out.entries().size() != 3); ++k)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const auto live_has_started = [&] {
+    const std::vector<std::string> now = out.entries();
+    return temp_files_in(out) == 1 && std::find(now.begin(), now.end(), killed_file) == now.end();
+  };
+  for (int k = 0; k < 2000 && !live_has_started(); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(live_has_started()) << live->err();
   ASSERT_EQ(out.entries().size(), 3u);  // the pipe, the run's stderr and its first picture
-  ASSERT_EQ(temp_files_in(out), 1);
   const pid_t dead = fork();
   if (dead == 0) _exit(0);
   waitpid(dead, nullptr, 0);
