@@ -342,18 +342,18 @@ TEST_F(OutputFiles, LeftoversOfKilledRunsAreRemoved) {
   ASSERT_EQ(temp_files_in(out), 1);
   const std::string killed_file = out.entries().front();
   // A live run writing a sequence: it removes the killed run's file, and
-  // its own are held while it waits for the rest of its input. Counting
-  // files alone cannot tell the two apart, so wait for the killed run's
-  // file to go and the live run's first picture to come.
+  // its own pictures are held while it waits for the end of its input (how
+  // many it has written by then depends on how much the demuxer reads
+  // ahead). Counting files alone cannot tell its pictures from the killed
+  // run's file, so wait for that file to go and a picture to come.
   std::optional<HeldRun> live;
   live.emplace(out, clip(), out / "live%d.png");
   const auto live_has_started = [&] {
     const std::vector<std::string> now = out.entries();
-    return temp_files_in(out) == 1 && std::find(now.begin(), now.end(), killed_file) == now.end();
+    return temp_files_in(out) >= 1 && std::find(now.begin(), now.end(), killed_file) == now.end();
   };
   for (int k = 0; k < 2000 && !live_has_started(); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_TRUE(live_has_started()) << live->err();
-  ASSERT_EQ(out.entries().size(), 3u);  // the pipe, the run's stderr and its first picture
+  ASSERT_TRUE(live_has_started()) << ::testing::PrintToString(out.entries()) << live->err();
   const pid_t dead = fork();
   if (dead == 0) _exit(0);
   waitpid(dead, nullptr, 0);
