@@ -15,10 +15,14 @@ mkdir -p "$logs"
 started=$SECONDS
 failed=0
 
-# The Debian 13 chroot of the FFmpeg 7.1 step is made while the presets
-# build: it is mostly downloading and unpacking.
-scripts/test-ffmpeg7.sh --make-root >"$logs/ffmpeg-7.1-chroot-made.log" 2>&1 &
-chroot_maker=$!
+# The chroots of the other FFmpeg versions (Debian 13's 7.1, Debian
+# testing's 9.0) are made while the presets build: that is mostly
+# downloading and unpacking.
+declare -A chroot_maker
+for suite in trixie forky; do
+  scripts/test-ffmpeg-chroot.sh --make-root "$suite" >"$logs/chroot-$suite-made.log" 2>&1 &
+  chroot_maker[$suite]=$!
+done
 
 # step NAME COMMAND...: runs COMMAND with its output in $logs/NAME.log and
 # prints one line: ok or FAILED, with the time it took and, for a test
@@ -52,10 +56,13 @@ for preset in native native-asan native-tsan; do
 done
 
 # The native preset built and its command-line and frei0r tests run on
-# FFmpeg 7.1, in a Debian 13 chroot, lossless outputs compared with the
-# native build's.
-step "ffmpeg 7.1: chroot made" wait "$chroot_maker" || true  # a failed attempt is made again below
-step "ffmpeg 7.1: chroot" scripts/test-ffmpeg7.sh build/native || true
+# FFmpeg 7.1 (a Debian 13 chroot) and 9.0 (Debian testing), lossless
+# outputs compared with the native build's.
+for suite in trixie forky; do
+  name="ffmpeg $([ "$suite" = trixie ] && echo 7.1 || echo 9.0)"
+  step "$name: chroot made" wait "${chroot_maker[$suite]}" || true  # a failed attempt is made again below
+  step "$name: chroot" scripts/test-ffmpeg-chroot.sh "$suite" build/native || true
+done
 
 # The segments recipes of docs/segments.md, run as the document writes
 # them: GNU parallel on this machine, Slurm on a one-node cluster of its own.

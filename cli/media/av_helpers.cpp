@@ -48,6 +48,10 @@ int container_holds(const AVOutputFormat* container, AVCodecID id) {
   // plays in few players, and FFmpeg 5.1 refuses it: the MP4 family holds
   // PCM only as QuickTime (.mov), on every FFmpeg, so it gets AAC instead.
   if (is_pcm(id) && is_mp4_family(container) && std::strcmp(container->name, "mov") != 0) return 0;
+  // FFmpeg 9.0's MP4 muxer takes FFV1, which players of MP4 do not read;
+  // 5.1 and 7.1 refuse it. Left out on every version, an MP4 gets lossless
+  // H.264 RGB and a copied FFV1 stream is named as left out, as before.
+  if (id == AV_CODEC_ID_FFV1 && is_mp4_family(container) && std::strcmp(container->name, "mov") != 0) return 0;
   // The MPEG transport stream cannot tell, but is made for these.
   if (std::strcmp(container->name, "mpegts") == 0 &&
       (id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC || id == AV_CODEC_ID_MPEG2VIDEO || id == AV_CODEC_ID_AAC ||

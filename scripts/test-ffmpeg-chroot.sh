@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# velbrin on FFmpeg 7.1: builds the native preset (warnings are errors) in a
-# Debian 13 chroot made by mmdebstrap from Debian's own packages, runs the
-# command-line and frei0r tests there, and checks that lossless outputs of
-# the chroot's velbrin hold the same frames and timestamps as those of this
-# machine's build (Debian 12, FFmpeg 5.1) for the same inputs.
-#   scripts/test-ffmpeg7.sh [HOST_BUILD_DIR]     (default build/native)
-# Needs root (mmdebstrap, chroot and mounts). The chroot is kept in
-# build/ffmpeg7-root with its own build folder, and reused (packages added
-# to the list below are installed into it); the source is mounted into it
-# read-only.
+# velbrin on another Debian's FFmpeg: builds the native preset (warnings are
+# errors) in a chroot of that Debian made by mmdebstrap from Debian's own
+# packages, runs the command-line and frei0r tests there, and checks that
+# lossless outputs of the chroot's velbrin hold the same frames and
+# timestamps as those of this machine's build (Debian 12, FFmpeg 5.1) for
+# the same inputs.
+#   scripts/test-ffmpeg-chroot.sh SUITE [HOST_BUILD_DIR]    (default build/native)
+# SUITE is trixie (Debian 13, FFmpeg 7.1) or forky (Debian's testing, FFmpeg
+# 9.0 when this was written). Needs root (mmdebstrap, chroot and mounts).
+# The chroot is kept in build/chroot-SUITE with its own build folder, and
+# reused (packages added to the list below are installed into it); the
+# source is mounted into it read-only.
 # The mirror is Debian's unless VELBRIN_DEBIAN_MIRROR names another.
-#   scripts/test-ffmpeg7.sh --make-root          only makes the chroot (scripts/test.sh
-#                                                does that while the other presets build)
+#   scripts/test-ffmpeg-chroot.sh --make-root SUITE    only makes the chroot (scripts/test.sh
+#                                                      does that while the other presets build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make_root_only=false
@@ -19,17 +21,26 @@ if [ "${1:-}" = --make-root ]; then
   make_root_only=true
   shift
 fi
+suite=${1:-}
+case $suite in
+  trixie | forky) shift ;;
+  *) echo "usage: scripts/test-ffmpeg-chroot.sh [--make-root] trixie|forky [HOST_BUILD_DIR]" >&2; exit 2 ;;
+esac
 source_dir=$PWD
 host_build=$(realpath "${1:-build/native}")
-root=$source_dir/build/ffmpeg7-root
+root=$source_dir/build/chroot-$suite
 mirror=${VELBRIN_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 packages=(
   cmake ninja-build g++ pkg-config ccache libgtest-dev libbenchmark-dev
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   parallel frei0r-plugins-dev melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad
-  xvfb xauth strace man-db
+  xvfb xauth strace man-db bsdutils
 )
+# A testing suite's Release file carries an expiry date, which a mirror's
+# snapshot may have passed; its packages are still Debian's signed ones.
+apt_options=()
+[ "$suite" = forky ] && apt_options=(--aptopt='Acquire::Check-Valid-Until "false"')
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || fail "needs root for mmdebstrap, chroot and mount"
@@ -45,7 +56,7 @@ stamp="${packages[*]}"
 if [ ! -f "$root/.velbrin-packages" ]; then
   rm -rf "$root"
   include=$(IFS=,; echo "${packages[*]}")
-  mmdebstrap --quiet --variant=apt --include="$include" trixie "$root" "$mirror"
+  mmdebstrap --quiet --variant=apt "${apt_options[@]}" --include="$include" "$suite" "$root" "$mirror"
   echo "$stamp" > "$root/.velbrin-packages"
   lap "chroot made ($(du -sh "$root" | cut -f1))"
 fi
@@ -76,7 +87,8 @@ if [ "$(cat "$root/.velbrin-packages")" != "$stamp" ]; then
   echo "$stamp" > "$root/.velbrin-packages"
 fi
 lap "chroot ready"
-echo "FFmpeg in the chroot: $(in_root ffmpeg -hide_banner -version | head -n 1)"
+ffmpeg_version=$(in_root ffmpeg -hide_banner -version | head -n 1 | cut -d' ' -f3 | cut -d- -f1)
+echo "FFmpeg in the chroot: $ffmpeg_version"
 
 # 2. The source, as the work tree has it, seen read-only at /src; the build
 # folder is the chroot's own (/velbrin-build, kept with it for the next run).
@@ -116,8 +128,8 @@ for r in "${runs[@]}"; do
     ffmpeg -nostdin -v error -i "$work/$side-$out" -map 0:v -f framemd5 - | grep -v '^#' > "$work/$side-$out.md5"
   done
   [ -s "$work/host-$out.md5" ] || fail "$r: no frames from the host's build"
-  cmp -s "$work/host-$out.md5" "$work/new-$out.md5" || fail "$r: other frames or timestamps on FFmpeg 7.1"
+  cmp -s "$work/host-$out.md5" "$work/new-$out.md5" || fail "$r: other frames or timestamps on FFmpeg $ffmpeg_version"
   echo "same frames: velbrin $r"
 done
 lap "compared"
-echo "FFmpeg 7.1: all steps passed in $((SECONDS - started)) s"
+echo "FFmpeg $ffmpeg_version ($suite): all steps passed in $((SECONDS - started)) s"
