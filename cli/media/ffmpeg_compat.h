@@ -1,5 +1,5 @@
 // Every difference between the FFmpeg versions velbrin builds with (5.1 to
-// 7.1) in one place. Each function takes the newer interface where the
+// 9.0) in one place. Each function takes the newer interface where the
 // installed FFmpeg has it and the older one only where 5.1 has nothing
 // else, so no call is left that a newer FFmpeg has deprecated or removed;
 // the callers write the same line on every version.
