@@ -9,9 +9,8 @@
 # installed plug-in on FREI0R_PATH, and runs until the project is open.
 #   shotcut_log_test.sh BUILD_DIR PROJECTS_DIR
 # With --installed instead of BUILD_DIR, the installed package is read: Debian's
-# Shotcut runs as it is, from /usr, with FREI0R_PATH naming Debian's frei0r
-# folder /usr/lib/frei0r-1 (without it, Debian 12's Shotcut started on Xvfb
-# registered only some of that folder's plug-ins, velbrin never among them).
+# Shotcut runs as a user starts it, from /usr, without FREI0R_PATH, so MLT
+# finds the plug-in in Debian's frei0r folder /usr/lib/frei0r-1 by itself.
 # Exit 77 (skipped) when Shotcut is not installed.
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -56,10 +55,10 @@ shotcut_share=$(dirname "$shotcut")/../share/shotcut
 work=$(mktemp -d /tmp/velbrin-shotcut-test-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
-frei0r_path=$prefix/lib/frei0r-1
+frei0r_path=(FREI0R_PATH="$prefix/lib/frei0r-1")
 if $installed; then
   prefix=/usr
-  frei0r_path=/usr/lib/frei0r-1
+  frei0r_path=(-u FREI0R_PATH)
   [ "$shotcut" = /usr/bin/shotcut ] || fail "Shotcut is not Debian's /usr/bin/shotcut but $shotcut"
 else
   cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -88,8 +87,8 @@ cp "$projects/shotcut-velbrin.mlt" "$work/project/"
 ffmpeg -nostdin -loglevel error -f lavfi -i "testsrc2=s=640x360:r=25,noise=alls=12:allf=t" -frames:v 50 \
   -c:v ffv1 -pix_fmt bgr0 "$work/project/clip.mkv"
 
-HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share \
-  XDG_CACHE_HOME=$work/home/.cache FREI0R_PATH=$frei0r_path \
+env "${frei0r_path[@]}" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
+  XDG_DATA_HOME="$work/home/.local/share" XDG_CACHE_HOME="$work/home/.cache" \
   xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inside-display "$prefix" "$work/appdata" \
   "$work/project/shotcut-velbrin.mlt"
 
