@@ -236,7 +236,8 @@ bool run_file(const Options& o, const WritePlan& write_plan, size_t job, const L
   if (!o.output.empty()) {
     if (o.output == "-" && isatty(STDOUT_FILENO))
       throw usage_error("OUTPUT - writes to standard output, which is a terminal; pipe it into a program or a file");
-    out.choice = choose_output(o.output, OutputRequest{o.crf, o.codec, o.lossless, o.format, !o.no_audio, !o.no_subtitles, !o.frames}, input);
+    out.choice = choose_output(o.output, OutputRequest{o.crf, o.codec, o.lossless, o.format, !o.no_audio, !o.no_subtitles, !o.frames,
+                                                      o.frames ? o.frames->first : 0}, input);
     // Too large a picture is refused here, before anything is decoded or written.
     const AVCodecContext* dec = input.decoder();
     plan = plan_frames(o.input, dec->width, dec->height, dec->pix_fmt, out.choice->pixel_format,

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@ extern "C" {
 #include <libavutil/opt.h>
 #include <libavutil/avstring.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/timecode.h>
 }
 
 #include "cli/cli_error.h"
@@ -66,6 +68,19 @@ void copy_video_metadata(const AVDictionary* from, AVDictionary** to) {
   }
 }
 
+// A range's timecode is the input's at the range's first frame: the
+// timecode the input gives (stream or file) moved on by `frames` at the
+// video's rate, drop-frame counting kept. One that FFmpeg cannot read is
+// left as it is.
+void advance_timecode(AVDictionary* metadata, AVRational rate, int64_t frames) {
+  const AVDictionaryEntry* e = av_dict_get(metadata, "timecode", nullptr, 0);
+  if (e == nullptr || frames <= 0 || frames > INT_MAX) return;
+  AVTimecode tc{};
+  if (av_timecode_init_from_string(&tc, rate, e->value, nullptr) < 0) return;
+  char text[AV_TIMECODE_STR_SIZE];
+  av_dict_set(&metadata, "timecode", av_timecode_make_string(&tc, text, int(frames)), 0);
+}
+
 std::string size_text(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
 
 // One line for an encoder that would not open: what was asked, why if it
@@ -90,7 +105,7 @@ MediaOutput::MediaOutput(TempOutput* file, const std::string& target, const Outp
   create_muxer(choice);
   constant_rate_ = shows_constant_rate(muxer_->oformat, writes_pictures_);
   open_video_encoder(choice, input);
-  add_video_stream(input);
+  add_video_stream(input, choice.first_frame);
   add_streams(input, choice);
   open_file();
   AVDictionary* options = nullptr;
@@ -183,7 +198,7 @@ void MediaOutput::open_video_encoder(const OutputChoice& choice, const MediaInpu
   }
 }
 
-void MediaOutput::add_video_stream(const MediaInput& input) {
+void MediaOutput::add_video_stream(const MediaInput& input, int64_t first_frame) {
   video_out_ = avformat_new_stream(muxer_.get(), nullptr);
   if (video_out_ == nullptr) throw std::bad_alloc();
   const int err = avcodec_parameters_from_context(video_out_->codecpar, encoder_.get());
@@ -195,6 +210,7 @@ void MediaOutput::add_video_stream(const MediaInput& input) {
   // and disposition (default, forced, ...) stay.
   video_out_->disposition = input.video()->disposition;
   copy_video_metadata(input.video()->metadata, &video_out_->metadata);
+  advance_timecode(video_out_->metadata, frame_rate_, first_frame);
   // The input's display rotation goes with the pictures, which are stored
   // as decoded (the host does not turn them either).
   size_t size = 0;
@@ -212,6 +228,7 @@ void MediaOutput::add_video_stream(const MediaInput& input) {
 
 void MediaOutput::add_streams(const MediaInput& input, const OutputChoice& choice) {
   if (!writes_pictures_) av_dict_copy(&muxer_->metadata, input.format()->metadata, 0);
+  advance_timecode(muxer_->metadata, frame_rate_, choice.first_frame);
   const StreamWishes wishes{choice.audio, choice.subtitles, writes_pictures_, choice.whole};
   const std::vector<StreamRoute> routes = map_streams(input.format(), input.video_index(), muxer_->oformat, wishes);
   bool left_out = false;

@@ -91,7 +91,7 @@ class MediaOutput {
 
   void create_muxer(const OutputChoice& choice);
   void open_video_encoder(const OutputChoice& choice, const MediaInput& input);
-  void add_video_stream(const MediaInput& input);
+  void add_video_stream(const MediaInput& input, int64_t first_frame);
   void add_streams(const MediaInput& input, const OutputChoice& choice);
   void add_copied(const AVStream* in, int index);
   void add_reencoded_audio(const AVStream* in, int index, const AVCodec* encoder);

@@ -437,6 +437,7 @@ OutputChoice choose_output(const std::string& target, const OutputRequest& reque
   c.audio = request.audio;
   c.subtitles = request.subtitles;
   c.whole = request.whole;
+  c.first_frame = request.first_frame;
   if (target == "-")
     choose_stream_container(request.format, c);
   else

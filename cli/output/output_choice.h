@@ -29,6 +29,7 @@ struct OutputChoice {
   bool audio = true;                // the input's audio goes along (where the output holds it)
   bool subtitles = true;            // the input's subtitles go along (where the output holds them)
   bool whole = true;                // a whole run, not --frames: the chapters and other video streams go along
+  int64_t first_frame = 0;          // where a range starts: its timecode is the input's there
   bool to_pipe = false;             // written to standard output, which cannot seek
   std::vector<std::pair<std::string, std::string>> muxer_options;  // what the container needs for that
 };
@@ -41,6 +42,7 @@ struct OutputRequest {
   bool audio = true;      // false: --no-audio
   bool subtitles = true;  // false: --no-subtitles
   bool whole = true;      // false: a range of frames, which the chapters and other video streams do not follow
+  int64_t first_frame = 0;  // the range's first frame, where its timecode starts
 };
 
 // A target "-" is standard output, in request.format or Matroska.

@@ -116,6 +116,39 @@ TEST_F(FilterResults, FrameRangeKeepsTheChosenFrames) {
             "");
 }
 
+// The input's timecode goes along; a range's is the input's at its first
+// frame (drop-frame counting kept), whichever container stores it.
+TEST_F(FilterResults, ARangesTimecodeIsItsFirstFrames) {
+  ScratchDir dir;
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-t", "3", "-c:v", "ffv1", "-timecode", "01:00:00:00",
+          dir / "pal.mov"});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=30000/1001", "-t", "3", "-c:v", "ffv1", "-timecode",
+          "00:59:59;28", dir / "ntsc.mov"});
+  const struct {
+    const char* input;
+    std::vector<std::string> range;
+    const char* output;
+    const char* timecode;  // as ffprobe reads the output's video stream
+  } cases[] = {
+      {"pal.mov", {}, "whole.mov", "01:00:00:00"},
+      {"pal.mov", {"--frames", "25-49"}, "second.mov", "01:00:01:00"},
+      {"pal.mov", {"--frames", "60-70"}, "later.mkv", "01:00:02:10"},
+      {"ntsc.mov", {"--frames", "25-49"}, "dropped.mp4", "01:00:00;23"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::vector<std::string> args = {"-q"};
+    args.insert(args.end(), c.range.begin(), c.range.end());
+    args.push_back(dir / c.input);
+    args.push_back(dir / c.output);
+    const RunResult r = run_velbrin(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const RunResult probe = run_program({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                         "stream_tags=timecode", "-of", "csv=p=0", dir / c.output});
+    EXPECT_EQ(probe.out, std::string(c.timecode) + "\n");
+  }
+}
+
 // Probes one field of every frame or packet of a stream: "frame" "pts_time"
 // or "packet" "size", one value per element in order.
 std::vector<std::string> probe_each(const std::string& file, const std::string& stream, const std::string& element,
