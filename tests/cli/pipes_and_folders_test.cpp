@@ -186,6 +186,15 @@ TEST_F(PipesAndFolders, FolderOfInputsGoesOnPastFailures) {
   EXPECT_EQ(again.entries(), std::vector<std::string>{"new"});
   EXPECT_EQ(run_program({"ls", again / "new"}).out, "clip.mkv\npic.png\n");
 
+  // Each note names the input it is about.
+  ScratchDir noted;
+  const RunResult cut = run_velbrin({"--frames", "0-99", clip(), *dir_ / "pic.png", noted.path()});
+  EXPECT_EQ(cut.exit_code, 0) << cut.err;
+  for (const std::string& about : {"'" + clip() + "': --frames 0-99: the input ends at frame " +
+                                       std::to_string(kFrames - 1) + "; wrote " + std::to_string(kFrames) + " frames",
+                                   "'" + (*dir_ / "pic.png") + "': --frames 0-99: the input ends at frame 0; wrote 1 frame"})
+    EXPECT_NE(cut.err.find("velbrin: note: " + about + "\n"), std::string::npos) << cut.err;
+
   // On a terminal the progress line names the file being worked on.
   ScratchDir shown;
   const RunResult tty = run_program({"script", "-qec",
