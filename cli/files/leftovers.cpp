@@ -29,16 +29,37 @@ struct flock whole_file_lock(short type) {
   return lock;
 }
 
-// Whether no process holds the file `name` in `dir_fd`: it can be locked
-// here. Anything that prevents telling (no locks on this file system, the
-// file gone or not openable) counts as held.
-bool held_by_nobody(int dir_fd, const char* name) {
+// The file `name` in `dir_fd` locked here, or -1 when a process holds it.
+// Anything that prevents telling (no locks on this file system, the file
+// gone or not openable) counts as held.
+int lock_if_unheld(int dir_fd, const char* name) {
   const int fd = openat(dir_fd, name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   struct flock lock = whole_file_lock(F_WRLCK);
-  const bool free = fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return fd;
   close(fd);
-  return free;
+  return -1;
+}
+
+bool held_by_nobody(int dir_fd, const char* name) {
+  const int fd = lock_if_unheld(dir_fd, name);
+  if (fd >= 0) close(fd);
+  return fd >= 0;
+}
+
+// Removes `name` only while holding its lock, and only if the name still
+// names the file locked: a run that creates a file and locks it a moment
+// later then either holds it first (kept) or finds it gone (and makes
+// another). False when the file is held by now.
+bool remove_unheld(int dir_fd, const char* name) {
+  const int fd = lock_if_unheld(dir_fd, name);
+  if (fd < 0) return false;
+  struct stat locked {}, named {};
+  const bool same = fstat(fd, &locked) == 0 && fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    locked.st_dev == named.st_dev && locked.st_ino == named.st_ino;
+  const bool removed = same && unlinkat(dir_fd, name, 0) == 0;
+  close(fd);
+  return removed;
 }
 
 }  // namespace
@@ -59,7 +80,11 @@ const std::string& host_tag() {
 
 bool hold_as_live(int fd) {
   struct flock lock = whole_file_lock(F_WRLCK);
-  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  if (fcntl(fd, F_OFD_SETLK, &lock) != 0) return errno != EAGAIN && errno != EACCES;
+  // A sweep that locked the file between its creation and this lock has
+  // removed it by now (it unlinks only while it holds the lock).
+  struct stat st {};
+  return fstat(fd, &st) == 0 && st.st_nlink > 0;
 }
 
 TempFileOwner temp_file_owner(const std::string& name) {
@@ -109,7 +134,7 @@ int remove_leftovers(const std::string& folder) {
   int removed = 0;
   for (const auto& [run, names] : runs) {
     if (live.count(run) != 0) continue;
-    for (const std::string& name : names) removed += unlinkat(dir_fd, name.c_str(), 0) == 0;
+    for (const std::string& name : names) removed += remove_unheld(dir_fd, name.c_str());
   }
   closedir(dir);
   return removed;

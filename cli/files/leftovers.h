@@ -21,9 +21,11 @@ inline constexpr const char* kTempMarker = ".velbrin-tmp-";
 // name (not of its boot, so that leftovers from before a reboot are found).
 const std::string& host_tag();
 
-// Marks the temporary file open at `fd` as a live run's, for as long as
-// that open file stays open (in any descriptor duplicated from it).
-// Returns false where the file system takes no locks.
+// Marks the temporary file just created at `fd` as a live run's, for as
+// long as that open file stays open (in any descriptor duplicated from it).
+// Returns false when another run's sweep took the file first (it holds it,
+// or has already removed it): the caller makes another. Where the file
+// system takes no locks it returns true; sweeps remove nothing there.
 bool hold_as_live(int fd);
 
 // The host tag, PID and run (the name up to its random part) in a

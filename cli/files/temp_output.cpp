@@ -240,8 +240,16 @@ TempOutput::TempOutput(const std::string& target, bool overwrite, Kind kind)
     if (fd >= 0) {
       // Held while this run lives, so that no other run takes it for a
       // leftover; a sequence's first picture is held through a descriptor
-      // of its own, since the writer closes the one it is given.
-      hold_as_live(fd);
+      // of its own, since the writer closes the one it is given. A sweep
+      // by another run may take it in the moment before: then another name.
+      if (!hold_as_live(fd)) {
+        unlink(first.c_str());
+        close(fd);
+        unregister_slot(slot_);
+        slot_ = -1;
+        err = EEXIST;
+        continue;
+      }
       if (kind == Kind::kFile) fd_ = fd;
       if (kind == Kind::kSequence) {
         first_ = Picture{fd, final_mode(target_name(1))};

@@ -326,6 +326,53 @@ TEST_F(OutputFiles, ALinkIsWrittenThrough) {
   }
 }
 
+// A run creates its temporary file and locks it a moment later; a sweep by
+// another run in between either finds it locked (and keeps it) or takes it
+// first, and then the run is told to make another. Runs side by side in
+// one folder (segments with GNU parallel) all write their outputs.
+TEST_F(OutputFiles, ASweepNeverTakesALiveRunsFile) {
+  ScratchDir dir;
+  const struct {
+    const char* name;
+    bool swept_first;  // another open of the file locks it before the run does
+    bool removed;      // the sweep removed it before the run's lock
+    bool held;
+  } cases[] = {
+      {"nobody in between", false, false, true},
+      {"a sweep holds it", true, false, false},
+      {"a sweep removed it", false, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string name = dir / ".velbrin-tmp-";
+    name.append(host_tag()).append("-1-abcdef-x.mkv");
+    const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    int sweep = -1;
+    if (c.swept_first) {
+      sweep = open(name.c_str(), O_RDWR);
+      struct flock lock {};
+      lock.l_type = F_WRLCK;
+      ASSERT_EQ(fcntl(sweep, F_OFD_SETLK, &lock), 0);
+    }
+    if (c.removed) unlink(name.c_str());
+    EXPECT_EQ(hold_as_live(fd), c.held);
+    if (sweep >= 0) close(sweep);
+    close(fd);
+    unlink(name.c_str());
+  }
+  ScratchDir out;
+  for (int round = 0; round < 3; ++round) {
+    std::vector<std::thread> runs;
+    std::vector<RunResult> results(6);
+    for (size_t k = 0; k < results.size(); ++k)
+      runs.emplace_back([&, k] { results[k] = run_velbrin({"-q", "-y", clip(), out / (std::to_string(k) + ".mkv")}); });
+    for (std::thread& t : runs) t.join();
+    for (const RunResult& r : results) EXPECT_EQ(r.exit_code, 0) << r.err;
+  }
+  EXPECT_EQ(out.entries().size(), 6u);
+}
+
 // A run killed with SIGKILL leaves its temporary file; the next run into
 // that folder removes it (and other files of the same user no process
 // holds) with one line, and leaves alone what is not such a leftover. A
