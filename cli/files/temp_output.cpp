@@ -339,13 +339,14 @@ void TempOutput::place(const std::string& from, const std::string& to, const std
 
 std::string TempOutput::aside_name(int64_t number) const { return temp_ + "o" + std::to_string(number); }
 
-// Undoes a sequence's commit that failed at picture `failed`: the pictures
+// Undoes a sequence's commit that failed at picture `order[failed]`: the pictures
 // placed go back to their temporary names (removed with the rest), and
 // those renamed aside return to their names.
-void TempOutput::put_back(int64_t failed, const std::vector<bool>& aside) const {
-  for (int64_t j = failed; j >= 1; --j) {
+void TempOutput::put_back(const std::vector<int64_t>& order, size_t failed, const std::vector<bool>& aside) const {
+  for (size_t i = failed + 1; i-- > 0;) {
+    const int64_t j = order[i];
     const std::string target = target_name(j);
-    if (j < failed) renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, temp_name(j).c_str(), RENAME_NOREPLACE);
+    if (i < failed) renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, temp_name(j).c_str(), RENAME_NOREPLACE);
     if (aside[size_t(j)]) rename(aside_name(j).c_str(), target.c_str());
   }
 }
@@ -356,18 +357,26 @@ void TempOutput::commit() {
   if (kind_ == Kind::kFile) {
     if (fsync(fd_) != 0 && errno != EINVAL) throw fail(errno);
     if (const int err = give_final_mode(fd_, mode_); err != 0) throw fail(err);
-    const int fd = fd_;
-    fd_ = -1;
-    if (close(fd) != 0) throw fail(errno);
+    // Closed only once renamed: the lock it holds keeps another run's
+    // sweep from taking the file for a leftover up to the rename. Its data
+    // is on disk already (fsync), so closing it cannot lose any.
     place(temp_, final_, target_, final_);
+    close(fd_);
+    fd_ = -1;
   } else {
     // Each picture again, in case one appeared meanwhile, then all of them,
     // all or nothing: a picture replaced (-y) is first renamed aside under
     // this run's temporary naming, and a failure at any picture (one that
-    // appeared in between, a rename refused) puts back what was there.
+    // appeared in between, a rename refused) puts back what was there. The
+    // first picture, whose lock marks the run's files as live, goes last,
+    // so that no sweep takes the others while they wait for their turn.
     for (int64_t k = 1; k <= pictures_; ++k) check_target(target_name(k), target_name(k));
+    std::vector<int64_t> order;
+    for (int64_t k = 2; k <= pictures_; ++k) order.push_back(k);
+    order.push_back(1);
     std::vector<bool> aside(size_t(pictures_) + 1, false);
-    for (int64_t k = 1; k <= pictures_; ++k) {
+    for (size_t i = 0; i < order.size(); ++i) {
+      const int64_t k = order[i];
       const std::string target = target_name(k);
       try {
         struct stat st {};
@@ -377,7 +386,7 @@ void TempOutput::commit() {
         }
         place(temp_name(k), target, target, aside[size_t(k)] ? aside_name(k) : target);
       } catch (const CliError&) {
-        put_back(k, aside);
+        put_back(order, i, aside);
         throw;
       }
     }

@@ -85,7 +85,7 @@ class TempOutput {
   // `like`: the file whose owner a replacement keeps.
   void place(const std::string& from, const std::string& to, const std::string& shown, const std::string& like) const;
   std::string aside_name(int64_t number) const;
-  void put_back(int64_t failed, const std::vector<bool>& aside) const;
+  void put_back(const std::vector<int64_t>& order, size_t failed, const std::vector<bool>& aside) const;
 
   std::string target_;   // as given
   std::string final_;    // a file: where it goes (the link's target for a link)

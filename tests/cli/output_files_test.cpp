@@ -271,12 +271,14 @@ TEST_F(OutputFiles, ReplacingKeepsPermissions) {
 TEST_F(OutputFiles, ASequenceIsPutInPlaceAllOrNothing) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file over a picture";
   ScratchDir out;
-  for (const char* name : {"p1.png", "p3.png", "pinned.png"}) std::ofstream(out / name) << "old " << name;
-  std::ofstream(out / "p2.png") << "old p2.png";
-  if (run_program({"mount", "--bind", out / "pinned.png", out / "p2.png"}).exit_code != 0)
+  for (const char* name : {"p1.png", "p2.png", "pinned.png"}) std::ofstream(out / name) << "old " << name;
+  std::ofstream(out / "p3.png") << "old p3.png";
+  // Pictures are placed 2, 3, then 1 (whose lock keeps the rest live), so
+  // picture 2 is in place when 3 fails.
+  if (run_program({"mount", "--bind", out / "pinned.png", out / "p3.png"}).exit_code != 0)
     GTEST_SKIP() << "this system refuses a bind mount";
   const RunResult r = run_velbrin({"-q", "-y", clip(), out / "p%d.png"});
-  run_program({"umount", out / "p2.png"});
+  run_program({"umount", out / "p3.png"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "velbrin: cannot write '" + out / "p%d.png" + "': Device or resource busy\n");
   for (const char* name : {"p1.png", "p2.png", "p3.png"}) EXPECT_EQ(read_file(out / name), std::string("old ") + name);
@@ -329,7 +331,8 @@ TEST_F(OutputFiles, ALinkIsWrittenThrough) {
 // A run creates its temporary file and locks it a moment later; a sweep by
 // another run in between either finds it locked (and keeps it) or takes it
 // first, and then the run is told to make another. Runs side by side in
-// one folder (segments with GNU parallel) all write their outputs.
+// one folder (segments with GNU parallel) all write their outputs, files
+// and sequences, up to their last rename.
 TEST_F(OutputFiles, ASweepNeverTakesALiveRunsFile) {
   ScratchDir dir;
   const struct {
@@ -361,16 +364,37 @@ TEST_F(OutputFiles, ASweepNeverTakesALiveRunsFile) {
     close(fd);
     unlink(name.c_str());
   }
+  // A sweep just before each rename of the run's own files, with -y over
+  // old outputs (a sequence's are renamed aside first) and without.
+  for (const char* target : {"out.mkv", "p%d.png"}) {
+    for (const bool replace : {false, true}) {
+      SCOPED_TRACE(std::string(target) + (replace ? " over old outputs" : " new"));
+      ScratchDir out;
+      if (replace)
+        for (const char* name : {"out.mkv", "p1.png", "p2.png", "p3.png"}) std::ofstream(out / name) << "old";
+      std::vector<std::string> command = {"env", "LD_PRELOAD=" VELBRIN_SWEEP_AT_RENAME,
+                                          "ASAN_OPTIONS=verify_asan_link_order=0", VELBRIN_EXECUTABLE, "-q"};
+      if (replace) command.push_back("-y");
+      command.insert(command.end(), {clip(), out / target});
+      const RunResult r = run_program(command);
+      EXPECT_EQ(r.exit_code, 0) << r.err;
+      EXPECT_EQ(temp_files_in(out), 0);
+      EXPECT_NE(read_file(out / (std::string(target) == "out.mkv" ? "out.mkv" : "p3.png")), "old");
+    }
+  }
   ScratchDir out;
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < 2; ++round) {
     std::vector<std::thread> runs;
     std::vector<RunResult> results(6);
     for (size_t k = 0; k < results.size(); ++k)
-      runs.emplace_back([&, k] { results[k] = run_velbrin({"-q", "-y", clip(), out / (std::to_string(k) + ".mkv")}); });
+      runs.emplace_back([&, k] {
+        const std::string target = std::to_string(k) + (k % 2 == 0 ? ".mkv" : "-%d.png");
+        results[k] = run_velbrin({"-q", "-y", clip(), out / target});
+      });
     for (std::thread& t : runs) t.join();
     for (const RunResult& r : results) EXPECT_EQ(r.exit_code, 0) << r.err;
   }
-  EXPECT_EQ(out.entries().size(), 6u);
+  EXPECT_EQ(out.entries().size(), 3u + 3u * 3u) << "three files and three sequences of three pictures";
 }
 
 // A run killed with SIGKILL leaves its temporary file; the next run into
