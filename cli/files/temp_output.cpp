@@ -148,6 +148,18 @@ int create_exclusive(const std::string& name) {
   return fd;
 }
 
+// Creates `name` and holds it as live (see hold_as_live): its descriptor,
+// or -1 with errno set. A new file that another run's sweep took in the
+// moment before the lock counts as a name taken (EEXIST): try another.
+int create_held(const std::string& name) {
+  const int fd = create_exclusive(name);
+  if (fd < 0 || hold_as_live(fd)) return fd;
+  unlink(name.c_str());
+  close(fd);
+  errno = EEXIST;
+  return -1;
+}
+
 // Makes a finished rename survive a crash: the folder's entry is written out.
 void sync_folder(const std::string& folder) {
   const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -235,31 +247,20 @@ TempOutput::TempOutput(const std::string& target, bool overwrite, Kind kind)
     const std::string first = kind == Kind::kFile ? temp_ : temp_name(1);
     // Register before creating, so a signal in between cannot leave it behind.
     slot_ = register_slot(temp_, "", 0, kind == Kind::kFile ? -1 : 1);
-    const int fd = create_exclusive(first);
+    // Held while this run lives, so that no other run takes it for a
+    // leftover; a sequence's first picture is held through a descriptor of
+    // its own, since the writer closes the one it is given.
+    const int fd = create_held(first);
     err = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-      // Held while this run lives, so that no other run takes it for a
-      // leftover; a sequence's first picture is held through a descriptor
-      // of its own, since the writer closes the one it is given. A sweep
-      // by another run may take it in the moment before: then another name.
-      if (!hold_as_live(fd)) {
-        unlink(first.c_str());
-        close(fd);
-        unregister_slot(slot_);
-        slot_ = -1;
-        err = EEXIST;
-        continue;
-      }
-      if (kind == Kind::kFile) fd_ = fd;
-      if (kind == Kind::kSequence) {
-        first_ = Picture{fd, final_mode(target_name(1))};
-        pictures_ = 1;
-        held_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-      }
-    }
     if (fd < 0) {
       unregister_slot(slot_);
       slot_ = -1;
+    } else if (kind == Kind::kFile) {
+      fd_ = fd;
+    } else {
+      first_ = Picture{fd, final_mode(target_name(1))};
+      pictures_ = 1;
+      held_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     }
   }
   if (err != 0) {

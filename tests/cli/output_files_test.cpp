@@ -364,15 +364,16 @@ TEST_F(OutputFiles, ASweepNeverTakesALiveRunsFile) {
     close(fd);
     unlink(name.c_str());
   }
-  // A sweep just before each rename of the run's own files, with -y over
-  // old outputs (a sequence's are renamed aside first) and without.
+  // A sweep right after the run creates its file and before each rename of
+  // its files, with -y over old outputs (a sequence's are renamed aside
+  // first) and without.
   for (const char* target : {"out.mkv", "p%d.png"}) {
     for (const bool replace : {false, true}) {
       SCOPED_TRACE(std::string(target) + (replace ? " over old outputs" : " new"));
       ScratchDir out;
       if (replace)
         for (const char* name : {"out.mkv", "p1.png", "p2.png", "p3.png"}) std::ofstream(out / name) << "old";
-      std::vector<std::string> command = {"env", "LD_PRELOAD=" VELBRIN_SWEEP_AT_RENAME,
+      std::vector<std::string> command = {"env", "LD_PRELOAD=" VELBRIN_SWEEP_IN_BETWEEN,
                                           "ASAN_OPTIONS=verify_asan_link_order=0", VELBRIN_EXECUTABLE, "-q"};
       if (replace) command.push_back("-y");
       command.insert(command.end(), {clip(), out / target});
