@@ -51,13 +51,8 @@ VELBRIN_EXPORT int open(const char* path, int flags, ...) {
   return open_then_sweep(path, flags, mode);
 }
 
-VELBRIN_EXPORT int open64(const char* path, int flags, ...) {
-  va_list rest;
-  va_start(rest, flags);
-  const mode_t mode = (flags & O_CREAT) != 0 ? mode_t(va_arg(rest, unsigned)) : 0;
-  va_end(rest);
-  return open_then_sweep(path, flags, mode);
-}
+// The same function under the name that large-file builds call.
+VELBRIN_EXPORT int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 VELBRIN_EXPORT int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) noexcept {
   sweep_if_temporary(from);
