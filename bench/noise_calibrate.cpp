@@ -4,7 +4,8 @@
 // noise with a fixed seed is added, the noise is measured, and the filter is
 // run at the rule's setting and over a grid of fixed settings. One line per
 // picture and deviation: the measured deviation, the rule's setting and its
-// PSNR against the clean picture, and the best fixed setting and its PSNR
+// PSNR against the clean picture, the Level Auto chooses (the rule's,
+// checked on the frame) and its PSNR, and the best fixed setting and its PSNR
 // (at deviation 0, the PSNR against the input itself). Not a test: its
 // numbers guide the constants in noise_measure.cpp and strength_rule.cpp.
 //
@@ -23,6 +24,7 @@
 
 #include "engine/kernels/smooth.h"
 #include "engine/setting_ranges.h"
+#include "engine/strength/frame_strength.h"
 #include "engine/strength/noise_measure.h"
 #include "engine/strength/strength_rule.h"
 
@@ -102,8 +104,8 @@ int main(int argc, char** argv) {
       paths.push_back(a);
     }
   }
-  std::printf("%-28s %5s %7s %6s %7s %7s %7s %10s\n", "picture", "sigma", "meas", "level", "rule", "best", "noisy",
-              "best(L,D)");
+  std::printf("%-28s %5s %7s %6s %7s %6s %7s %7s %7s %10s\n", "picture", "sigma", "meas", "level", "rule", "auto",
+              "autoP", "best", "noisy", "best(L,D)");
   unsigned seed = 1;
   for (const std::string& path : paths) {
     Picture p;
@@ -115,8 +117,11 @@ int main(int argc, char** argv) {
       const std::vector<uint32_t> noisy = with_noise(p, sigma, seed++);
       const NoiseMeasure m = measure_noise(noisy.data(), p.width, p.height, ptrdiff_t{p.width} * 4);
       const StrengthSettings s = strength_for_noise_q8(m.sigma_q8);
+      const StrengthSettings a = strength_of_frame(noisy.data(), p.width, p.height, ptrdiff_t{p.width} * 4).settings;
       // Against the clean picture; at deviation 0 that is the input itself.
       const double rule = psnr(filtered(noisy, p.width, p.height, s.level, s.dynamic), p.pixels);
+      const double checked =
+          a.level == s.level ? rule : psnr(filtered(noisy, p.width, p.height, a.level, a.dynamic), p.pixels);
       double best = -1;
       int best_level = 0, best_dynamic = 0;
       if (sigma > 0)
@@ -126,8 +131,8 @@ int main(int argc, char** argv) {
             if (q > best) best = q, best_level = level, best_dynamic = dynamic;
           }
       const std::string name = path.substr(path.find_last_of('/') + 1);
-      std::printf("%-28s %5.1f %7.2f %6d %7.2f %7.2f %7.2f %6d,%-3d |", name.c_str(), sigma, m.sigma, s.level, rule,
-                  best, psnr(noisy, p.pixels), best_level, best_dynamic);
+      std::printf("%-28s %5.1f %7.2f %6d %7.2f %6d %7.2f %7.2f %7.2f %6d,%-3d |", name.c_str(), sigma, m.sigma, s.level,
+                  rule, a.level, checked, best, psnr(noisy, p.pixels), best_level, best_dynamic);
       if (curve)
         for (int level = 0; level <= kLevelMax; level += 25)
           std::printf(" %5.2f", psnr(filtered(noisy, p.width, p.height, level, kAutoDynamic), p.pixels));

@@ -1,15 +1,20 @@
 // The noise measurement against noise of known deviation added to pictures
 // of known kind (flat, shaded, hard edges, fine grey texture, half clipped),
-// and the rule's shape from noise to settings.
+// the rule's shape from noise to settings, and the check of a frame's Level
+// against the error it gives on the clean picture.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "engine/kernels/smooth.h"
 #include "engine/setting_ranges.h"
+#include "engine/strength/frame_strength.h"
+#include "engine/strength/level_check.h"
 #include "engine/strength/noise_measure.h"
 #include "engine/strength/strength_rule.h"
+#include "tests/support/frame_content.h"
 
 namespace {
 
@@ -27,9 +32,12 @@ int texture(int x, int y) { return 128 + int((uint32_t(x * 7919 + y * 104729) * 
 // The right half at 250: the noise there is clipped at 255.
 int half_white(int x, int) { return x < kW / 2 ? 100 : 250; }
 
+int colour_texture(int x, int y, int c) { return colour_texture_value(y, x, c); }
+
 // Gaussian noise of deviation `sigma`, independent per pixel and channel,
-// added to the scene, rounded and clipped as 8-bit pixels hold it.
-std::vector<uint32_t> noisy(Scene scene, double sigma, unsigned seed) {
+// added to the scene (one value for all channels, or one per channel),
+// rounded and clipped as 8-bit pixels hold it.
+std::vector<uint32_t> noisy_colour(int (*scene)(int x, int y, int c), double sigma, unsigned seed) {
   std::mt19937 rng(seed);
   std::normal_distribution<double> noise(0.0, sigma);
   std::vector<uint32_t> pixels;
@@ -37,12 +45,18 @@ std::vector<uint32_t> noisy(Scene scene, double sigma, unsigned seed) {
     for (int x = 0; x < kW; ++x) {
       uint32_t p = 0;
       for (int c = 0; c < 3; ++c) {
-        const double v = std::round(scene(x, y) + (sigma > 0 ? noise(rng) : 0.0));
+        const double v = std::round(scene(x, y, c) + (sigma > 0 ? noise(rng) : 0.0));
         p |= uint32_t(v < 0 ? 0 : (v > 255 ? 255 : v)) << (8 * c);
       }
       pixels.push_back(p);
     }
   return pixels;
+}
+
+std::vector<uint32_t> noisy(Scene scene, double sigma, unsigned seed) {
+  static Scene chosen;
+  chosen = scene;
+  return noisy_colour([](int x, int y, int) { return chosen(x, y); }, sigma, seed);
 }
 
 TEST(NoiseMeasure, FindsTheAddedDeviationWhateverThePicture) {
@@ -106,6 +120,79 @@ TEST(StrengthRule, LevelFollowsTheNoiseFromZeroOnCleanPictures) {
     ASSERT_LE(level, kLevelMax);
     last = level;
   }
+}
+
+// Stein's risk of a Level, from the noisy frame alone, against the error
+// the filter's output really has on the clean picture (over the strips'
+// values, which are spread over the frame, so about the whole frame's).
+TEST(LevelCheck, RiskIsTheErrorAgainstTheCleanPicture) {
+  const auto grey = [](int x, int y, int) { return shaded(x, y); };
+  const struct {
+    const char* name;
+    int (*scene)(int, int, int);
+  } kScenes[] = {{"shaded", grey}, {"colour texture", colour_texture}};
+  unsigned seed = 50;
+  for (const auto& s : kScenes)
+    for (const double sigma : {5.0, 10.0})
+      for (const int level : {0, 60, 210}) {
+        SCOPED_TRACE(testing::Message() << s.name << ", sigma " << sigma << ", Level " << level);
+        const std::vector<uint32_t> clean = noisy_colour(s.scene, 0, 0), frame = noisy_colour(s.scene, sigma, seed++);
+        std::vector<uint32_t> out(frame.size());
+        smooth_frame(SmoothFrame{frame.data(), out.data(), kW, kH, kW}, SmoothParams{level, 8, 0, 0});
+        double squared = 0;
+        for (size_t i = 0; i < out.size(); ++i)
+          for (int c = 0; c < 3; ++c) {
+            const double d = double((out[i] >> (8 * c)) & 0xff) - double((clean[i] >> (8 * c)) & 0xff);
+            squared += d * d;
+          }
+        const double error = squared / (3.0 * double(out.size()));
+        int64_t values = 0;
+        const int64_t risk = level_risk(frame.data(), kW, kH, kW * 4, int(sigma * 256), level, 8, &values);
+        ASSERT_GT(values, 0);
+        EXPECT_NEAR(double(risk) / 65536.0 / double(values), error, 0.03 * error + 0.05 * sigma * sigma);
+      }
+}
+
+TEST(LevelCheck, LowersTheLevelOnlyWhereSmoothingTakesMoreThanNoise) {
+  const auto grey = [](int x, int y, int) { return shaded(x, y); };
+  const auto grey_texture = [](int x, int y, int) { return texture(x, y); };
+  const struct {
+    const char* name;
+    int (*scene)(int, int, int);
+    double sigma;
+    bool lowered;
+  } kRows[] = {
+      {"colour texture, light noise", colour_texture, 5, true},
+      {"shaded, light noise", grey, 5, false},
+      {"shaded, heavy noise", grey, 20, false},
+      {"grey texture, noise", grey_texture, 10, false},
+  };
+  unsigned seed = 70;
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    const std::vector<uint32_t> frame = noisy_colour(row.scene, row.sigma, seed++);
+    const FrameStrength f = strength_of_frame(frame.data(), kW, kH, kW * 4);
+    EXPECT_EQ(f.rule.level, strength_for_noise_q8(f.noise.sigma_q8).level);
+    EXPECT_EQ(f.settings.dynamic, f.rule.dynamic);
+    EXPECT_EQ(f.settings.level < f.rule.level, row.lowered) << f.settings.level << " of " << f.rule.level;
+    EXPECT_LE(f.settings.level, f.rule.level);
+    // The same bytes bottom row first, as the hosts lay frames out, give
+    // the same choice: the rows are read by the pitch.
+    std::vector<uint32_t> flipped(frame.size());
+    for (int y = 0; y < kH; ++y) std::copy_n(frame.begin() + y * kW, kW, flipped.begin() + (kH - 1 - y) * kW);
+    const FrameStrength again = strength_of_frame(flipped.data() + (kH - 1) * kW, kW, kH, -kW * 4);
+    EXPECT_EQ(again.settings.level, f.settings.level);
+  }
+  // Frames too small for a strip (68 x 20 pixels), and clean frames, keep
+  // the rule's settings untouched.
+  const std::vector<uint32_t> textured = noisy_colour(colour_texture, 5, 90);
+  const StrengthSettings rule{105, kAutoDynamic};
+  for (const auto& [w, h] : {std::pair{67, 200}, {200, 19}}) {
+    const StrengthSettings s = checked_settings(textured.data(), w, h, kW * 4, 5 * 256, rule);
+    EXPECT_EQ(s.level, rule.level) << w << "x" << h;
+  }
+  EXPECT_EQ(checked_settings(textured.data(), kW, kH, kW * 4, 0, {0, kAutoDynamic}).level, 0);
+  EXPECT_LT(checked_settings(textured.data(), 68, 20, kW * 4, 5 * 256, rule).level, rule.level);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ void StrengthSummary::add(const FrameStrength& f) {
   StrengthSummary one;
   one.frames_ = 1;
   one.sigmas_q8_ = {f.noise.sigma_q8};
+  one.levels_ = {f.settings.level};
   one.sigma_q8_min_ = one.sigma_q8_max_ = f.noise.sigma_q8;
   one.level_min_ = one.level_max_ = f.settings.level;
   one.dynamic_min_ = one.dynamic_max_ = f.settings.dynamic;
@@ -24,6 +25,7 @@ void StrengthSummary::merge(const StrengthSummary& other) {
   }
   frames_ += other.frames_;
   sigmas_q8_.insert(sigmas_q8_.end(), other.sigmas_q8_.begin(), other.sigmas_q8_.end());
+  levels_.insert(levels_.end(), other.levels_.begin(), other.levels_.end());
   sigma_q8_min_ = std::min(sigma_q8_min_, other.sigma_q8_min_);
   sigma_q8_max_ = std::max(sigma_q8_max_, other.sigma_q8_max_);
   level_min_ = std::min(level_min_, other.level_min_);
@@ -32,20 +34,15 @@ void StrengthSummary::merge(const StrengthSummary& other) {
   dynamic_max_ = std::max(dynamic_max_, other.dynamic_max_);
 }
 
-int StrengthSummary::median_sigma_q8() const {
-  if (sigmas_q8_.empty()) return 0;
-  std::vector<int> sorted = sigmas_q8_;
-  std::sort(sorted.begin(), sorted.end());
-  const size_t n = sorted.size();
-  return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2] + 1) / 2;
-}
-
-StrengthSettings StrengthSummary::fixed_setting() const {
-  if (frames_ == 0) return {kDefaultLevel, kDefaultDynamic};
-  return strength_for_noise_q8(median_sigma_q8());
-}
-
 namespace {
+
+// The middle value; of two middle ones, their mean rounded up.
+int median(std::vector<int> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2] + 1) / 2;
+}
 
 std::string range_text(const char* format, double low, double high) {
   char buf[64];
@@ -58,6 +55,16 @@ std::string range_text(const char* format, double low, double high) {
 }
 
 }  // namespace
+
+int StrengthSummary::median_sigma_q8() const { return median(sigmas_q8_); }
+
+StrengthSettings StrengthSummary::fixed_setting() const {
+  if (frames_ == 0) return {kDefaultLevel, kDefaultDynamic};
+  // The frames' own Levels, as the check of each frame left them, rather
+  // than the rule's for the median noise: on finely textured footage the
+  // frames ask for less than the rule says.
+  return {median(levels_), strength_for_noise_q8(median_sigma_q8()).dynamic};
+}
 
 std::string StrengthSummary::measured_line() const {
   if (frames_ == 0) return "no frames measured";

@@ -8,16 +8,17 @@
 
 #include "engine/strength/frame_strength.h"
 
-// What the frames of a run measured and used: ranges, and the median
-// deviation for one fixed setting close to them (a few frames of another
-// kind, such as a clean title, do not move it).
+// What the frames of a run measured and used: ranges, and the medians of
+// their deviations and Levels for one fixed setting close to them (a few
+// frames of another kind, such as a clean title, do not move it).
 class StrengthSummary {
  public:
   void add(const FrameStrength& frame);
   void merge(const StrengthSummary& other);
   int64_t frames() const { return frames_; }
 
-  // The median deviation x 256, and the fixed setting the rule gives for it.
+  // The median deviation x 256; the frames' median Level with the rule's
+  // Dynamic for that deviation.
   int median_sigma_q8() const;
   StrengthSettings fixed_setting() const;
   // "noise σ 8.1–9.4, Level 170–197, Dynamic 8" (one value where the range
@@ -27,6 +28,7 @@ class StrengthSummary {
  private:
   int64_t frames_ = 0;
   std::vector<int> sigmas_q8_;
+  std::vector<int> levels_;
   int sigma_q8_min_ = 0, sigma_q8_max_ = 0;
   int level_min_ = 0, level_max_ = 0;
   int dynamic_min_ = 0, dynamic_max_ = 0;

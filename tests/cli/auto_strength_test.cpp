@@ -1,8 +1,10 @@
 // velbrin --auto and --measure end to end, on a clip whose noise grows from
-// frame to frame: each frame filtered with the rule's setting for the noise
-// measured in it (the reference kernel on the host's layout gives the
-// bytes), the same frames whatever the thread count or range, and --measure
-// naming the setting for the frames' median noise without writing a file.
+// frame to frame and ends on fine colour texture: each frame filtered with
+// the settings the engine gives it (the rule's for the noise measured in
+// it, the Level lowered on the texture; the reference kernel on the host's
+// layout gives the bytes), the same frames whatever the thread count or
+// range, and --measure naming the frames' median setting without writing a
+// file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,27 +12,34 @@
 #include <string>
 #include <vector>
 
-#include "engine/strength/noise_measure.h"
-#include "engine/strength/strength_rule.h"
+#include "engine/strength/frame_strength.h"
 #include "tests/cli/cli_test_support.h"
 #include "tests/support/frame_content.h"
 
 namespace velbrin_cli_test {
 namespace {
 
-constexpr int kW = 64, kH = 48;
-const int kNoise[] = {0, 3, 8, 14, 24, 40};  // photo_pixel's noise amplitude, one per frame
+constexpr int kW = 96, kH = 48;
+// photo_pixel's noise amplitude, one per frame, then colour texture with
+// noise of +-8 (which asks for a lower Level than the rule's).
+const int kNoise[] = {0, 3, 8, 14, 24, 40};
+constexpr int kTextureNoise = 8;
+constexpr int kFrames = 7;
 
 class AutoStrength : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new ScratchDir();
     std::ofstream raw(*dir_ / "clip.bgra", std::ios::binary);
-    for (int amp : kNoise) {
+    for (int k = 0; k < kFrames; ++k) {
+      const bool textured = k == kFrames - 1;
+      const int amp = textured ? kTextureNoise : kNoise[k];
       TestRng rng{uint64_t(amp) + 1};
       Picture p{kW, kH, {}};
       for (int i = 0; i < kH; ++i)
-        for (int j = 0; j < kW; ++j) p.words.push_back(photo_pixel(i, j, kW, kH, amp, rng) & 0xFFFFFFu);
+        for (int j = 0; j < kW; ++j)
+          p.words.push_back((textured ? colour_texture_pixel(i, j, amp, rng) : photo_pixel(i, j, kW, kH, amp, rng)) &
+                            0xFFFFFFu);
       raw.write(reinterpret_cast<const char*>(p.words.data()), std::streamsize(p.words.size() * 4));
       frames_.push_back(std::move(p));
     }
@@ -43,11 +52,12 @@ class AutoStrength : public testing::Test {
     dir_ = nullptr;
   }
 
-  // A frame's noise (x 256) measured as the host lays it out, bottom row first.
-  static int sigma_q8(const Picture& p) {
+  // A frame's settings as the engine gives them on the host's layout,
+  // bottom row first.
+  static FrameStrength strength(const Picture& p) {
     std::vector<uint32_t> host(p.words.size());
     for (int y = 0; y < kH; ++y) std::copy_n(p.words.begin() + y * kW, kW, host.begin() + (kH - 1 - y) * kW);
-    return measure_noise(host.data(), kW, kH, kW * 4).sigma_q8;
+    return strength_of_frame(host.data(), kW, kH, kW * 4);
   }
 
   static inline ScratchDir* dir_ = nullptr;
@@ -58,22 +68,24 @@ TEST_F(AutoStrength, EachFrameItsOwnSettingWhateverTheThreadsOrRange) {
   std::vector<Picture> expected;
   std::vector<int> levels;
   for (const Picture& p : frames_) {
-    const StrengthSettings s = strength_for_noise_q8(sigma_q8(p));
+    const StrengthSettings s = strength(p).settings;
     levels.push_back(s.level);
     expected.push_back(reference_filter(p, settings_of(s.level, s.dynamic)));
   }
-  // The clip's frames do ask for different settings.
+  // The clip's frames do ask for different settings, and the texture for
+  // less than the rule says.
   ASSERT_LT(*std::min_element(levels.begin(), levels.end()), *std::max_element(levels.begin(), levels.end()));
+  ASSERT_LT(levels.back(), strength(frames_.back()).rule.level);
 
   const struct {
     const char* name;
     std::vector<std::string> args;
     size_t first, count;
   } kRuns[] = {
-      {"whole.mkv", {"--threads", "2"}, 0, 6},
-      {"one-thread.mkv", {"--threads", "1"}, 0, 6},
-      {"four-threads.mkv", {"--threads", "4"}, 0, 6},
-      {"range.mkv", {"--frames", "2-4"}, 2, 3},
+      {"whole.mkv", {"--threads", "2"}, 0, 7},
+      {"one-thread.mkv", {"--threads", "1"}, 0, 7},
+      {"four-threads.mkv", {"--threads", "4"}, 0, 7},
+      {"range.mkv", {"--frames", "4-6"}, 4, 3},
   };
   for (const auto& run : kRuns) {
     SCOPED_TRACE(run.name);
@@ -92,10 +104,10 @@ TEST_F(AutoStrength, EachFrameItsOwnSettingWhateverTheThreadsOrRange) {
 }
 
 TEST_F(AutoStrength, MeasureNamesTheMedianFramesSettingAndWritesNothing) {
-  std::vector<int> sigmas;
-  for (const Picture& p : frames_) sigmas.push_back(sigma_q8(p));
-  std::sort(sigmas.begin(), sigmas.end());
-  const StrengthSettings s = strength_for_noise_q8((sigmas[2] + sigmas[3] + 1) / 2);
+  std::vector<int> levels;
+  for (const Picture& p : frames_) levels.push_back(strength(p).settings.level);
+  std::sort(levels.begin(), levels.end());
+  const StrengthSettings s = {levels[3], strength(frames_[3]).settings.dynamic};
   const std::vector<std::string> before = dir_->entries();
   const RunResult r = run_velbrin({"--measure", *dir_ / "clip.mkv", *dir_ / "missing.mkv"});
   EXPECT_EQ(r.exit_code, 1) << r.err;  // the missing input
@@ -104,7 +116,7 @@ TEST_F(AutoStrength, MeasureNamesTheMedianFramesSettingAndWritesNothing) {
                               ", script line Config(" + std::to_string(s.level) + ", " + std::to_string(s.dynamic) +
                               ")";
   EXPECT_NE(r.out.find("clip.mkv: noise \u03c3 "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("6 frames measured"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("7 frames measured"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(setting), std::string::npos) << r.out << " wanted " << setting;
   EXPECT_EQ(dir_->entries(), before);
 }

@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/strength/noise_measure.h"
-#include "engine/strength/strength_rule.h"
+#include "engine/strength/frame_strength.h"
 #include "tests/frei0r/frei0r_frames.h"
 #include "tests/support/check.h"
 #include "tests/support/frei0r_under_test.h"
@@ -121,14 +120,17 @@ void frames_match_the_host_with_alpha_kept(const std::string& path) {
   }
 }
 
-// Auto: each frame filtered with the rule's setting for the noise measured
-// in it as the host lays it out (bottom row first), whatever Level and
-// Dynamic say; one instance through frames of growing noise, a frame too
-// small to measure (Level 0), and a 1080p one (blocks sampled).
+// Auto: each frame filtered with the settings the engine gives it for the
+// noise measured in it as the host lays it out (bottom row first), whatever
+// Level and Dynamic say; one instance through frames of growing noise, a
+// frame too small to measure (Level 0), a 1080p one (blocks sampled), and
+// fine colour texture under light noise (Level lowered by the check).
 void auto_follows_each_frames_noise(const std::string& path) {
   const struct {
     int w, h, noise;
-  } kFrames[] = {{64, 48, 0}, {64, 48, 6}, {64, 48, 20}, {64, 48, 40}, {17, 9, 30}, {1920, 1080, 12}};
+    bool textured;
+  } kFrames[] = {{64, 48, 0, false},  {64, 48, 6, false}, {64, 48, 20, false},      {64, 48, 40, false},
+                 {17, 9, 30, false},  {1920, 1080, 12, false}, {160, 120, 8, true}};
   Frei0rPlugin p(path);
   if (!loaded(p)) return;
   for (const auto& f : kFrames) {
@@ -142,10 +144,12 @@ void auto_follows_each_frames_noise(const std::string& path) {
     std::vector<uint32_t> in;
     TestRng rng{uint64_t(f.noise) + 7};
     for (int i = 0; i < f.h; ++i)
-      for (int j = 0; j < f.w; ++j) in.push_back(photo_pixel(i, j, f.w, f.h, f.noise, rng));
+      for (int j = 0; j < f.w; ++j)
+        in.push_back(f.textured ? colour_texture_pixel(i, j, f.noise, rng) : photo_pixel(i, j, f.w, f.h, f.noise, rng));
     const ptrdiff_t last = ptrdiff_t{f.h - 1} * f.w;
-    const StrengthSettings s =
-        strength_for_noise_q8(measure_noise(in.data() + last, f.w, f.h, -ptrdiff_t{f.w} * 4).sigma_q8);
+    const FrameStrength strength = strength_of_frame(in.data() + last, f.w, f.h, -ptrdiff_t{f.w} * 4);
+    const StrengthSettings s = strength.settings;
+    if (f.textured) CHECK(s.level < strength.rule.level);
     CHECK(p.run(inst, in) == expected_output(in, f.w, f.h, {s.level, s.dynamic, false, false}));
     p.destruct(inst);
   }

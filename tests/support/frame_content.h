@@ -41,6 +41,20 @@ inline uint32_t pack_bgr(int b, int g, int r, uint32_t byte3) {
          static_cast<uint32_t>(clamp_channel(r)) << 16 | (byte3 & 0xFF000000u);
 }
 
+// Fine texture of its own in each channel (as in fur or brush strokes),
+// channel c's value at (i, j): the texture that smoothing takes for noise.
+inline int colour_texture_value(int i, int j, int c) {
+  return 128 + static_cast<int>((static_cast<uint32_t>(j * 7919 + i * 104729 + c * 15485863) * 2654435761u) >> 27) *
+                   3 - 48;
+}
+
+// That texture with noise of about +-amp on top.
+inline uint32_t colour_texture_pixel(int i, int j, int amp, TestRng& rng) {
+  int v[3];
+  for (int c = 0; c < 3; ++c) v[c] = colour_texture_value(i, j, c) + (amp > 0 ? rng.range(-amp, amp) : 0);
+  return pack_bgr(v[0], v[1], v[2], 0);
+}
+
 // A photograph-like picture of size w x h at (i, j): a lit gradient sky,
 // a few discs and bars with hard edges, a one-pixel line, fine texture and
 // noise of about +-amp.
