@@ -27,6 +27,7 @@
 #include "engine/strength/frame_strength.h"
 #include "engine/strength/noise_measure.h"
 #include "engine/strength/strength_rule.h"
+#include "tests/support/frame_error.h"
 
 namespace {
 
@@ -68,13 +69,7 @@ std::vector<uint32_t> with_noise(const Picture& p, double sigma, unsigned seed) 
 }
 
 double psnr(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-  double se = 0;
-  for (size_t i = 0; i < a.size(); ++i)
-    for (int c = 0; c < 3; ++c) {
-      const double d = double((a[i] >> (8 * c)) & 0xff) - double((b[i] >> (8 * c)) & 0xff);
-      se += d * d;
-    }
-  const double mse = se / (3.0 * double(a.size()));
+  const double mse = mean_squared_error(a, b);
   return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 

@@ -296,12 +296,13 @@ Filter settings:
   --auto             set Level and Dynamic for each frame from the noise
                      measured in it (Level about 21 x the noise's standard
                      deviation on the 0..255 scale, Dynamic 8; a clean frame
-                     gets Level 0); the closing lines say what was measured
-                     and a fixed setting close to it
+                     gets Level 0, and a frame whose fine texture smoothing
+                     would take for noise a lower Level); the closing lines
+                     say what was measured and a fixed setting close to it
   --measure          print, for each INPUT, the noise measured over up to 15
-                     frames spread across it and the fixed setting --auto's
-                     rule gives for it, as options and as the host's script
-                     line (for the dialog); writes nothing
+                     frames spread across it and a fixed setting close to
+                     what --auto gives them, as options and as the host's
+                     script line (for the dialog); writes nothing
   --show-noise       output ten times the change, centred on grey 127
   --disable          pass the frames through unchanged
 

@@ -1,5 +1,5 @@
 // The noise measurement against noise of known deviation added to pictures
-// of known kind (flat, shaded, hard edges, fine grey texture, half clipped),
+// of known kind (flat, shaded, hard edges, fine grey texture, clipped),
 // the rule's shape from noise to settings, and the check of a frame's Level
 // against the error it gives on the clean picture.
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "engine/strength/noise_measure.h"
 #include "engine/strength/strength_rule.h"
 #include "tests/support/frame_content.h"
+#include "tests/support/frame_error.h"
 
 namespace {
 
@@ -31,6 +32,9 @@ int edges(int x, int y) { return ((x / 20 + y / 20) % 2) ? 200 : 50; }
 int texture(int x, int y) { return 128 + int((uint32_t(x * 7919 + y * 104729) * 2654435761u) >> 27) * 4 - 64; }
 // The right half at 250: the noise there is clipped at 255.
 int half_white(int x, int) { return x < kW / 2 ? 100 : 250; }
+// Mostly bright: strong noise reaches 255 in nearly every block, and the
+// blocks flattened most by clipping must not pass for the flattest.
+int mostly_bright(int x, int) { return x < kW / 5 ? 128 : 230; }
 
 int colour_texture(int x, int y, int c) { return colour_texture_value(y, x, c); }
 
@@ -63,7 +67,8 @@ TEST(NoiseMeasure, FindsTheAddedDeviationWhateverThePicture) {
   const struct {
     const char* name;
     Scene scene;
-  } kScenes[] = {{"flat", flat}, {"shaded", shaded}, {"edges", edges}, {"texture", texture}, {"half white", half_white}};
+  } kScenes[] = {{"flat", flat}, {"shaded", shaded}, {"edges", edges}, {"texture", texture}, {"half white", half_white},
+                 {"mostly bright", mostly_bright}};
   unsigned seed = 1;
   for (const auto& s : kScenes)
     for (double sigma : {0.0, 2.0, 5.0, 10.0, 20.0}) {
@@ -139,13 +144,7 @@ TEST(LevelCheck, RiskIsTheErrorAgainstTheCleanPicture) {
         const std::vector<uint32_t> clean = noisy_colour(s.scene, 0, 0), frame = noisy_colour(s.scene, sigma, seed++);
         std::vector<uint32_t> out(frame.size());
         smooth_frame(SmoothFrame{frame.data(), out.data(), kW, kH, kW}, SmoothParams{level, 8, 0, 0});
-        double squared = 0;
-        for (size_t i = 0; i < out.size(); ++i)
-          for (int c = 0; c < 3; ++c) {
-            const double d = double((out[i] >> (8 * c)) & 0xff) - double((clean[i] >> (8 * c)) & 0xff);
-            squared += d * d;
-          }
-        const double error = squared / (3.0 * double(out.size()));
+        const double error = mean_squared_error(out, clean);
         int64_t values = 0;
         const int64_t risk = level_risk(frame.data(), kW, kH, kW * 4, int(sigma * 256), level, 8, &values);
         ASSERT_GT(values, 0);

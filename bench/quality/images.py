@@ -47,6 +47,11 @@ def centre_crop(picture, size):
     return picture[top:top + rows, left:left + cols]
 
 
+def photo_names(count):
+    """The photos' names, as the page shows them: the file name's stem."""
+    return [Path(path).stem for path in PHOTOS[:count]]
+
+
 def clean_photos(count, size=PHOTO_SIZE):
     return [centre_crop(load_rgb(path), size) for path in PHOTOS[:count]]
 

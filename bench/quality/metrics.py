@@ -18,9 +18,14 @@ def ssim(clean, result):
     return float(structural_similarity(clean, result, data_range=255, channel_axis=-1))
 
 
+def per_frame(measure, cleans, results):
+    """`measure` of each pair of frames."""
+    if len(cleans) != len(results) or not cleans:
+        raise ValueError(f"{len(results)} results for {len(cleans)} clean frames")
+    return [measure(c, r) for c, r in zip(cleans, results)]
+
+
 def mean_over_frames(measure, cleans, results):
     """`measure` averaged over pairs of frames: the set's score is the mean of
     its pictures' scores, so each picture counts alike."""
-    if len(cleans) != len(results) or not cleans:
-        raise ValueError(f"{len(results)} results for {len(cleans)} clean frames")
-    return float(np.mean([measure(c, r) for c, r in zip(cleans, results)]))
+    return float(np.mean(per_frame(measure, cleans, results)))

@@ -76,7 +76,8 @@ class Bench:
 
     # --- one setting --------------------------------------------------
     def evaluate(self, sigma, subject, filter_name, setting):
-        """Runs one filter at one setting; returns (mean PSNR, output folder)."""
+        """Runs one filter at one setting; returns (mean PSNR, output folder,
+        each picture's PSNR)."""
         out = Path(tempfile.mkdtemp(dir=self.work, prefix=f"{filter_name}-"))
         source = self.noisy_source[sigma, subject]
         if filter_name == "velbrin":
@@ -87,17 +88,20 @@ class Bench:
         commands.run(command)
         self.runs += 1
         results = images.read_sequence(out, len(self.clean[subject]))
-        return metrics.mean_over_frames(metrics.psnr, self.clean[subject], results), out
+        pictures = metrics.per_frame(metrics.psnr, self.clean[subject], results)
+        return float(sum(pictures) / len(pictures)), out, pictures
 
     def best_of(self, sigma, subject, filter_name, settings):
-        """The setting with the highest mean PSNR; the other outputs are removed."""
+        """The setting with the highest mean PSNR; the other outputs are
+        removed. `per_picture` keeps each picture's PSNR at every setting."""
         futures = [(s, self.pool.submit(self.evaluate, sigma, subject, filter_name, s)) for s in settings]
         tried = [(s, *f.result()) for s, f in futures]
         best = max(tried, key=lambda t: t[1])
-        for s, _, folder in tried:
+        for s, _, folder, _ in tried:
             if folder != best[2]:
                 shutil.rmtree(folder)
-        return {"setting": best[0], "psnr": best[1], "folder": best[2], "tried": len(tried)}
+        return {"setting": best[0], "psnr": best[1], "folder": best[2], "tried": len(tried),
+                "pictures": best[3], "per_picture": [(s, pictures) for s, _, _, pictures in tried]}
 
     # --- Velbrin's points ---------------------------------------------
     def velbrin_grid(self, subject, centre):
@@ -116,6 +120,7 @@ class Bench:
         winner, loser = (second, first) if second["psnr"] > first["psnr"] else (first, second)
         shutil.rmtree(loser["folder"])
         winner["tried"] = first["tried"] + second["tried"]
+        winner["per_picture"] = first["per_picture"] + second["per_picture"]
         return winner
 
     # --- the whole run ------------------------------------------------
@@ -216,7 +221,7 @@ def main():
             "minutes": minutes, "runs": bench.runs, "quick": args.quick, "command": args.command,
             "photos": len(bench.clean["photos"]), "frames": len(bench.clean["clip"]),
         }
-        page = report.page(points, bench.sigmas, run, DENOISERS)
+        page = report.page(points, bench.sigmas, run, DENOISERS, images.photo_names(len(bench.clean["photos"])))
         (args.out / "quality.md").write_text(page)
         bench.pool.shutdown()
     log(f"done in {minutes:.1f} minutes: {args.out / 'quality.md'}")

@@ -12,8 +12,10 @@ constexpr int kReading = 2;
 constexpr int kMostBlocks = 512;
 // The flattest 1/kFlatShare of the blocks tell the noise.
 constexpr int kFlatShare = 10;
-// A block holding more clipped values than this (of 3 x 16 x 16) is left out.
+// A block holding more clipped values than this (of 3 x 16 x 16) is left
+// out while at least 1/kFewestShare of the blocks hold no more.
 constexpr int kMostClipped = 12;
+constexpr int kFewestShare = 10;
 // sigma = reading x kScaleQ16 / 65536, where the reading is the mean over
 // the chosen blocks' pixels of |response to B - G| + |response to R - G|.
 // For Gaussian noise of deviation s per channel each difference has
@@ -26,7 +28,8 @@ constexpr int64_t kScaleQ16 = 4840 * 1122 / 1000;
 
 struct BlockReading {
   int64_t sum;  // sum of |response| over the block's pixels
-  bool clipped;
+  int clipped;  // values at 0 or 255
+  int order;    // the block's place in reading order, which settles ties
 };
 
 // One block whose top-left pixel is (x0, y0); its one-pixel border lies
@@ -70,7 +73,7 @@ BlockReading read_block(const unsigned char* base, ptrdiff_t pitch, int x0, int 
         total += v < 0 ? -v : v;
       }
   }
-  return {total, clipped > kMostClipped};
+  return {total, clipped, 0};
 }
 
 }  // namespace
@@ -85,29 +88,39 @@ NoiseMeasure measure_noise(const uint32_t* pixels, int width, int height, ptrdif
   // row to the next and the chosen blocks spread over the frame.
   const int64_t step = (all + kMostBlocks - 1) / kMostBlocks;
   const auto* base = reinterpret_cast<const unsigned char*>(pixels);
-  // Unclipped readings from the front, clipped ones from the back. Fixed
-  // storage: the frei0r plug-in's Windows file has no allocator to offer.
-  int64_t readings[kMostBlocks];
-  int kept = 0, clipped = 0;
+  // Fixed storage: the frei0r plug-in's Windows file has no allocator to
+  // offer.
+  BlockReading readings[kMostBlocks];
+  int count = 0, kept = 0;
   for (int64_t n = 0; n < all; n += step) {
     const int bx = int(n % across), by = int(n / across);
-    const BlockReading reading = read_block(base, pitch, 1 + bx * kBlock, 1 + by * kBlock);
-    if (reading.clipped)
-      readings[kMostBlocks - 1 - clipped++] = reading.sum;
-    else
-      readings[kept++] = reading.sum;
+    readings[count] = read_block(base, pitch, 1 + bx * kBlock, 1 + by * kBlock);
+    readings[count].order = count;
+    kept += readings[count++].clipped <= kMostClipped;
   }
-  result.blocks = kept + clipped;
-  // Too few unclipped blocks to choose from: the clipped ones count too.
-  if (kept * 4 < result.blocks) {
-    if (kept + clipped < kMostBlocks) std::copy(readings + kMostBlocks - clipped, readings + kMostBlocks, readings + kept);
-    kept += clipped;
+  result.blocks = count;
+  // The blocks to choose from: those with few clipped values, or, where
+  // they are too few (a picture mostly near black or white under strong
+  // noise), the tenth of the blocks with the fewest, first after
+  // nth_element (ties go to the earlier block, so that every build picks
+  // the same ones). Taking all would let blocks flattened by clipping pass
+  // for the flattest.
+  const auto fewer_clipped = [](const BlockReading& a, const BlockReading& b) {
+    return a.clipped != b.clipped ? a.clipped < b.clipped : a.order < b.order;
+  };
+  if (kept * kFewestShare < count) {
+    kept = std::max(1, count / kFewestShare);
+    std::nth_element(readings, readings + (kept - 1), readings + count, fewer_clipped);
+  } else {
+    std::partition(readings, readings + count, [](const BlockReading& r) { return r.clipped <= kMostClipped; });
   }
-  // The flattest blocks: the lowest readings, first after nth_element.
+  // The flattest blocks: the lowest readings, first after nth_element
+  // (blocks with equal readings add the same, whichever are taken).
   const int flat = std::max(1, kept / kFlatShare);
-  std::nth_element(readings, readings + (flat - 1), readings + kept);
+  std::nth_element(readings, readings + (flat - 1), readings + kept,
+                   [](const BlockReading& a, const BlockReading& b) { return a.sum < b.sum; });
   int64_t total = 0;
-  for (int k = 0; k < flat; ++k) total += readings[k];
+  for (int k = 0; k < flat; ++k) total += readings[k].sum;
   const int64_t pixels_read = int64_t{flat} * kBlock * kBlock;
   result.sigma_q8 = int((total * kScaleQ16 * 256 + pixels_read * 32768) / (pixels_read * 65536));
   result.flat_blocks = flat;
