@@ -19,6 +19,10 @@ constexpr int kReach = 2;
 constexpr int kSideX = kWide + 2 * kReach;
 constexpr int kSideY = kHigh + 2 * kReach;
 constexpr int kPixels = kSideX * kSideY;
+// Strips run through the filter side by side, and the buffer that holds them.
+constexpr int kGroup = 4;
+constexpr int kGroupX = kGroup * kSideX;
+constexpr int kGroupPixels = kGroupX * kSideY;
 // Strips on a frame at most: 32 x 1024 pixels, 1.6 % of a 1080p frame.
 // Fewer, or fewer places, make the choice wander on pictures where two
 // Levels are close.
@@ -65,7 +69,6 @@ struct StripTotals {
   int64_t moved = 0;   // of them, moved by +1 or -1 (b . b)
 };
 
-
 // The move of each byte of a strip: +1 or -1 from a fixed sequence (a
 // 32-bit linear congruential generator's top bit), 0 for byte 3 of a pixel,
 // which the filter does not read. Made once, when compiling; every strip
@@ -81,60 +84,86 @@ constexpr std::array<int8_t, kPixels * 4> kMoves = [] {
   return moves;
 }();
 
+// The move a value `v` at byte `k` of a strip gets: kMoves', unless that
+// would leave the range (then 0, so that the move is what the filter sees).
+int move_at(int v, int k) {
+  const int m = kMoves[size_t(k)];
+  return v + m < 0 || v + m > 255 ? 0 : m;
+}
+
 // Runs the filter at each of `levels` (at most kMostLevels, none 0) on
-// every strip and on the strip moved, adding to sums[k]. Strips are read as
-// bytes: byte c of each pixel is channel c (blue, green, red; the targets
-// are little-endian), byte 3 is cleared and never moved, and the filter
-// writes it as 0, so it adds nothing to either sum.
+// every strip and on the strip moved, adding to sums[k]. kGroup strips lie
+// side by side in one buffer for each run of the filter: a measured pixel
+// reaches only its own strip's margin, so the neighbours change nothing
+// that is measured, and one long row costs the kernels less than several
+// short ones. Strips are read as bytes: byte c of each pixel is channel c
+// (blue, green, red; the targets are little-endian), byte 3 is cleared and
+// never moved, and the filter writes it as 0, so it adds nothing to either
+// sum.
 StripTotals read_strips(const uint32_t* pixels, const StripGrid& grid, ptrdiff_t pitch, const int* levels,
                         int count, int dynamic, RiskSums* sums) {
   static_assert(std::endian::native == std::endian::little);
   StripTotals totals;
   const auto* base = reinterpret_cast<const unsigned char*>(pixels);
-  uint32_t in[kPixels], moved[kPixels], out[kPixels], moved_out[kPixels];
-  int8_t move[kPixels * 4];
+  uint32_t in[kGroupPixels], moved[kGroupPixels], out[kGroupPixels], moved_out[kGroupPixels];
   const auto* in_bytes = reinterpret_cast<const unsigned char*>(in);
   auto* moved_bytes = reinterpret_cast<unsigned char*>(moved);
   const auto* out_bytes = reinterpret_cast<const unsigned char*>(out);
   const auto* moved_out_bytes = reinterpret_cast<const unsigned char*>(moved_out);
   constexpr int kRowBytes = kSideX * 4;
-  for (int j = 0; j < grid.down; ++j)
-    for (int i = 0; i < grid.across; ++i) {
-      const int x0 = grid.x(i), y0 = grid.y(j);
+  const int strips = grid.across * grid.down;
+  for (int first = 0; first < strips; first += kGroup) {
+    const int here = std::min(kGroup, strips - first);
+    for (int g = 0; g < kGroup; ++g) {
+      const int strip = first + g;
+      const int x0 = grid.x(strip % grid.across), y0 = grid.y(strip / grid.across);
       for (int r = 0; r < kSideY; ++r) {
+        uint32_t* slot = in + r * kGroupX + g * kSideX;
+        if (g >= here) {
+          std::fill(slot, slot + kSideX, 0u);
+          continue;
+        }
         const uint32_t* row = reinterpret_cast<const uint32_t*>(base + ptrdiff_t{y0 + r} * pitch) + x0;
-        for (int c = 0; c < kSideX; ++c) in[r * kSideX + c] = row[c] & 0xffffffu;
+        for (int c = 0; c < kSideX; ++c) slot[c] = row[c] & 0xffffffu;
       }
+    }
+    for (int r = 0; r < kSideY; ++r)
+      for (int g = 0; g < kGroup; ++g)
+        for (int b = 0; b < kRowBytes; ++b) {
+          const int k = (r * kGroupX + g * kSideX) * 4 + b;
+          moved_bytes[k] = static_cast<unsigned char>(in_bytes[k] + move_at(in_bytes[k], r * kRowBytes + b));
+        }
+    // The measured bytes of slot g's row r: [k0 + 4 kReach, k0 + kRowBytes - 4 kReach).
+    const auto row_start = [](int r, int g) { return (r * kGroupX + g * kSideX) * 4; };
+    for (int g = 0; g < here; ++g) {
       int moved_here = 0;
-      for (int k = 0; k < kPixels * 4; ++k) {
-        const int v = in_bytes[k];
-        const int m = kMoves[size_t(k)];
-        // A value at the end of the range stays (its move is 0), so that
-        // the move is what the filter sees.
-        const int kept = (v + m < 0 || v + m > 255) ? 0 : m;
-        move[k] = int8_t(kept);
-        moved_bytes[k] = static_cast<unsigned char>(v + kept);
-      }
       for (int r = kReach; r < kSideY - kReach; ++r)
-        for (int k = r * kRowBytes + kReach * 4; k < (r + 1) * kRowBytes - kReach * 4; ++k) moved_here += move[k] * move[k];
+        for (int b = kReach * 4; b < kRowBytes - kReach * 4; ++b) {
+          const int m = move_at(in_bytes[row_start(r, g) + b], r * kRowBytes + b);
+          moved_here += m * m;
+        }
       totals.moved += moved_here;
       totals.values += int64_t{kWide} * kHigh * 3;
-      for (int l = 0; l < count; ++l) {
-        const SmoothParams params{levels[l], dynamic, 0, 0};
-        smooth_frame(SmoothFrame{in, out, kSideX, kSideY, kSideX}, params);
-        smooth_frame(SmoothFrame{moved, moved_out, kSideX, kSideY, kSideX}, params);
+    }
+    for (int l = 0; l < count; ++l) {
+      const SmoothParams params{levels[l], dynamic, 0, 0};
+      smooth_frame(SmoothFrame{in, out, kGroupX, kSideY, kGroupX}, params);
+      smooth_frame(SmoothFrame{moved, moved_out, kGroupX, kSideY, kGroupX}, params);
+      for (int g = 0; g < here; ++g) {
         // At most 3 x 1024 x 255^2 and 3 x 1024 x 255: 32 bits hold a strip.
         int32_t squared = 0, divergence = 0;
         for (int r = kReach; r < kSideY - kReach; ++r)
-          for (int k = r * kRowBytes + kReach * 4; k < (r + 1) * kRowBytes - kReach * 4; ++k) {
+          for (int b = kReach * 4; b < kRowBytes - kReach * 4; ++b) {
+            const int k = row_start(r, g) + b;
             const int f = out_bytes[k], d = f - in_bytes[k];
             squared += d * d;
-            divergence += move[k] * (moved_out_bytes[k] - f);
+            divergence += move_at(in_bytes[k], r * kRowBytes + b) * (moved_out_bytes[k] - f);
           }
         sums[l].squared += squared;
         sums[l].divergence += divergence;
       }
     }
+  }
   return totals;
 }
 

@@ -20,7 +20,7 @@
 // The moves come from a fixed sequence, and everything is integer, so the
 // choice depends on the frame's pixels alone, on every machine and build.
 // No memory is allocated (the frei0r plug-in's Windows file has none to
-// offer beyond its own heap); the strips take about 30 KB of stack.
+// offer beyond its own heap); the strips take about 90 KB of stack.
 #pragma once
 
 #include <cstddef>
