@@ -153,7 +153,7 @@ Velbrin's grid is Level 50…400 in steps of 50 by Dynamic 0…10 in steps of
 2, then Level ±25 and Dynamic ±1 around the best. *Velbrin rule* is the
 setting that the rule velbrin uses for a measured noise gives for the true
 σ; *Velbrin auto* is `velbrin --auto`, which measures each frame's noise
-itself.
+itself and checks the rule's Level on the frame.
 
 **Processor time.** User plus system time of the filtering process alone,
 one thread (`ffmpeg -threads 1 -filter_threads 1`, `velbrin --threads 1`),
@@ -166,7 +166,9 @@ take about 0.4 s. It is given per megapixel of RGB frame (ms/MP), so it is
 also the cost per core. Velbrin's figures are small differences between
 much larger totals (reading, converting and writing the frames), so they
 vary by about a millisecond between its rows; `scripts/bench.sh` times its
-smoothing alone. *Velbrin auto* also includes measuring each frame's noise.
+smoothing alone. *Velbrin auto* also includes measuring each frame's noise
+and checking its Level, which on these small frames reads a larger share
+of each frame than on a large one (a fifth of the filter's time at 1080p).
 
 ## At each noise level
 
