@@ -84,7 +84,7 @@ constexpr std::array<int8_t, kPixels * 4> kMoves = [] {
   return moves;
 }();
 
-// The move a value `v` at byte `k` of a strip gets: kMoves', unless that
+// The move a value `v` at byte `k` of a strip gets: the one kMoves holds, unless that
 // would leave the range (then 0, so that the move is what the filter sees).
 int move_at(int v, int k) {
   const int m = kMoves[size_t(k)];
