@@ -15,10 +15,9 @@ class StrengthSummary {
  public:
   void add(const FrameStrength& frame);
   void merge(const StrengthSummary& other);
-  int64_t frames() const { return frames_; }
+  int64_t frames() const { return int64_t(levels_.size()); }
 
-  // The median deviation x 256; the frames' median Level with the rule's
-  // Dynamic for that deviation.
+  // The median deviation x 256; the frames' median Level and Dynamic.
   int median_sigma_q8() const;
   StrengthSettings fixed_setting() const;
   // "noise σ 8.1–9.4, Level 170–197, Dynamic 8" (one value where the range
@@ -26,12 +25,8 @@ class StrengthSummary {
   std::string measured_line() const;
 
  private:
-  int64_t frames_ = 0;
-  std::vector<int> sigmas_q8_;
-  std::vector<int> levels_;
-  int sigma_q8_min_ = 0, sigma_q8_max_ = 0;
-  int level_min_ = 0, level_max_ = 0;
-  int dynamic_min_ = 0, dynamic_max_ = 0;
+  // Each frame's, in the order added.
+  std::vector<int> sigmas_q8_, levels_, dynamics_;
 };
 
 // "--level 180 --dynamic 8".
