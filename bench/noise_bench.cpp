@@ -1,6 +1,6 @@
 // What Auto adds to a frame against the filter's own cost on it (1920x1080
 // unless --size says otherwise), all on one thread: the whole of it (the
-// noise measurement, the rule and the check of the Level on tiles), the
+// noise measurement, the rule and the check of the Level on strips), the
 // measurement alone, and the fastest kernel at Level 210 and Dynamic 8 (a
 // setting --auto gives for noise of deviation 10), timed in alternating
 // rounds so that a busy machine slows them alike. Prints each one's median
@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
   }
   const double f = median(filter_ms), m = median(measure_ms), a = median(auto_ms);
   std::printf("%dx%d, %d rounds, one thread: filter %.3f ms; Auto %.3f ms (noise measurement %.3f ms, sigma %.2f, "
-              "Level %d of the rule's %d); Auto against the filter %.3f, the measurement alone %.3f (each at most 0.2)\n",
+              "Level %d of the rule's %d); Auto against the filter %.3f, the measurement alone %.3f "
+              "(each at most 0.2)\n",
               w, h, rounds, f, a, m, strength.noise.sigma, strength.settings.level, strength.rule.level, a / f, m / f);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -41,7 +42,7 @@ int colour_texture(int x, int y, int c) { return colour_texture_value(y, x, c); 
 // Gaussian noise of deviation `sigma`, independent per pixel and channel,
 // added to the scene (one value for all channels, or one per channel),
 // rounded and clipped as 8-bit pixels hold it.
-std::vector<uint32_t> noisy_colour(int (*scene)(int x, int y, int c), double sigma, unsigned seed) {
+std::vector<uint32_t> noisy_colour(const std::function<int(int x, int y, int c)>& scene, double sigma, unsigned seed) {
   std::mt19937 rng(seed);
   std::normal_distribution<double> noise(0.0, sigma);
   std::vector<uint32_t> pixels;
@@ -58,9 +59,7 @@ std::vector<uint32_t> noisy_colour(int (*scene)(int x, int y, int c), double sig
 }
 
 std::vector<uint32_t> noisy(Scene scene, double sigma, unsigned seed) {
-  static Scene chosen;
-  chosen = scene;
-  return noisy_colour([](int x, int y, int) { return chosen(x, y); }, sigma, seed);
+  return noisy_colour([scene](int x, int y, int) { return scene(x, y); }, sigma, seed);
 }
 
 TEST(NoiseMeasure, FindsTheAddedDeviationWhateverThePicture) {
